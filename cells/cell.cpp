@@ -1,0 +1,301 @@
+#include "cells/cell.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace tove {
+
+// ---- fatal assertion ----------------------------------------------------------
+
+void fatal_assertion(const char* file, int line) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "ASSERTION FAILED:%s:%d\n", file, line);
+  std::fflush(stderr);
+  std::abort();
+}
+
+void consistency_failure(const char* word, const char* file, int line) {
+  std::printf("REDVFAIL: %s\n", word);
+  fatal_assertion(file, line);
+}
+
+// ---- allocators ---------------------------------------------------------------
+//
+// Pairs come from a pool: a free list threaded through the left field of
+// free pairs, refilled a chunk at a time. Atoms are single blocks from the
+// general allocator. Both counters are always kept; a checking build also
+// poisons freed cells and gives every pair its own block, so a sanitizer
+// sees each use after free.
+
+namespace {
+
+constexpr size_t kPairsPerChunk = 1 << 16;
+constexpr unsigned char kPoison = 0xDB;
+
+struct PairPool {
+  Pair* free_list = nullptr;
+  int64_t live_pairs = 0;
+  int64_t live_atoms = 0;
+};
+
+PairPool& pool() {
+  static PairPool p;
+  return p;
+}
+
+#if defined(TOVE_CHECKING)
+constexpr bool kChecking = true;
+#else
+constexpr bool kChecking = false;
+#endif
+
+Pair* allocate_pair() {
+  PairPool& p = pool();
+  ++p.live_pairs;
+  if constexpr (kChecking) {
+    void* block = std::malloc(sizeof(Pair));
+    TOVE_ASSERT(block != nullptr);
+    return static_cast<Pair*>(block);
+  }
+  if (p.free_list == nullptr) {
+    // Chunks are never returned: pairs are recycled through the free list.
+    auto* chunk = static_cast<Pair*>(std::malloc(sizeof(Pair) * kPairsPerChunk));
+    TOVE_ASSERT(chunk != nullptr);
+    for (size_t i = 0; i < kPairsPerChunk; ++i) {
+      chunk[i].left = (i + 1 < kPairsPerChunk) ? &chunk[i + 1] : nullptr;
+    }
+    p.free_list = chunk;
+  }
+  Pair* pair = p.free_list;
+  p.free_list = static_cast<Pair*>(pair->left);
+  return pair;
+}
+
+void free_pair(Pair* pair) {
+  PairPool& p = pool();
+  --p.live_pairs;
+  if constexpr (kChecking) {
+    std::memset(static_cast<void*>(pair), kPoison, sizeof(Pair));
+    std::free(pair);
+    return;
+  }
+  pair->left = p.free_list;
+  p.free_list = pair;
+}
+
+Atom* allocate_atom(size_t text_length) {
+  ++pool().live_atoms;
+  void* block = std::malloc(text_length + kAtomOverhead);
+  TOVE_ASSERT(block != nullptr);
+  return static_cast<Atom*>(block);
+}
+
+void free_atom(Atom* atom) {
+  --pool().live_atoms;
+  if constexpr (kChecking) {
+    // The whole block is poisoned; its length comes from the text rules.
+    size_t n = atom_text(atom).size();
+    std::memset(static_cast<void*>(atom), kPoison, n + kAtomOverhead);
+  }
+  std::free(atom);
+}
+
+}  // namespace
+
+CellCounts live_cells() { return {pool().live_pairs, pool().live_atoms}; }
+
+// ---- release --------------------------------------------------------------------
+
+// Frees a cell whose count has reached zero, and every part whose count falls
+// to zero with it. Dead pairs whose parts still await their release are kept
+// on a stack threaded through their own header words, so freeing needs no
+// native recursion and no extra memory whatever the depth of the graph.
+void destroy_cell(Cell* c) {
+  if (is_atom(c)) {
+    free_atom(static_cast<Atom*>(c));
+    return;
+  }
+  Pair* stack = static_cast<Pair*>(c);
+  stack->header = 0;  // end of the stack
+  while (stack != nullptr) {
+    Pair* pair = stack;
+    stack = reinterpret_cast<Pair*>(static_cast<uintptr_t>(pair->header));
+    Cell* parts[2] = {pair->left, pair->right};
+    TOVE_ASSERT(parts[0] != nullptr && parts[1] != nullptr);
+    free_pair(pair);
+    for (Cell* part : parts) {
+      uint64_t count = part->header & kCountMask;
+      TOVE_ASSERT(count != 0);
+      part->header -= 1;
+      if (count != 1) continue;
+      if (is_atom(part)) {
+        free_atom(static_cast<Atom*>(part));
+      } else {
+        auto* dead = static_cast<Pair*>(part);
+        dead->header = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(stack));
+        stack = dead;
+      }
+    }
+  }
+}
+
+void assign(CellRef& slot, Cell* cell) {
+  TOVE_ASSERT(cell != nullptr);
+  if (slot.get() == cell) return;
+  slot = CellRef::borrow(cell);
+}
+
+// ---- making cells -----------------------------------------------------------------
+
+Atom* make_raw_atom(std::string_view text) {
+  const size_t n = text.size();
+  Atom* atom = allocate_atom(n);
+  if (n) std::memcpy(atom->text, text.data(), n);
+  atom->text[n] = '\0';
+  atom->header = uint64_t{kTagAtom} << kTagShift;
+  const unsigned char first = n ? static_cast<unsigned char>(text[0]) : 0;
+  if ((first >= '0' && first <= '9') || first == '[') {
+    if (n < kRecordedLengthLimit) set_payload(atom, n);
+  }
+  return atom;
+}
+
+CellRef make_atom(std::string_view text) {
+  Atom* atom = make_raw_atom(text);
+  retain(atom);
+  return CellRef::adopt(atom);
+}
+
+CellRef make_atom(const char* text) {
+  TOVE_ASSERT(text != nullptr);
+  return make_atom(std::string_view(text));
+}
+
+CellRef make_pair(CellRef left, CellRef right) {
+  TOVE_ASSERT(left && right);
+  Pair* pair = allocate_pair();
+  pair->header = 1;  // count 1, payload 0, tag 0
+  pair->left = left.leak();
+  pair->right = right.leak();
+  return CellRef::adopt(pair);
+}
+
+CellRef make_pair(Cell* left, Cell* right) {
+  TOVE_ASSERT(left != nullptr && right != nullptr);
+  retain(left);
+  retain(right);
+  Pair* pair = allocate_pair();
+  pair->header = 1;
+  pair->left = left;
+  pair->right = right;
+  return CellRef::adopt(pair);
+}
+
+CellRef make_pair(CellRef a, CellRef b, CellRef c) {
+  return make_pair(make_pair(std::move(a), std::move(b)), std::move(c));
+}
+
+CellRef make_pair(CellRef a, CellRef b, CellRef c, CellRef d) {
+  return make_pair(make_pair(std::move(a), std::move(b), std::move(c)), std::move(d));
+}
+
+// ---- atom text ----------------------------------------------------------------------
+
+namespace {
+
+size_t bracket_group_length(const char* text) {
+  size_t depth = 1;
+  size_t i = 1;
+  for (;; ++i) {
+    if (text[i] == '[') ++depth;
+    else if (text[i] == ']' && --depth == 0) return i + 1;
+  }
+}
+
+}  // namespace
+
+std::string_view atom_text(const Cell* c) {
+  if (is_pair(c)) return {};
+  const char* text = static_cast<const Atom*>(c)->text;
+  const unsigned char first = static_cast<unsigned char>(text[0]);
+  if (first >= '0' && first <= '9') {
+    size_t n = payload(c);
+    if (n == 0) {
+      n = std::strlen(text);
+      TOVE_ASSERT(n >= kRecordedLengthLimit);
+    }
+    return {text, n};
+  }
+  switch (first) {
+    case '[': {
+      size_t n = payload(c);
+      if (n == 0) {
+        n = bracket_group_length(text);
+        TOVE_ASSERT(n >= kRecordedLengthLimit);
+      }
+      return {text, n};
+    }
+    case ' ':
+      return {text, 9};
+    case '(': {
+      const char* close = std::strchr(text, ')');
+      TOVE_ASSERT(close != nullptr);
+      size_t digits = static_cast<size_t>(close - text) - 1;
+      uint64_t length = base64_decode({text + 1, digits});
+      return {text, digits + 2 + length};
+    }
+    default:
+      return {text, std::strlen(text)};
+  }
+}
+
+bool atom_is(const Cell* c, std::string_view text) {
+  return is_atom(c) && atom_text(c) == text;
+}
+
+// ---- base-64 digits ---------------------------------------------------------------
+
+namespace {
+
+constexpr std::array<int8_t, 256> make_digit_values() {
+  std::array<int8_t, 256> values{};
+  for (auto& v : values) v = -1;
+  for (size_t i = 0; i < kDigitAlphabet.size(); ++i) {
+    values[static_cast<unsigned char>(kDigitAlphabet[i])] = static_cast<int8_t>(i);
+  }
+  return values;
+}
+
+constexpr std::array<int8_t, 256> kDigitValues = make_digit_values();
+static_assert(kDigitAlphabet.size() == 64);
+static_assert(kDigitValues['_'] == 0 && kDigitValues['r'] == 18 && kDigitValues['u'] == 19 &&
+              kDigitValues['x'] == 25 && kDigitValues['~'] == 63);
+
+}  // namespace
+
+unsigned base64_digit_value(unsigned char c) {
+  int v = kDigitValues[c];
+  TOVE_ASSERT(v >= 0);
+  return static_cast<unsigned>(v);
+}
+
+std::string base64_encode(uint64_t n) {
+  char digits[16];
+  size_t start = sizeof digits;
+  while (n != 0) {
+    digits[--start] = kDigitAlphabet[n % 64];
+    n /= 64;
+  }
+  return std::string(digits + start, sizeof digits - start);
+}
+
+uint64_t base64_decode(std::string_view digits) {
+  uint64_t value = 0;
+  for (char d : digits) value = value * 64 + base64_digit_value(static_cast<unsigned char>(d));
+  return value;
+}
+
+}  // namespace tove

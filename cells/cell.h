@@ -1,0 +1,252 @@
+// Cells: the one value store of the interpreter.
+//
+// Every program text, prepared definition, intermediate expression and value
+// is a graph of cells. A cell is an Atom (a text) or a Pair (the application
+// of its left part to its right part). Every cell starts with one 64-bit
+// header word:
+//
+//   bits  0-29  (30)  reference count, 1 .. 0x3FFFFFFF while the cell lives
+//   bits 30-55  (26)  payload: the text length of an atom whose text starts
+//                     with a digit or "[" (0 when the length is 2^26 or
+//                     more); otherwise the free-variable mask or data-pair
+//                     sum written by node analysis
+//   bits 56-63  ( 8)  tag byte: bit 7 (the sign bit of the word) marks an
+//                     Atom; bits 0-6 hold the cached node analysis, all
+//                     clear while the cell is unanalysed
+//
+// Because the atom bit is the sign bit, a cell is an atom exactly when its
+// header read as a signed number is negative.
+//
+// A Pair is three words: header, left, right; both parts are owning
+// references and never null. An Atom is one block of (text length + 9)
+// bytes: the header, the text, and a terminating zero byte. The text may
+// hold zero bytes (byte strings, reals); its length then comes from the
+// rules of atom_text, never from scanning.
+//
+// Ownership: a CellRef owns exactly one count and is move-only. A function
+// that takes a CellRef by value consumes that count; a raw `const Cell*` or
+// `Cell*` borrows and never changes the count. Copying a reference is the
+// explicit `share()` (one retain). Releasing never recurses on the native
+// stack, so graphs of any depth are freed safely.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "cells/fatal.h"
+
+namespace tove {
+
+// ---- header word layout ---------------------------------------------------
+
+inline constexpr unsigned kCountBits = 30;
+inline constexpr uint64_t kCountMask = (uint64_t{1} << kCountBits) - 1;
+inline constexpr uint64_t kCountMax = kCountMask;  // 0x3FFFFFFF
+
+inline constexpr unsigned kPayloadShift = 30;
+inline constexpr unsigned kPayloadBits = 26;
+inline constexpr uint64_t kPayloadLimit = uint64_t{1} << kPayloadBits;  // 2^26
+inline constexpr uint64_t kPayloadMask = (kPayloadLimit - 1) << kPayloadShift;
+
+inline constexpr unsigned kTagShift = 56;
+inline constexpr uint64_t kTagMask = uint64_t{0xFF} << kTagShift;
+inline constexpr uint8_t kTagAtom = 0x80;      // bit 7: the cell is an atom
+inline constexpr uint8_t kTagAnalysis = 0x7F;  // bits 0-6: node analysis
+inline constexpr uint8_t kTagData = 0x40;      // analysis == 0x40: data node
+inline constexpr uint8_t kTagPending = 0x40;   // otherwise bit 6: pending flag
+inline constexpr uint8_t kTagArityMask = 0x3F; // otherwise bits 0-5: arity+52
+inline constexpr int kArityBias = 52;
+inline constexpr int kArityUnbounded = 11;  // never decremented
+inline constexpr int kArityFloor = -51;     // never decremented further
+
+// Atoms whose text starts with a digit or "[" record their length in the
+// payload when it is below this limit.
+inline constexpr size_t kRecordedLengthLimit = kPayloadLimit;
+
+struct Cell {
+  uint64_t header;
+};
+
+struct Pair : Cell {
+  Cell* left;
+  Cell* right;
+};
+
+struct Atom : Cell {
+  char text[1];  // really text length + 1 bytes (text and terminating zero)
+};
+
+static_assert(sizeof(uint64_t) == 8);
+static_assert(sizeof(Cell) == 8, "a cell header is one 64-bit word");
+static_assert(sizeof(Pair) == 24, "a pair is exactly three words");
+static_assert(sizeof(Atom) == 16 && alignof(Atom) == 8, "atom text follows the header word");
+inline constexpr size_t kAtomOverhead = 9;  // header + terminating zero
+
+// ---- header access ----------------------------------------------------------
+
+inline bool is_atom(const Cell* c) {
+  return static_cast<int64_t>(c->header) < 0;
+}
+inline bool is_pair(const Cell* c) { return !is_atom(c); }
+
+inline uint32_t ref_count(const Cell* c) {
+  return static_cast<uint32_t>(c->header & kCountMask);
+}
+inline uint8_t tag_byte(const Cell* c) {
+  return static_cast<uint8_t>(c->header >> kTagShift);
+}
+inline uint8_t analysis_bits(const Cell* c) {
+  return tag_byte(c) & kTagAnalysis;
+}
+inline void set_analysis_bits(Cell* c, uint8_t bits) {
+  TOVE_ASSERT((bits & kTagAtom) == 0);
+  c->header = (c->header & ~(uint64_t{kTagAnalysis} << kTagShift)) |
+              (uint64_t{bits} << kTagShift);
+}
+inline uint32_t payload(const Cell* c) {
+  return static_cast<uint32_t>((c->header & kPayloadMask) >> kPayloadShift);
+}
+inline void set_payload(Cell* c, uint64_t value) {
+  TOVE_ASSERT(value < kPayloadLimit);
+  c->header = (c->header & ~kPayloadMask) | (value << kPayloadShift);
+}
+
+// Borrowed parts of a pair (no count change). Asserts the cell is a pair.
+inline Cell* pair_left(const Cell* c) {
+  TOVE_ASSERT(is_pair(c));
+  return static_cast<const Pair*>(c)->left;
+}
+inline Cell* pair_right(const Cell* c) {
+  TOVE_ASSERT(is_pair(c));
+  return static_cast<const Pair*>(c)->right;
+}
+
+// ---- counting ---------------------------------------------------------------
+
+void destroy_cell(Cell* c);  // frees a cell whose count reached zero
+
+inline void retain(Cell* c) {
+  TOVE_ASSERT(c != nullptr);
+  uint64_t count = ((c->header & kCountMask) + 1) & kCountMask;
+  TOVE_ASSERT(count != 0);
+  c->header = (c->header & ~kCountMask) | count;
+}
+
+inline void release(Cell* c) {
+  TOVE_ASSERT(c != nullptr);
+  uint64_t count = c->header & kCountMask;
+  TOVE_ASSERT(count != 0);
+  c->header -= 1;
+  if (count == 1) destroy_cell(c);
+}
+
+// ---- owning reference -------------------------------------------------------
+
+class CellRef {
+ public:
+  CellRef() = default;
+  // Takes over one count that the caller already owns.
+  static CellRef adopt(Cell* c) { return CellRef(c); }
+  // Retains the borrowed cell and owns the new count.
+  static CellRef borrow(Cell* c) {
+    retain(c);
+    return CellRef(c);
+  }
+  CellRef(const CellRef&) = delete;
+  CellRef& operator=(const CellRef&) = delete;
+  CellRef(CellRef&& other) noexcept : cell_(std::exchange(other.cell_, nullptr)) {}
+  CellRef& operator=(CellRef&& other) noexcept {
+    if (this != &other) {
+      Cell* old = std::exchange(cell_, std::exchange(other.cell_, nullptr));
+      if (old) release(old);
+    }
+    return *this;
+  }
+  ~CellRef() {
+    if (cell_) release(cell_);
+  }
+
+  Cell* get() const { return cell_; }
+  Cell* operator->() const { return cell_; }
+  explicit operator bool() const { return cell_ != nullptr; }
+  // An explicit copy: one more count on the same cell.
+  CellRef share() const {
+    TOVE_ASSERT(cell_ != nullptr);
+    return borrow(cell_);
+  }
+  // Gives up ownership of the count without releasing it.
+  Cell* leak() { return std::exchange(cell_, nullptr); }
+  void reset() {
+    if (Cell* old = std::exchange(cell_, nullptr)) release(old);
+  }
+
+ private:
+  explicit CellRef(Cell* c) : cell_(c) {}
+  Cell* cell_ = nullptr;
+};
+
+// Replaces the cell held by a slot; nothing happens when it is that very cell.
+void assign(CellRef& slot, Cell* cell);
+
+// ---- making cells -----------------------------------------------------------
+
+CellRef make_atom(std::string_view text);
+CellRef make_atom(const char* text);
+// The raw constructor: count 0, tag 0x80 and the payload rule; the caller
+// retains it at once.
+Atom* make_raw_atom(std::string_view text);
+
+// (left right), consuming both references.
+CellRef make_pair(CellRef left, CellRef right);
+// (left right), retaining both borrowed parts.
+CellRef make_pair(Cell* left, Cell* right);
+CellRef make_pair(CellRef a, CellRef b, CellRef c);            // ((a b) c)
+CellRef make_pair(CellRef a, CellRef b, CellRef c, CellRef d);  // (((a b) c) d)
+
+inline CellRef left_of(const Cell* c) { return CellRef::borrow(pair_left(c)); }
+inline CellRef right_of(const Cell* c) { return CellRef::borrow(pair_right(c)); }
+
+// ---- atom text --------------------------------------------------------------
+
+// The whole text of an atom by the length rules of its kind; empty for a pair.
+std::string_view atom_text(const Cell* c);
+// The first byte of an atom's text; 0 for a pair.
+inline unsigned char head_char(const Cell* c) {
+  return is_atom(c) ? static_cast<unsigned char>(static_cast<const Atom*>(c)->text[0]) : 0;
+}
+// Raw text pointer of an atom (zero-terminated, may hold further zeros).
+inline const char* atom_chars(const Cell* c) {
+  TOVE_ASSERT(is_atom(c));
+  return static_cast<const Atom*>(c)->text;
+}
+inline char* atom_chars_mutable(Cell* c) {
+  TOVE_ASSERT(is_atom(c));
+  return static_cast<Atom*>(c)->text;
+}
+// True when c is an atom whose whole text equals `text`.
+bool atom_is(const Cell* c, std::string_view text);
+
+// ---- base-64 digits -----------------------------------------------------------
+
+inline constexpr std::string_view kDigitAlphabet =
+    "_abcdefghijklmnopqrustvwzxy0123456789ABCDEFGHIJKLMNOPQRUSTVWZXY~";
+// Value of one digit; a character outside the alphabet is a fatal assertion.
+unsigned base64_digit_value(unsigned char c);
+// Digits of n, most significant first, with no digits for 0.
+std::string base64_encode(uint64_t n);
+// Decodes a run of digits (most significant first).
+uint64_t base64_decode(std::string_view digits);
+
+// ---- memory accounting --------------------------------------------------------
+
+struct CellCounts {
+  int64_t pairs;
+  int64_t atoms;
+};
+// Cells currently alive (made and not yet freed).
+CellCounts live_cells();
+
+}  // namespace tove

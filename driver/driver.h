@@ -1,0 +1,24 @@
+// The process entry and the error report's printed form.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "frontend/tables.h"
+
+namespace tove {
+
+// The whole run: start-up, read, compile, evaluate; returns the exit status.
+int run_driver(int argc, char** argv);
+
+std::string format_report(const ErrorReport& report);
+std::string colour_text(std::string_view text);
+std::string escape_name(std::string_view name);
+// The whole file, zero bytes included; nullopt when it cannot be read.
+std::optional<std::string> read_program_file(const std::string& path);
+
+// A POSIX status keeps 8 bits, so every reported failure exits with 128.
+inline constexpr int kFailureStatus = 128;
+
+}  // namespace tove

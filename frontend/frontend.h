@@ -1,0 +1,62 @@
+// The front end: character classes and whitespace normalisation, the
+// expression parser, the bracket check, the program reader, the prelude and
+// the built-in registry (its tables live in frontend/tables.h).
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cells/cell.h"
+#include "frontend/tables.h"
+
+namespace tove {
+
+// ---- lexical structure ----------------------------------------------------------
+
+bool is_word_char(unsigned char c);       // "_" and a-z
+bool is_digit_char(unsigned char c);      // 0-9
+bool is_punctuation(unsigned char c);     // the 33 punctuation characters
+bool is_absorbing(unsigned char c);       // whitespace next to them is dropped
+bool is_unary_char(unsigned char c);      // ~ ! " $ `
+
+std::string normalise_text(std::string_view text);
+// For an opener, its matching closer; for a closer, its matching opener;
+// otherwise the same position.
+size_t skip_group(std::string_view text, size_t position);
+std::vector<size_t> find_separators(std::string_view text, std::string_view set);
+// The next top-level unary character at or after start, or -1.
+long find_unary(std::string_view text, size_t start);
+// Cuts a tight run into tokens by the token start rule.
+std::vector<std::string_view> split_tokens(std::string_view text);
+
+// ---- parser -----------------------------------------------------------------------
+
+// Texts nested deeper than this many groups are refused by the reader with a
+// "Depth" report rather than risking the native stack.
+inline constexpr size_t kMaxNesting = 4000;
+
+CellRef parse_expression(std::string_view text);
+CellRef parse_comma_list(std::string_view text);
+// The deepest nesting of "(" and "{" groups outside text literals.
+size_t nesting_depth(std::string_view text);
+
+// ---- bracket check ------------------------------------------------------------------
+
+bool check_brackets(std::string_view text, ErrorReport& report);
+std::string encode_position(uint64_t n);
+
+// ---- program reader -------------------------------------------------------------------
+
+// Definable names and their normalized form ("[+]" -> "+").
+bool is_definable_name(std::string_view name);
+std::string normalized_name(std::string_view name);
+
+ErrorReport& read_program(ErrorReport& report, std::string_view text);
+
+// ---- prelude ---------------------------------------------------------------------------
+
+extern const std::string_view kPreludeText;
+void load_prelude();
+
+}  // namespace tove

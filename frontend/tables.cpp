@@ -1,0 +1,74 @@
+#include "frontend/tables.h"
+
+#include <vector>
+
+namespace tove {
+
+CellRef* DefinitionTable::find(std::string_view name) {
+  auto it = index_.find(name);
+  return it == index_.end() ? nullptr : it->second;
+}
+
+CellRef& DefinitionTable::entry(std::string_view name) {
+  if (CellRef* slot = find(name)) return *slot;
+  auto [it, inserted] = map_.emplace(std::string(name), make_atom(std::string_view{}));
+  TOVE_ASSERT(inserted);
+  index_.emplace(std::string_view(it->first), &it->second);
+  return it->second;
+}
+
+void DefinitionTable::set(std::string_view name, CellRef body) {
+  TOVE_ASSERT(body);
+  entry(name) = std::move(body);
+}
+
+bool DefinitionTable::erase(std::string_view name) {
+  auto it = map_.find(name);
+  if (it == map_.end()) return false;
+  index_.erase(std::string_view(it->first));
+  map_.erase(it);
+  return true;
+}
+
+void DefinitionTable::clear() {
+  index_.clear();
+  map_.clear();
+}
+
+void DefinitionTable::copy_from(const DefinitionTable& other) {
+  clear();
+  for (const auto& [name, body] : other) set(name, body.share());
+}
+
+DefinitionTable& definitions() {
+  static DefinitionTable* table = new DefinitionTable;  // lives to the exit
+  return *table;
+}
+
+DefinitionTable& prelude_snapshot() {
+  static DefinitionTable* table = new DefinitionTable;
+  return *table;
+}
+
+NameSet& uncached_names() {
+  static NameSet* names = new NameSet;
+  return *names;
+}
+
+BuiltinTable& builtin_table() {
+  static BuiltinTable* table = new BuiltinTable;
+  return *table;
+}
+
+const BuiltinEntry* find_builtin(std::string_view name) {
+  const BuiltinTable& table = builtin_table();
+  auto it = table.find(name);
+  return it == table.end() ? nullptr : &it->second;
+}
+
+CellRef answer_z(CellRef redex) {
+  redex.reset();
+  return make_atom("Z");
+}
+
+}  // namespace tove

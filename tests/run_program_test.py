@@ -1,0 +1,46 @@
+#!/usr/bin/env python3
+"""Runs tove on one program file and compares status, stdout and stderr.
+
+Expected results sit beside the program: NAME.status (decimal exit status,
+default 0), NAME.stdout and NAME.stderr (exact bytes, default empty) and
+NAME.args (whitespace-separated extra arguments). The program runs with the
+program file's folder as its working directory.
+"""
+import os
+import subprocess
+import sys
+
+
+def read(path, default):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return default
+
+
+def main():
+    tove, program = sys.argv[1], sys.argv[2]
+    base = program[:-3]
+    status = int(read(base + ".status", b"0").strip() or b"0")
+    stdout = read(base + ".stdout", b"")
+    stderr = read(base + ".stderr", b"")
+    args = read(base + ".args", b"").decode().split()
+    folder = os.path.dirname(os.path.abspath(program))
+    run = subprocess.run([tove, os.path.basename(program)] + args, cwd=folder,
+                         capture_output=True, timeout=120)
+    ok = True
+    if run.returncode != status:
+        print(f"status: expected {status}, got {run.returncode}")
+        ok = False
+    if run.stdout != stdout:
+        print(f"stdout: expected {stdout!r}\n        got      {run.stdout!r}")
+        ok = False
+    if run.stderr != stderr:
+        print(f"stderr: expected {stderr!r}\n        got      {run.stderr!r}")
+        ok = False
+    sys.exit(0 if ok else 1)
+
+
+if __name__ == "__main__":
+    main()
