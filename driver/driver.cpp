@@ -1,10 +1,156 @@
 #include "driver/driver.h"
 
+#include <array>
 #include <cstdio>
+#include <cstring>
 
+#include "eval/run.h"
+#include "frontend/frontend.h"
+#include "numbers/numbers.h"
 #include "platform/platform.h"
 
 namespace tove {
+
+// ---- report text -------------------------------------------------------------------
+
+std::string format_report(const ErrorReport& report) {
+  if (!report.failed()) return "No errors.\n";
+  std::string text = "Error.\n Type: " + report.type_word + "\n";
+  if (!report.location.empty()) text += " Name: " + report.location + "\n";
+  text += report.message;
+  text += "\n\\/\n";
+  return text;
+}
+
+namespace {
+
+enum class Shade : uint8_t { Plain, Green, Red };
+
+struct Glyph {
+  Shade shade;
+  char shown;
+};
+
+// How each byte of a report shows on a terminal: printable ASCII and the
+// newline as themselves, every other byte as a printable stand-in in colour.
+constexpr std::array<Glyph, 256> make_glyphs() {
+  std::array<Glyph, 256> glyphs{};
+  constexpr std::string_view kControlsLow = "JABCDEFGHI";       // 0x00-0x09
+  constexpr std::string_view kControlsHigh = "KLMNOPQRSTUVWXYZ(){}[";  // 0x0B-0x1F
+  constexpr std::string_view kOperators = "~!@#$%^&*<>-|+/=\\.`'\":;?";  // 0x7F-0x96
+  constexpr std::string_view kDigits = "012345678";             // 0x97-0x9F
+  static_assert(kControlsLow.size() == 10 && kControlsHigh.size() == 21);
+  static_assert(kOperators.size() == 24 && kDigits.size() == 9);
+  for (unsigned b = 0; b < 256; ++b) {
+    if (b == 0x0A || (b >= 0x20 && b <= 0x7E)) {
+      glyphs[b] = {Shade::Plain, static_cast<char>(b)};
+    } else if (b <= 0x09) {
+      glyphs[b] = {Shade::Green, kControlsLow[b]};
+    } else if (b <= 0x1F) {
+      glyphs[b] = {Shade::Green, kControlsHigh[b - 0x0B]};
+    } else if (b <= 0x96) {
+      glyphs[b] = {Shade::Green, kOperators[b - 0x7F]};
+    } else if (b <= 0x9F) {
+      glyphs[b] = {Shade::Green, kDigits[b - 0x97]};
+    } else if (b <= 0xFE) {
+      // 0xA0 joins the red range as a space, so no text can stop the report.
+      glyphs[b] = {Shade::Red, static_cast<char>(b - 0x80)};
+    } else {
+      glyphs[b] = {Shade::Green, ']'};
+    }
+  }
+  return glyphs;
+}
+
+constexpr std::array<Glyph, 256> kGlyphs = make_glyphs();
+static_assert(kGlyphs[0x7F].shown == '~' && kGlyphs[0x96].shown == '?');
+static_assert(kGlyphs[0x1F].shown == '[' && kGlyphs[0x9F].shown == '8');
+
+const char* shade_code(Shade shade) {
+  switch (shade) {
+    case Shade::Green: return "\033[32m";
+    case Shade::Red: return "\033[31m";
+    case Shade::Plain: break;
+  }
+  return "\033[m";
+}
+
+}  // namespace
+
+std::string colour_text(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 16);
+  Shade current = Shade::Plain;
+  for (char c : text) {
+    const Glyph& glyph = kGlyphs[static_cast<unsigned char>(c)];
+    if (glyph.shade != current) {
+      out += shade_code(glyph.shade);
+      current = glyph.shade;
+    }
+    out += glyph.shown;
+  }
+  if (current != Shade::Plain) out += shade_code(Shade::Plain);
+  return out;
+}
+
+std::string escape_name(std::string_view name) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : name) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b >= 0x7F || b == '[' || b == ']') {
+      out += '[';
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+      out += ']';
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::optional<std::string> read_program_file(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return std::nullopt;
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    size_t n = std::fread(buffer, 1, sizeof buffer - 1, file);
+    if (n == 0) break;
+    text.append(buffer, n);
+  }
+  // A read error (a folder, a failing device) must not pass for a short
+  // program: the caller reports the file as unreadable.
+  const bool failed = std::ferror(file) != 0;
+  TOVE_ASSERT(std::fclose(file) == 0);
+  if (failed) return std::nullopt;
+  return text;
+}
+
+// ---- the run --------------------------------------------------------------------------
+
+namespace {
+
+int report_unreadable(const std::string& path) {
+  std::fputs("Error.\n", stdout);
+  std::fflush(stdout);
+  std::fputs(" Type: Start\n Name: \"", stderr);
+  std::string name = escape_name(path);
+  std::fwrite(name.data(), 1, name.size(), stderr);
+  std::fputs("\"\nCould not read program file.\n\\/\n", stderr);
+  return kFailureStatus;
+}
+
+int report_failure(const ErrorReport& report) {
+  std::fflush(stdout);
+  std::string text = "\033[m" + colour_text(format_report(report));
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+  return kFailureStatus;
+}
+
+}  // namespace
 
 int run_driver(int argc, char** argv) {
   platform::set_default_binary_mode();
@@ -17,7 +163,29 @@ int run_driver(int argc, char** argv) {
     std::fputs("Error.\n Type: Usage\nUsage: tove file arg0 arg1 arg2 ...\n\\/\n", stderr);
     return 1;
   }
-  return 0;
+  const std::string path = argv[1];
+  if (std::FILE* probe = std::fopen(path.c_str(), "rb")) {
+    std::fclose(probe);
+  } else {
+    return report_unreadable(path);
+  }
+  std::optional<std::string> text = read_program_file(path);
+  if (!text) return report_unreadable(path);
+
+  load_prelude();
+  ErrorReport report;
+  read_program(report, *text);
+  if (report.failed()) return report_failure(report);
+
+  run_program(report, static_cast<int64_t>(reinterpret_cast<intptr_t>(argv + 2)));
+  if (report.failed()) return report_failure(report);
+
+  CellRef* result = definitions().find("");
+  TOVE_ASSERT(result != nullptr);
+  const int64_t value = integer_to_int64(result->get());
+  std::fflush(stdout);
+  // The program's low 32 bits, of which a POSIX status keeps the low 8.
+  return static_cast<int>(static_cast<uint32_t>(value) & 0xFF);
 }
 
 }  // namespace tove

@@ -1,0 +1,307 @@
+#include "compiler/analysis.h"
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "frontend/tables.h"
+
+namespace tove {
+
+namespace {
+
+constexpr std::array<bool, 256> make_class(std::string_view members) {
+  std::array<bool, 256> table{};
+  for (char c : members) table[static_cast<unsigned char>(c)] = true;
+  return table;
+}
+
+constexpr std::array<bool, 256> kWordChar = make_class("_abcdefghijklmnopqrstuvwxyz");
+// The ASCII punctuation characters that name operators: all 32 but the two
+// parentheses, the two square brackets and the underscore.
+constexpr std::array<bool, 256> kOperatorChar = make_class("!\"#$%&'*+,-./:;<=>?@\\^`{|}~");
+
+bool is_name_char(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 1 && c <= 31) || c >= 127 || kOperatorChar[c];
+}
+
+bool records_length(unsigned char first) { return (first >= '0' && first <= '9') || first == '['; }
+
+uint8_t encode_arity(int arity, bool pending) {
+  TOVE_ASSERT(arity >= kArityFloor && arity <= kArityUnbounded);
+  return static_cast<uint8_t>((arity + kArityBias) | (pending ? kTagPending : 0));
+}
+
+int decode_arity(uint8_t bits) { return static_cast<int>(bits & kTagArityMask) - kArityBias; }
+
+bool is_analysed(const Cell* c) { return analysis_bits(c) != 0; }
+bool data_bits(const Cell* c) { return analysis_bits(c) == kTagData; }
+
+// Leading lambda nodes of a definition body, counted down its right spine.
+int leading_lambdas(Cell* body) {
+  int count = 0;
+  while (count < kArityUnbounded && is_lambda_node(body)) {
+    ++count;
+    body = pair_right(body);
+  }
+  return count;
+}
+
+void analyse_atom(Cell* atom) {
+  const std::string_view text = atom_text(atom);
+  const unsigned char first = text.empty() ? 0 : static_cast<unsigned char>(text[0]);
+  if (first == ')' || first == ']') {
+    set_analysis_bits(atom, encode_arity(1, false));
+    return;
+  }
+  if (first == '[') {
+    set_analysis_bits(atom, kTagData);
+    return;
+  }
+  if (is_name_token(text)) {
+    if (CellRef* body = definitions().find(text)) {
+      set_analysis_bits(atom, encode_arity(leading_lambdas(body->get()), false));
+      return;
+    }
+    // A name with no definition can only be a local variable.
+    TOVE_ASSERT(text.size() == 1 && first >= 'a' && first <= 'z');
+    set_payload(atom, uint64_t{1} << (first - 'a'));
+    set_analysis_bits(atom, encode_arity(kArityUnbounded, false));
+    return;
+  }
+  set_analysis_bits(atom, encode_arity(1, false));
+}
+
+// Analysis of a pair whose parts are both analysed.
+void analyse_pair(Cell* node) {
+  Cell* left = pair_left(node);
+  Cell* right = pair_right(node);
+  const bool left_data = data_bits(left);
+  const bool right_data = data_bits(right);
+  if (left_data && right_data) {
+    uint32_t a = payload(left), b = payload(right);
+    if (a >= 2 && b >= 2 && uint64_t{a} + b < kPayloadLimit) set_payload(node, a + b);
+    set_analysis_bits(node, kTagData);
+    return;
+  }
+  int arity = 0;
+  if (!left_data) {
+    int l = node_arity(left);
+    arity = (l == kArityUnbounded || l <= kArityFloor) ? l : l - 1;
+  }
+  // Lambda node: the bound variable leaves the mask; bodies are never pending.
+  if (is_pair(left) && is_atom(pair_left(left)) && head_char(pair_left(left)) == '\\') {
+    set_payload(node, node_mask(right) & ~node_mask(left));
+    set_analysis_bits(node, encode_arity(arity, false));
+    return;
+  }
+  const bool pending = (!left_data && is_pending(left)) || (!right_data && is_pending(right)) ||
+                       node_arity(right) < 1;
+  uint32_t mask;
+  if (is_atom(left)) {
+    mask = node_mask(left) | node_mask(right);
+  } else if (is_atom(pair_left(left)) && head_char(pair_left(left)) == '{') {
+    mask = node_mask(right);  // the partial let ({ k) y: the key is not counted
+  } else if (Cell* inner = pair_left(left);
+             is_pair(inner) && is_atom(pair_left(inner)) && head_char(pair_left(inner)) == '{') {
+    Cell* key = pair_right(inner);
+    mask = (node_mask(right) & ~node_mask(key)) | node_mask(left);
+  } else {
+    mask = node_mask(left) | node_mask(right);
+  }
+  set_payload(node, mask);
+  set_analysis_bits(node, encode_arity(arity, pending));
+}
+
+}  // namespace
+
+bool is_name_token(std::string_view text) {
+  if (text.empty()) return false;
+  if (text.size() == 1 && is_name_char(static_cast<unsigned char>(text[0]))) return true;
+  for (char c : text) {
+    if (!kWordChar[static_cast<unsigned char>(c)]) return false;
+  }
+  return true;
+}
+
+void analyse_node(Cell* root) {
+  if (is_analysed(root)) return;
+  if (is_atom(root)) {
+    analyse_atom(root);
+    return;
+  }
+  // Post-order over the unanalysed part of the graph; analysed cells (and
+  // so everything below them) are never entered again.
+  std::vector<Cell*> stack{root};
+  while (!stack.empty()) {
+    Cell* top = stack.back();
+    if (is_analysed(top)) {
+      stack.pop_back();
+      continue;
+    }
+    if (is_atom(top)) {
+      analyse_atom(top);
+      stack.pop_back();
+      continue;
+    }
+    Cell* left = pair_left(top);
+    Cell* right = pair_right(top);
+    if (!is_analysed(left)) {
+      stack.push_back(left);
+      continue;
+    }
+    if (!is_analysed(right)) {
+      stack.push_back(right);
+      continue;
+    }
+    analyse_pair(top);
+    stack.pop_back();
+  }
+}
+
+int node_arity(Cell* c) {
+  analyse_node(c);
+  uint8_t bits = analysis_bits(c);
+  return bits == kTagData ? 1 : decode_arity(bits);
+}
+
+bool is_data(Cell* c) {
+  analyse_node(c);
+  return data_bits(c);
+}
+
+bool is_pending(Cell* c) {
+  analyse_node(c);
+  uint8_t bits = analysis_bits(c);
+  return bits != kTagData && (bits & kTagPending) != 0;
+}
+
+bool is_done(Cell* c) {
+  analyse_node(c);
+  uint8_t bits = analysis_bits(c);
+  if (bits == kTagData) return true;
+  return (bits & kTagPending) == 0 && decode_arity(bits) >= 1;
+}
+
+uint32_t node_mask(Cell* c) {
+  analyse_node(c);
+  if (data_bits(c)) return 0;
+  if (is_atom(c) && records_length(head_char(c))) return 0;
+  return payload(c);
+}
+
+bool is_lambda_node(const Cell* c) {
+  return is_pair(c) && is_pair(pair_left(c)) && atom_is(pair_left(pair_left(c)), "\\");
+}
+
+bool is_let_node(const Cell* c) {
+  if (!is_pair(c) || !is_pair(pair_left(c))) return false;
+  Cell* inner = pair_left(pair_left(c));
+  return is_pair(inner) && atom_is(pair_left(inner), "{");
+}
+
+// ---- substitution -------------------------------------------------------------
+
+CellRef substitute(Cell* expr, char letter, Cell* value) {
+  TOVE_ASSERT(letter >= 'a' && letter <= 'z');
+  const uint32_t bit = uint32_t{1} << (letter - 'a');
+  if ((node_mask(expr) & bit) == 0) return CellRef::borrow(expr);
+
+  // Tasks run last-in first-out; each Visit leaves one result on `results`,
+  // each Build combines the results of its parts.
+  enum class Op : uint8_t { Visit, Keep, BuildPair, BuildLambda, BuildLet };
+  struct Task {
+    Op op;
+    Cell* cell;
+  };
+  std::vector<Task> tasks{{Op::Visit, expr}};
+  std::vector<CellRef> results;
+  while (!tasks.empty()) {
+    Task task = tasks.back();
+    tasks.pop_back();
+    Cell* c = task.cell;
+    switch (task.op) {
+      case Op::Visit:
+        if ((node_mask(c) & bit) == 0) {
+          results.push_back(CellRef::borrow(c));
+        } else if (is_atom(c)) {
+          results.push_back(CellRef::borrow(value));
+        } else if (is_lambda_node(c)) {
+          tasks.push_back({Op::BuildLambda, pair_left(c)});
+          tasks.push_back({Op::Visit, pair_right(c)});
+        } else if (is_let_node(c)) {
+          Cell* binder = pair_left(pair_left(c));  // ({ k)
+          Cell* bound = pair_right(pair_left(c));   // y
+          Cell* body = pair_right(c);               // z
+          tasks.push_back({Op::BuildLet, binder});
+          const bool shadowed = head_char(pair_right(binder)) == static_cast<unsigned char>(letter);
+          tasks.push_back({shadowed ? Op::Keep : Op::Visit, body});
+          tasks.push_back({Op::Visit, bound});
+        } else {
+          tasks.push_back({Op::BuildPair, nullptr});
+          tasks.push_back({Op::Visit, pair_right(c)});
+          tasks.push_back({Op::Visit, pair_left(c)});
+        }
+        break;
+      case Op::Keep:
+        results.push_back(CellRef::borrow(c));
+        break;
+      case Op::BuildPair: {
+        CellRef right = std::move(results.back());
+        results.pop_back();
+        CellRef left = std::move(results.back());
+        results.back() = make_pair(std::move(left), std::move(right));
+        break;
+      }
+      case Op::BuildLambda: {
+        CellRef body = std::move(results.back());
+        results.back() = make_pair(CellRef::borrow(c), std::move(body));
+        break;
+      }
+      case Op::BuildLet: {
+        CellRef body = std::move(results.back());
+        results.pop_back();
+        CellRef bound = std::move(results.back());
+        results.back() =
+            make_pair(make_pair(CellRef::borrow(c), std::move(bound)), std::move(body));
+        break;
+      }
+    }
+  }
+  TOVE_ASSERT(results.size() == 1);
+  return std::move(results.back());
+}
+
+// ---- order on cells ---------------------------------------------------------------
+
+size_t atom_weight(const Cell* c) {
+  if (is_pair(c)) return 0;
+  const unsigned char first = head_char(c);
+  if (first == ' ') return 9;
+  if (records_length(first) && payload(c) != 0) return payload(c);
+  if (first == '(') return atom_text(c).size();
+  return std::strlen(atom_chars(c));
+}
+
+int compare_cells(const Cell* a, const Cell* b) {
+  std::vector<std::pair<const Cell*, const Cell*>> stack{{a, b}};
+  while (!stack.empty()) {
+    auto [x, y] = stack.back();
+    stack.pop_back();
+    if (x == y) continue;
+    const bool x_atom = is_atom(x), y_atom = is_atom(y);
+    if (x_atom != y_atom) return x_atom ? 1 : -1;
+    if (!x_atom) {
+      stack.push_back({pair_right(x), pair_right(y)});
+      stack.push_back({pair_left(x), pair_left(y)});
+      continue;
+    }
+    const size_t wx = atom_weight(x), wy = atom_weight(y);
+    const int order = std::memcmp(atom_chars(x), atom_chars(y), wx < wy ? wx : wy);
+    if (order != 0) return order < 0 ? 1 : -1;
+    if (wx != wy) return wx < wy ? 1 : -1;
+  }
+  return 0;
+}
+
+}  // namespace tove

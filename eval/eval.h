@@ -1,0 +1,45 @@
+// The evaluator: the evaluation machine, which fixes the language's order of
+// evaluation, and the reduction engine, which rewrites one redex at a time.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "cells/cell.h"
+
+namespace tove {
+
+// A continuation frame: what to do with the focus once it is done.
+//   Apply    (T x)      the done value is applied to x
+//   Function F          the done value is passed to F
+//   Lambda   ((\ k) z)  the done value is bound to k in z
+struct Frame {
+  enum Kind : uint8_t { Apply, Function, Lambda };
+  Kind kind;
+  CellRef first;   // x, F, or the key k
+  CellRef second;  // the body z of a Lambda frame
+};
+
+// An evaluation state: the continuation (innermost frame last) and the
+// focus. An empty continuation is the finished "I".
+struct Machine {
+  std::vector<Frame> frames;
+  CellRef focus;
+  // Apply frames return through the prelude's T (T a b = b a); while T has
+  // that meaning, the machine forms (v x) at once.
+  bool plain_apply = true;
+  uint64_t steps = 0;
+};
+
+// Evaluates a closed expression until it is done.
+CellRef evaluate(CellRef expression);
+// One transition of the machine on an unfinished state.
+void machine_step(Machine& machine);
+// One rewrite of the redex in the focus.
+void reduce_step(Machine& machine);
+bool has_lazy_head(Cell* c);
+
+// Machine steps taken by every evaluation of this process.
+uint64_t total_steps();
+
+}  // namespace tove

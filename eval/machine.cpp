@@ -1,0 +1,177 @@
+// The evaluation machine. The continuation is a growable array of frames
+// rather than a chain of frame cells: it behaves exactly as the chain would
+// ((B k) g frames), without allocating a cell per pushed frame.
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+
+#include "compiler/analysis.h"
+#include "eval/eval.h"
+#include "frontend/tables.h"
+
+namespace tove {
+
+namespace {
+
+uint64_t g_total_steps = 0;
+
+constexpr std::array<bool, 256> make_lazy_heads() {
+  std::array<bool, 256> table{};
+  // Heads that never copy an argument rewrite at once, arguments unevaluated.
+  for (char c : std::string_view("&ABCDEFHIJKLNQRTUVXZ|")) table[static_cast<unsigned char>(c)] = true;
+  return table;
+}
+constexpr std::array<bool, 256> kLazyHead = make_lazy_heads();
+
+// T keeps the prelude's meaning (T a b = b a) unless the program redefined it.
+bool apply_through_prelude_t() {
+  CellRef* slot = definitions().find("T");
+  if (slot == nullptr) return false;
+  Cell* body = slot->get();
+  if (!is_lambda_node(body)) return false;
+  Cell* a = pair_right(pair_left(body));
+  Cell* inner = pair_right(body);
+  if (!is_lambda_node(inner)) return false;
+  Cell* b = pair_right(pair_left(inner));
+  Cell* e = pair_right(inner);
+  if (!is_atom(a) || !is_atom(b) || atom_text(a) == atom_text(b)) return false;
+  return is_pair(e) && is_atom(pair_left(e)) && is_atom(pair_right(e)) &&
+         atom_text(pair_left(e)) == atom_text(b) && atom_text(pair_right(e)) == atom_text(a);
+}
+
+CellRef t_atom() { return make_atom("T"); }
+
+// The frame's function g applied to the done value v.
+void return_to_frame(Machine& m) {
+  Frame frame = std::move(m.frames.back());
+  m.frames.pop_back();
+  switch (frame.kind) {
+    case Frame::Apply:
+      // (T x) v = v x
+      if (m.plain_apply) {
+        m.focus = make_pair(std::move(m.focus), std::move(frame.first));
+      } else {
+        m.focus = make_pair(make_pair(t_atom(), std::move(frame.first)), std::move(m.focus));
+      }
+      return;
+    case Frame::Function:
+      m.focus = make_pair(std::move(frame.first), std::move(m.focus));
+      return;
+    case Frame::Lambda:
+      // ((\ k) z) v = z[k := v]
+      m.focus = substitute(frame.second.get(), static_cast<char>(head_char(frame.first.get())),
+                           m.focus.get());
+      return;
+  }
+}
+
+// The argument a frame would apply the value to, when it is an apply frame
+// (T x) or a function frame of that same shape.
+Cell* apply_frame_argument(const Frame& frame) {
+  if (frame.kind == Frame::Apply) return frame.first.get();
+  if (frame.kind == Frame::Function) {
+    Cell* g = frame.first.get();
+    if (is_pair(g) && is_atom(pair_left(g)) && head_char(pair_left(g)) == 'T') return pair_right(g);
+  }
+  return nullptr;
+}
+
+void push_apply(Machine& m, Cell* argument) {
+  m.frames.push_back({Frame::Apply, CellRef::borrow(argument), {}});
+}
+
+void push_function(Machine& m, Cell* function) {
+  m.frames.push_back({Frame::Function, CellRef::borrow(function), {}});
+}
+
+// Evaluate the function part first (an apply frame keeps the argument) or,
+// when the function part is already a value, the argument.
+void descend(Machine& m, bool function_first) {
+  CellRef whole = std::move(m.focus);
+  Cell* f = pair_left(whole.get());
+  Cell* a = pair_right(whole.get());
+  if (function_first) {
+    push_apply(m, a);
+    m.focus = CellRef::borrow(f);
+  } else {
+    push_function(m, f);
+    m.focus = CellRef::borrow(a);
+  }
+}
+
+// A lazy head of remaining arity d takes its missing arguments straight from
+// the top d apply frames, leaving the work inside it to the rewrite.
+bool take_arguments_from_frames(Machine& m, int d) {
+  if (m.frames.size() < static_cast<size_t>(d)) return false;
+  for (int i = 1; i <= d; ++i) {
+    if (apply_frame_argument(m.frames[m.frames.size() - i]) == nullptr) return false;
+  }
+  for (int i = 0; i < d; ++i) {
+    Cell* x = apply_frame_argument(m.frames.back());
+    m.focus = make_pair(std::move(m.focus), CellRef::borrow(x));
+    m.frames.pop_back();
+  }
+  return true;
+}
+
+}  // namespace
+
+bool has_lazy_head(Cell* c) {
+  while (is_pair(c) && !is_data(c)) c = pair_left(c);
+  return is_atom(c) && !is_data(c) && kLazyHead[head_char(c)];
+}
+
+void machine_step(Machine& m) {
+  ++m.steps;
+  Cell* r = m.focus.get();
+  if (is_done(r)) {
+    TOVE_ASSERT(!m.frames.empty());
+    return_to_frame(m);
+    return;
+  }
+  const int d = node_arity(r);
+  if (d < 0) {
+    descend(m, true);  // over-applied: F a, with F evaluated first
+    return;
+  }
+  if (d == 0) {
+    if (has_lazy_head(r) || !is_pending(r)) return reduce_step(m);
+    if (is_let_node(r)) {
+      if (is_done(pair_right(pair_left(r)))) return reduce_step(m);
+      Cell* key = pair_right(pair_left(pair_left(r)));
+      Cell* bound = pair_right(pair_left(r));
+      Cell* body = pair_right(r);
+      m.frames.push_back({Frame::Lambda, CellRef::borrow(key), CellRef::borrow(body)});
+      m.focus = CellRef::borrow(bound);
+      return;
+    }
+    Cell* f = pair_left(r);
+    descend(m, !(is_data(f) || is_done(f)));
+    return;
+  }
+  if (has_lazy_head(r) && take_arguments_from_frames(m, d)) return reduce_step(m);
+  descend(m, !is_done(pair_left(r)));
+}
+
+CellRef evaluate(CellRef expression) {
+  Machine m;
+  m.focus = std::move(expression);
+  m.plain_apply = apply_through_prelude_t();
+  while (!(m.frames.empty() && is_done(m.focus.get()))) machine_step(m);
+  g_total_steps += m.steps;
+  return std::move(m.focus);
+}
+
+uint64_t total_steps() { return g_total_steps; }
+
+#if defined(TOVE_STATS)
+namespace {
+struct StepReport {
+  ~StepReport() {
+    std::fprintf(stderr, "machine steps: %llu\n", static_cast<unsigned long long>(g_total_steps));
+  }
+} g_step_report;
+}  // namespace
+#endif
+
+}  // namespace tove

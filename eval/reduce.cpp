@@ -1,0 +1,240 @@
+// The reduction engine: one rewrite of the redex in the focus.
+//
+// The head of the redex is classified once by its first byte and text, and
+// each class has its own rewrite below, tried in this order: built-in
+// primitive, let node, lambda node, integer, data node, byte string, real,
+// global name, update form.
+#include <array>
+#include <cstring>
+
+#include "compiler/analysis.h"
+#include "eval/eval.h"
+#include "frontend/tables.h"
+#include "numbers/numbers.h"
+#include "prims/trees.h"
+
+namespace tove {
+
+namespace {
+
+// At most ten parameters reach a rewrite (the compiler refuses more), and
+// built-ins take at most seven arguments.
+constexpr size_t kMaxSpine = 16;
+
+struct Spine {
+  Cell* head;
+  std::string_view text;  // the head's text, empty for a data pair
+  std::array<Cell*, kMaxSpine> args;  // a1 innermost ... an, borrowed
+  size_t count = 0;
+};
+
+Spine walk_spine(Cell* redex) {
+  Spine spine;
+  Cell* c = redex;
+  size_t n = 0;
+  for (Cell* probe = redex; is_pair(probe) && !is_data(probe); probe = pair_left(probe)) ++n;
+  TOVE_ASSERT(n <= kMaxSpine);
+  spine.count = n;
+  while (is_pair(c) && !is_data(c)) {
+    spine.args[--n] = pair_right(c);
+    c = pair_left(c);
+  }
+  spine.head = c;
+  spine.text = atom_text(c);
+  return spine;
+}
+
+CellRef atom(const char* text) { return make_atom(text); }
+
+void discard_continuation(Machine& m) { m.frames.clear(); }
+
+// Built-in f a1 ... an = the handler's answer. A marker-headed answer ends
+// the whole evaluation with it.
+void reduce_builtin(Machine& m, const BuiltinEntry& entry) {
+  CellRef result = entry.handler(std::move(m.focus));
+  TOVE_ASSERT(result);
+  if (is_pair(result.get())) {
+    Cell* left = pair_left(result.get());
+    if (is_atom(left) && (head_char(left) == ')' || head_char(left) == ']')) {
+      discard_continuation(m);
+    }
+  }
+  m.focus = std::move(result);
+}
+
+// { k y z = z[k := y], once y is done; until then y is evaluated first and
+// fed to the equivalent lambda node ((\ k) z).
+void reduce_let(Machine& m, const Spine& s) {
+  Cell* key = s.args[0];
+  Cell* bound = s.args[1];
+  Cell* body = s.args[2];
+  if (!is_done(bound)) {
+    m.frames.push_back({Frame::Lambda, CellRef::borrow(key), CellRef::borrow(body)});
+    m.focus = CellRef::borrow(bound);
+    return;
+  }
+  m.focus = substitute(body, static_cast<char>(head_char(key)), bound);
+}
+
+// \ x e v = e[x := v]
+void reduce_lambda(Machine& m, const Spine& s) {
+  m.focus = substitute(s.args[1], static_cast<char>(head_char(s.args[0])), s.args[2]);
+}
+
+// n a = V (first bit of n) (rest of n): an integer read as a list of bits.
+void reduce_integer(Machine& m, const Spine& s) {
+  m.focus = make_pair(atom("V"), list_first(s.head), list_rest(s.head));
+}
+
+// [] a = a (X J) K;  t G.. = V (leading t) (last t);  t a = a (X J) (tree t)
+void reduce_data(Machine& m, const Spine& s) {
+  Cell* head = s.head;
+  Cell* arg = s.args[0];
+  if (tree_is_empty(head)) {
+    m.focus = make_pair(CellRef::borrow(arg), make_pair(atom("X"), atom("J")), atom("K"));
+  } else if (is_atom(arg) && head_char(arg) == 'G') {
+    m.focus = make_pair(atom("V"), tree_leading(head), tree_last(head));
+  } else {
+    m.focus = make_pair(CellRef::borrow(arg), make_pair(atom("X"), atom("J")), tree_form(head));
+  }
+}
+
+CellRef make_byte_string(std::string_view bytes) {
+  std::string text = "(" + base64_encode(bytes.size()) + ")";
+  text.append(bytes);
+  return make_atom(text);
+}
+
+// The eight bits of a byte as I (set) and H (clear), grouped
+// V (J (J b0 b1) (J b2 b3)) (J (J b4 b5) (J b6 b7)).
+CellRef byte_bit_tree(unsigned char byte) {
+  auto bit = [byte](int i) { return atom((byte >> i) & 1 ? "I" : "H"); };
+  auto j = [](CellRef x, CellRef y) { return make_pair(atom("J"), std::move(x), std::move(y)); };
+  CellRef low = j(j(bit(0), bit(1)), j(bit(2), bit(3)));
+  CellRef high = j(j(bit(4), bit(5)), j(bit(6), bit(7)));
+  return make_pair(atom("V"), std::move(low), std::move(high));
+}
+
+// "" a = Z;  b a = bit tree of b;  s a = V (first 2^k bytes) (the rest)
+void reduce_bytes(Machine& m, const Spine& s) {
+  std::string_view text = s.text;
+  const size_t close = text.find(')');
+  TOVE_ASSERT(close != std::string_view::npos);
+  std::string_view bytes = text.substr(close + 1);
+  const size_t n = bytes.size();
+  if (n == 0) {
+    m.focus = atom("Z");
+  } else if (n == 1) {
+    m.focus = byte_bit_tree(static_cast<unsigned char>(bytes[0]));
+  } else {
+    size_t half = 1;
+    while (half * 2 < n) half *= 2;
+    m.focus = make_pair(atom("V"), make_byte_string(bytes.substr(0, half)),
+                        make_byte_string(bytes.substr(half)));
+  }
+}
+
+// r a = (bit tree of r's 64 bits) a, the bits as K (set) and H (clear) in a
+// complete tree of V nodes, lower bits on the left.
+void reduce_real(Machine& m, const Spine& s) {
+  uint64_t pattern = 0;
+  std::memcpy(&pattern, s.text.data() + 1, 8);
+  std::vector<CellRef> level;
+  level.reserve(64);
+  for (int i = 0; i < 64; ++i) level.push_back(atom((pattern >> i) & 1 ? "K" : "H"));
+  while (level.size() > 1) {
+    std::vector<CellRef> next;
+    next.reserve(level.size() / 2);
+    for (size_t i = 0; i < level.size(); i += 2) {
+      next.push_back(make_pair(atom("V"), std::move(level[i]), std::move(level[i + 1])));
+    }
+    level = std::move(next);
+  }
+  m.focus = make_pair(std::move(level[0]), CellRef::borrow(s.args[0]));
+}
+
+// g a1 ... an = body[x1 := a1, ..., xn := an], substituting from the last
+// parameter, so a repeated letter takes the last of its arguments.
+void reduce_global(Machine& m, const Spine& s) {
+  CellRef* slot = definitions().find(s.text);
+  if (slot == nullptr) {
+    discard_continuation(m);
+    m.focus = make_atom("]" + std::string(s.text));
+    return;
+  }
+  Cell* body = slot->get();
+  std::array<char, kMaxSpine> letters{};
+  size_t params = 0;
+  while (is_lambda_node(body)) {
+    TOVE_ASSERT(params < kMaxSpine);
+    letters[params++] = static_cast<char>(head_char(pair_right(pair_left(body))));
+    body = pair_right(body);
+  }
+  if (params == 0) {
+    // Constant definitions are computed once; a black hole marks one whose
+    // value is being computed, so meeting it again is a cycle.
+    if (head_char(body) == ')' && is_atom(body)) {
+      discard_continuation(m);
+      m.focus = make_atom(")" + std::string(s.text));
+      return;
+    }
+    if (is_done(body) || uncached_names().count(s.text) != 0) {
+      m.focus = CellRef::borrow(body);
+      return;
+    }
+    CellRef value = CellRef::borrow(body);
+    CellRef update = make_atom(")" + std::string(s.text));
+    *slot = make_atom(")");
+    m.focus = make_pair(std::move(update), std::move(value));
+    return;
+  }
+  TOVE_ASSERT(params == s.count);
+  CellRef e = CellRef::borrow(body);
+  for (size_t i = params; i-- > 0;) e = substitute(e.get(), letters[i], s.args[i]);
+  m.focus = std::move(e);
+}
+
+// )name a = a, once a is done, and a becomes the stored value of name.
+void reduce_update(Machine& m, const Spine& s) {
+  std::string_view name = s.text.substr(1);
+  Cell* value = s.args[0];
+  TOVE_ASSERT(s.count == 1 && is_done(value));
+  TOVE_ASSERT(uncached_names().count(name) == 0);
+  CellRef* slot = definitions().find(name);
+  TOVE_ASSERT(slot != nullptr);
+  CellRef stored = CellRef::borrow(value);
+  // A stored body must not start with a lambda node, or it would read as a
+  // function of parameters: B I v behaves as v.
+  if (is_lambda_node(value)) stored = make_pair(atom("B"), atom("I"), std::move(stored));
+  *slot = stored.share();
+  m.focus = std::move(stored);
+}
+
+}  // namespace
+
+void reduce_step(Machine& m) {
+  Cell* redex = m.focus.get();
+  TOVE_ASSERT(!is_data(redex) && node_arity(redex) == 0);
+  TOVE_ASSERT(node_mask(redex) == 0);
+  const Spine s = walk_spine(redex);
+  if (is_data(s.head)) {
+    reduce_data(m, s);
+    return;
+  }
+  const unsigned char first = s.text.empty() ? 0 : static_cast<unsigned char>(s.text[0]);
+  if (first >= 'a' && first <= 'z') {
+    if (const BuiltinEntry* entry = find_builtin(s.text)) {
+      reduce_builtin(m, *entry);
+      return;
+    }
+  }
+  if (s.text == "{") return reduce_let(m, s);
+  if (s.text == "\\") return reduce_lambda(m, s);
+  if (first >= '0' && first <= '9') return reduce_integer(m, s);
+  if (first == '(') return reduce_bytes(m, s);
+  if (first == ' ') return reduce_real(m, s);
+  if (first == ')') return reduce_update(m, s);
+  reduce_global(m, s);
+}
+
+}  // namespace tove

@@ -1,0 +1,43 @@
+#include "eval/run.h"
+
+#include "cells/print.h"
+#include "compiler/compile.h"
+#include "eval/eval.h"
+#include "numbers/numbers.h"
+
+namespace tove {
+
+namespace {
+
+constexpr size_t kLocationLimit = 56;
+
+}  // namespace
+
+void run_program(ErrorReport& report, int64_t argument_address) {
+  compile_program(report);
+  if (report.failed()) return;
+
+  CellRef* main = definitions().find("");
+  TOVE_ASSERT(main != nullptr);
+  CellRef result =
+      evaluate(make_pair(main->share(), integer_from_int64(argument_address)));
+  Cell* r = result.get();
+
+  if (is_atom(r) && head_char(r) == ')') {
+    std::string name(atom_text(r).substr(1));
+    report.type_word = "Cycle";
+    report.location = name;
+    report.message = "Cycle detected on function [" + name + "].";
+    return;
+  }
+  if (is_integer(r)) {
+    definitions().set("", std::move(result));
+    return;
+  }
+  std::string printed = print_expression(r);
+  report.type_word = "Range";
+  report.location = printed.size() <= kLocationLimit ? printed : printed.substr(0, 53) + "...";
+  report.message = "The program must return an integer. Instead we encountered:\n" + printed;
+}
+
+}  // namespace tove
