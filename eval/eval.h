@@ -38,6 +38,9 @@ void machine_step(Machine& machine);
 // One rewrite of the redex in the focus.
 void reduce_step(Machine& machine);
 bool has_lazy_head(Cell* c);
+// Drops the evaluator's cache of resolved head names (and the counts it
+// holds on their atoms); done when the outermost evaluation ends.
+void forget_resolved_names();
 
 // Machine steps taken by every evaluation of this process.
 uint64_t total_steps();

@@ -14,6 +14,7 @@ namespace tove {
 namespace {
 
 uint64_t g_total_steps = 0;
+int g_nesting = 0;  // evaluations in progress (a primitive may evaluate)
 
 constexpr std::array<bool, 256> make_lazy_heads() {
   std::array<bool, 256> table{};
@@ -157,7 +158,9 @@ CellRef evaluate(CellRef expression) {
   Machine m;
   m.focus = std::move(expression);
   m.plain_apply = apply_through_prelude_t();
+  ++g_nesting;
   while (!(m.frames.empty() && is_done(m.focus.get()))) machine_step(m);
+  if (--g_nesting == 0) forget_resolved_names();
   g_total_steps += m.steps;
   return std::move(m.focus);
 }

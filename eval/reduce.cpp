@@ -46,6 +46,30 @@ Spine walk_spine(Cell* redex) {
 
 CellRef atom(const char* text) { return make_atom(text); }
 
+// Names met as redex heads, resolved once: a direct-mapped cache keyed by the
+// head atom's address. Each entry holds a count on its atom, so the address
+// cannot be reused by another atom while the entry lives. Only found names
+// are kept: a later definition of a missing name must be seen.
+struct Resolved {
+  Cell* atom = nullptr;  // owned count
+  const BuiltinEntry* builtin = nullptr;
+  CellRef* slot = nullptr;
+};
+
+constexpr size_t kNameCacheSize = 1024;
+std::array<Resolved, kNameCacheSize> g_names;
+
+Resolved resolve(Cell* head, std::string_view text) {
+  Resolved& entry = g_names[(reinterpret_cast<uintptr_t>(head) >> 4) % kNameCacheSize];
+  if (entry.atom == head) return entry;
+  Resolved fresh{head, find_builtin(text), definitions().find(text)};
+  if (fresh.builtin == nullptr && fresh.slot == nullptr) return fresh;
+  retain(head);
+  if (entry.atom) release(entry.atom);
+  entry = fresh;
+  return entry;
+}
+
 void discard_continuation(Machine& m) { m.frames.clear(); }
 
 // Built-in f a1 ... an = the handler's answer. A marker-headed answer ends
@@ -155,8 +179,7 @@ void reduce_real(Machine& m, const Spine& s) {
 
 // g a1 ... an = body[x1 := a1, ..., xn := an], substituting from the last
 // parameter, so a repeated letter takes the last of its arguments.
-void reduce_global(Machine& m, const Spine& s) {
-  CellRef* slot = definitions().find(s.text);
+void reduce_global(Machine& m, const Spine& s, CellRef* slot) {
   if (slot == nullptr) {
     discard_continuation(m);
     m.focus = make_atom("]" + std::string(s.text));
@@ -222,19 +245,24 @@ void reduce_step(Machine& m) {
     return;
   }
   const unsigned char first = s.text.empty() ? 0 : static_cast<unsigned char>(s.text[0]);
-  if (first >= 'a' && first <= 'z') {
-    if (const BuiltinEntry* entry = find_builtin(s.text)) {
-      reduce_builtin(m, *entry);
-      return;
-    }
-  }
+  const Resolved name = (first >= '0' && first <= '9') || first == '(' || first == ' ' || first == ')'
+                            ? Resolved{}
+                            : resolve(s.head, s.text);
+  if (name.builtin != nullptr) return reduce_builtin(m, *name.builtin);
   if (s.text == "{") return reduce_let(m, s);
   if (s.text == "\\") return reduce_lambda(m, s);
   if (first >= '0' && first <= '9') return reduce_integer(m, s);
   if (first == '(') return reduce_bytes(m, s);
   if (first == ' ') return reduce_real(m, s);
   if (first == ')') return reduce_update(m, s);
-  reduce_global(m, s);
+  reduce_global(m, s, name.slot);
+}
+
+void forget_resolved_names() {
+  for (Resolved& entry : g_names) {
+    if (entry.atom) release(entry.atom);
+    entry = Resolved{};
+  }
 }
 
 }  // namespace tove

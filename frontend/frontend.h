@@ -19,6 +19,8 @@ bool is_digit_char(unsigned char c);      // 0-9
 bool is_punctuation(unsigned char c);     // the 33 punctuation characters
 bool is_absorbing(unsigned char c);       // whitespace next to them is dropped
 bool is_unary_char(unsigned char c);      // ~ ! " $ `
+// True when `current` starts a new token in a tight run after `previous`.
+bool starts_token(unsigned char previous, unsigned char current);
 
 std::string normalise_text(std::string_view text);
 // For an opener, its matching closer; for a closer, its matching opener;
@@ -32,19 +34,26 @@ std::vector<std::string_view> split_tokens(std::string_view text);
 
 // ---- parser -----------------------------------------------------------------------
 
-// Texts nested deeper than this many groups are refused by the reader with a
-// "Depth" report rather than risking the native stack.
+// The reader refuses texts whose "(" and "{" groups nest deeper than this
+// with a "Depth" report, so every later stage can rely on the bound. The
+// parser itself uses no native stack per group.
 inline constexpr size_t kMaxNesting = 4000;
 
 CellRef parse_expression(std::string_view text);
 CellRef parse_comma_list(std::string_view text);
 // The deepest nesting of "(" and "{" groups outside text literals.
 size_t nesting_depth(std::string_view text);
+// The position of the first "(" or "{" that opens a group nested deeper than
+// `limit` (outside text literals), or -1.
+long find_too_deep(std::string_view text, size_t limit);
 
 // ---- bracket check ------------------------------------------------------------------
 
 bool check_brackets(std::string_view text, ErrorReport& report);
 std::string encode_position(uint64_t n);
+// encode_position of an offset into a text; offsets past 0x40000000 (texts
+// of a gigabyte and more) are written as that limit, "!!!!!".
+std::string encode_offset(size_t offset);
 
 // ---- program reader -------------------------------------------------------------------
 

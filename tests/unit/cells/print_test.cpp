@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "cells/cell.h"
+#include "cells/print.h"
+#include "leak_check.h"
+
+using namespace tove;
+
+namespace {
+
+class Printer : public LeakCheck {};
+
+CellRef atom(std::string_view text) { return make_atom(text); }
+CellRef app(CellRef f, CellRef x) { return make_pair(std::move(f), std::move(x)); }
+CellRef app(std::string_view f, std::string_view x) { return app(atom(f), atom(x)); }
+
+std::string print(const CellRef& c) { return print_expression(c.get()); }
+
+CellRef real_atom(double value) {
+  std::string text(9, ' ');
+  uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  for (int i = 0; i < 8; ++i) text[1 + i] = static_cast<char>((bits >> (8 * i)) & 0xFF);
+  return make_atom(text);
+}
+
+TEST_F(Printer, MarkersPrintAsEmptyParentheses) {
+  for (const char* text : {"", ")", "]", ")count", "]missing"}) {
+    EXPECT_EQ(print(atom(text)), "()") << text;
+  }
+  EXPECT_EQ(print(atom("plus")), "plus");
+  EXPECT_EQ(print(atom("[a b]")), "[a b]");
+  EXPECT_EQ(print(atom("05")), "05");
+}
+
+TEST_F(Printer, RealsAndByteStrings) {
+  EXPECT_EQ(print(real_atom(1.5)), "real[1.500000e+00]");
+  EXPECT_EQ(print(real_atom(-0.0)), "real[-0.000000e+00]");
+  EXPECT_EQ(print(make_atom(std::string_view("(c)a\n[", 6))), "cape[a[p][q]]");
+  EXPECT_EQ(print(make_atom(std::string_view("(c)]\0b", 6))), std::string("cape[[r]\0b]", 11));
+  EXPECT_EQ(print(atom("()")), "cape[]");
+}
+
+TEST_F(Printer, JuxtapositionExamples) {
+  EXPECT_EQ(print(app(app("S", "K"), atom("K"))), "SKK");
+  EXPECT_EQ(print(app(app("plus", "x"), atom("y"))), "(plus x y)");
+  EXPECT_EQ(print(app("K", "12")), "K12");
+  EXPECT_EQ(print(app(app("g", "x"), atom("12"))), "(g x 12)");
+  EXPECT_EQ(print(app("plus", "[ab]")), "plus[ab]");
+  EXPECT_EQ(print(app("12", "3")), "(12 3)");
+  EXPECT_EQ(print(app(atom("K"), app(app("plus", "x"), atom("y")))), "(K (plus x y))");
+  EXPECT_EQ(print(app("[ab]", "[cd]")), "[ab][cd]");
+  EXPECT_EQ(print(app("x", "1")), "x1");
+  EXPECT_EQ(print(app("1", "x")), "1x");
+}
+
+TEST_F(Printer, EmptyParenthesesAreNotAnOpenCall) {
+  CellRef call = app("", "x");
+  EXPECT_EQ(print(call), "()x");
+  EXPECT_EQ(print(app(std::move(call), atom("y"))), "(()x y)");
+  // A real open call is extended by any argument, a text literal included.
+  EXPECT_EQ(print(app(app(app("g", "x"), atom("y")), atom("[ab]"))), "(g x y [ab])");
+}
+
+TEST_F(Printer, UnderscoreAndDigitJoints) {
+  EXPECT_EQ(print(app("a_", "b")), "(a_ b)");
+  EXPECT_EQ(print(app("a_", "12")), "a_12");
+  EXPECT_EQ(print(app("x", "_")), "(x _)");
+  EXPECT_EQ(print(app("7", "K")), "7K");
+}
+
+TEST_F(Printer, TextArgumentMustBeOneBracketGroup) {
+  EXPECT_EQ(print(app(atom("K"), app("[a]", "[b]"))), "(K [a][b])");
+  EXPECT_EQ(print(app("K", "[a[b]c]")), "K[a[b]c]");
+  // Texts whose first bracket closes early or never do not count as one
+  // group; neither are they single tokens.
+  EXPECT_EQ(print(app("K", "[b]]")), "(K [b]])");
+  EXPECT_EQ(print(app("K", "[[a]")), "(K [[a])");
+  // A single "[" is a one-character token.
+  EXPECT_EQ(print(app("K", "[")), "K[");
+}
+
+// A complete binary tree of fresh cells, no part shared.
+CellRef fresh_tree(int depth) {
+  if (depth == 0) return atom("K");
+  return app(fresh_tree(depth - 1), fresh_tree(depth - 1));
+}
+
+TEST_F(Printer, SharedSubexpressionsPrintAtEveryOccurrence) {
+  constexpr int kDepth = 14;
+  CellRef shared = atom("K");
+  for (int i = 0; i < kDepth; ++i) shared = make_pair(shared.get(), shared.get());
+  std::string text = print(shared);
+  EXPECT_EQ(text, print(fresh_tree(kDepth)));
+  EXPECT_EQ(text.substr(0, 8), "(KK KK (");
+  EXPECT_EQ(print(fresh_tree(3)), "(KK KK (KK KK))");
+}
+
+TEST_F(Printer, MillionDeepLeftSpineIsOneOpenCall) {
+  constexpr int kDepth = 1000000;
+  CellRef e = atom("f");
+  CellRef a = atom("a");
+  for (int i = 0; i < kDepth; ++i) e = make_pair(e.get(), a.get());
+  std::string expected = "(f";
+  for (int i = 0; i < kDepth; ++i) expected += " a";
+  expected += ")";
+  EXPECT_EQ(print(e), expected);
+}
+
+TEST_F(Printer, MillionDeepRightSpineNestsParentheses) {
+  constexpr int kDepth = 1000000;
+  CellRef k = atom("K");
+  CellRef e = atom("x");
+  for (int i = 0; i < kDepth; ++i) e = make_pair(k.get(), e.get());
+  std::string expected;
+  for (int i = 1; i < kDepth; ++i) expected += "(K ";
+  expected += "Kx";
+  expected.append(kDepth - 1, ')');
+  EXPECT_EQ(print(e), expected);
+}
+
+}  // namespace

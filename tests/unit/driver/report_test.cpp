@@ -1,0 +1,62 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "driver/driver.h"
+
+using namespace tove;
+
+namespace {
+
+TEST(Report, EmptyReportSaysNoErrors) {
+  ErrorReport report;
+  EXPECT_EQ(format_report(report), "No errors.\n");
+}
+
+TEST(Report, NameLineOnlyWithALocation) {
+  ErrorReport report;
+  report.type_word = "Lower";
+  report.message = "m";
+  EXPECT_EQ(format_report(report), "Error.\n Type: Lower\nm\n\\/\n");
+  report.location = "gg";
+  report.position = 12;  // never printed
+  EXPECT_EQ(format_report(report), "Error.\n Type: Lower\n Name: gg\nm\n\\/\n");
+}
+
+TEST(Report, ColourTextSwitchesOnlyWhenTheClassChanges) {
+  EXPECT_EQ(colour_text(""), "");
+  EXPECT_EQ(colour_text("plain text\n"), "plain text\n");
+  EXPECT_EQ(colour_text("x\xC1y"), "x\033[31mA\033[my");
+  EXPECT_EQ(colour_text("\xC1"), "\033[31mA\033[m");
+  EXPECT_EQ(colour_text(std::string("\x00\x01\x1B\x1F\x7F\x96\x97\x9F\xFF", 9)),
+            "\033[32mJA([~?08]\033[m");
+  EXPECT_EQ(colour_text("\xC1\x01"), "\033[31mA\033[32mA\033[m");
+  // 0xA0 shows as a red space rather than stopping the report.
+  EXPECT_EQ(colour_text("\xA0"), "\033[31m \033[m");
+  EXPECT_EQ(colour_text("\x0B\x1A"), "\033[32mKZ\033[m");
+}
+
+TEST(Report, EscapeNameWritesHexForUnprintableAndBrackets) {
+  EXPECT_EQ(escape_name("prog.tv"), "prog.tv");
+  EXPECT_EQ(escape_name("a[b]\n\x7F\xFF"), "a[5B]b[5D][0A][7F][FF]");
+}
+
+TEST(Report, ReadProgramFileKeepsZeroBytesAndLargeFiles) {
+  std::string path = ::testing::TempDir() + "tove_read_test.tv";
+  std::string content(10000, 'x');
+  content[5] = '\0';
+  content[4095] = '\0';
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fwrite(content.data(), 1, content.size(), f);
+  std::fclose(f);
+  auto text = read_program_file(path);
+  ASSERT_TRUE(text.has_value());
+  EXPECT_EQ(*text, content);
+  std::remove(path.c_str());
+  EXPECT_FALSE(read_program_file(path).has_value());
+  EXPECT_FALSE(read_program_file("/").has_value());
+}
+
+}  // namespace
