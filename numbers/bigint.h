@@ -12,8 +12,10 @@
 // Operations:
 //   - text: decimal digits ("-" allowed) and the tove integer text, where a
 //     negative value is written with a leading "0" ("05" is -5, "0" is zero);
-//   - compare, add, subtract, multiply (schoolbook, Karatsuba above a
-//     measured threshold), square, power by squaring;
+//   - compare, add, subtract, multiply and square (schoolbook, Karatsuba,
+//     then Toom-3, switching at measured sizes), power by squaring; a power
+//     needs about exponent times the base's limb count in limbs, which the
+//     caller bounds before asking for it;
 //   - division on limbs (long division with normalised trial quotients,
 //     recursive division for large operands) in three roundings:
 //       divmod_trunc  quotient toward zero, remainder has the dividend's sign;

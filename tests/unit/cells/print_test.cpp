@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <cstddef>
 #include <string>
+#include <vector>
 
 #include "cells/cell.h"
 #include "cells/print.h"
@@ -97,6 +99,62 @@ TEST_F(Printer, SharedSubexpressionsPrintAtEveryOccurrence) {
   EXPECT_EQ(text, print(fresh_tree(kDepth)));
   EXPECT_EQ(text.substr(0, 8), "(KK KK (");
   EXPECT_EQ(print(fresh_tree(3)), "(KK KK (KK KK))");
+}
+
+// The rules applied directly to whole strings, for small expressions.
+std::string reference_print(const Cell* c) {
+  if (is_atom(c)) return print_expression(c);  // atoms are checked above
+  std::string l = reference_print(pair_left(c));
+  std::string r = reference_print(pair_right(c));
+  if (l[0] == '(' && l.size() >= 2 && l[1] != ')') return l.substr(0, l.size() - 1) + " " + r + ")";
+  if (r[0] == '[') {
+    int depth = 0;
+    size_t match = std::string::npos;
+    for (size_t i = 0; i < r.size() && match == std::string::npos; ++i) {
+      depth += r[i] == '[' ? 1 : r[i] == ']' ? -1 : 0;
+      if (depth == 0) match = i;
+    }
+    if (match == r.size() - 1) return l + r;
+  }
+  auto word = [](char ch) { return ch == '_' || (ch >= 'a' && ch <= 'z'); };
+  auto digit = [](char ch) { return ch >= '0' && ch <= '9'; };
+  bool all_word = true, all_digit = true;
+  for (char ch : r) {
+    all_word = all_word && word(ch);
+    all_digit = all_digit && digit(ch);
+  }
+  if (r.size() == 1 || all_word || all_digit) {
+    char e = l.back();
+    if ((word(e) && word(r[0])) || (digit(e) && digit(r[0]))) return "(" + l + " " + r + ")";
+    return l + r;
+  }
+  return "(" + l + " " + r + ")";
+}
+
+TEST_F(Printer, AgreesWithTheRulesOnRandomExpressions) {
+  const std::vector<std::string> texts = {"",     "K",   "x",    "a_",    "_",    "12",  "0",     "[a]",  "[b]]",
+                                          "[[a]", "[",   "[]",   "[a[b]]", "(b)[x", "plus", "S",    "]m",   "+",
+                                          "7",    "ab9", "Z",    "[p]q"};
+  uint64_t state = 0x2545F4914F6CDD1Dull;
+  auto next = [&state]() {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  for (int round = 0; round < 3000; ++round) {
+    // A random expression of up to 12 leaves, built bottom-up from a pool.
+    std::vector<CellRef> pool;
+    size_t leaves = 1 + next() % 12;
+    for (size_t i = 0; i < leaves; ++i) pool.push_back(make_atom(texts[next() % texts.size()]));
+    while (pool.size() > 1) {
+      size_t i = next() % (pool.size() - 1);
+      CellRef joined = make_pair(std::move(pool[i]), std::move(pool[i + 1]));
+      pool.erase(pool.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+      pool[i] = std::move(joined);
+    }
+    ASSERT_EQ(print(pool[0]), reference_print(pool[0].get()));
+  }
 }
 
 TEST_F(Printer, MillionDeepLeftSpineIsOneOpenCall) {

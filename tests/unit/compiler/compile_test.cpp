@@ -8,8 +8,10 @@
 #include "compiler/compile.h"
 #include "compiler/transform.h"
 #include "frontend/frontend.h"
+#include "sexpr.h"
 
 using namespace tove;
+using test_support::sexpr;
 
 namespace {
 
@@ -59,6 +61,33 @@ void expect_report(const ErrorReport& report, std::string_view type, std::string
   EXPECT_EQ(report.location, location);
   EXPECT_EQ(report.message, message);
   EXPECT_EQ(report.position, -1);
+}
+
+TEST(References, FollowScopes) {
+  auto references = [](std::string_view text) {
+    std::string names;
+    for (const std::string& name : global_references(sexpr(text).get())) names += name + " ";
+    return names;
+  };
+  EXPECT_EQ(references("((\\ x) (f x y))"), "f y ");
+  // A let binds its key in the body only; the key's own value is outside.
+  EXPECT_EQ(references("((({ x) (g x)) (h x))"), "g h x ");
+  // A bracketed binder binds its operator; the binder atoms are no names.
+  EXPECT_EQ(references("((\\ [+]) ((+ 1) (- 2)))"), "- ");
+  EXPECT_EQ(references("(({ k) 1)"), "k ");
+  EXPECT_EQ(references("(K [text] 12 (\\ q))"), "K q ");
+}
+
+TEST(Closure, CallersOfUndefinedNamesOnAPrivateTable) {
+  DefinitionTable table;
+  table.set("", sexpr("(ff 1)"));
+  table.set("ff", sexpr("((\\ x) x)"));
+  table.set("gg", sexpr("((\\ x) (nope x))"));
+  table.set("hh", sexpr("(gg (ff 2))"));
+  table.set("ii", sexpr("(hh known)"));
+  auto defined = [&](std::string_view name) { return table.contains(name) || name == "known"; };
+  const NameSet closure = caller_closure(table, defined);
+  EXPECT_EQ(closure, (NameSet{"gg", "hh", "ii"}));
 }
 
 TEST_F(Compile, PreparesEveryDefinition) {

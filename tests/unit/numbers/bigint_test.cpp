@@ -182,7 +182,10 @@ struct ThresholdScope {
   ~ThresholdScope() { set_bigint_thresholds(saved); }
 };
 
+// Toom-3 takes over from three limbs; in the second set Karatsuba does
+// every product and square instead.
 constexpr BigIntThresholds kTinyThresholds = {2, 2, 3, 3, 2, 1};
+constexpr BigIntThresholds kTinyKaratsubaOnly = {2, 2, 1u << 30, 1u << 30, 2, 1};
 
 BigInt dec(const char* text) { return BigInt::from_decimal(text); }
 
@@ -347,15 +350,17 @@ TEST(BigIntReference, RandomOperands) {
 }
 
 TEST(BigIntReference, EveryRecursivePathWithSmallThresholds) {
-  ThresholdScope scope(kTinyThresholds);
   std::mt19937_64 rng(77);
   Checker c;
-  for (int i = 0; i < 300; ++i) c.binary_ops(random_bigint(rng, 19 * 40), random_bigint(rng, 19 * 40));
-  for (int i = 0; i < 40; ++i) c.binary_ops(random_bigint(rng, 19 * 120), random_bigint(rng, 19 * 20));
-  for (int i = 0; i < 40; ++i) {
-    BigInt a = random_bigint(rng, 19 * 60);
-    c.binary_ops(a, a);
-    c.add("mul " + a.to_decimal() + " " + a.to_decimal(), square(a).to_decimal());
+  for (const BigIntThresholds& t : {kTinyThresholds, kTinyKaratsubaOnly}) {
+    ThresholdScope scope(t);
+    for (int i = 0; i < 200; ++i) c.binary_ops(random_bigint(rng, 19 * 40), random_bigint(rng, 19 * 40));
+    for (int i = 0; i < 30; ++i) c.binary_ops(random_bigint(rng, 19 * 120), random_bigint(rng, 19 * 20));
+    for (int i = 0; i < 30; ++i) {
+      BigInt a = random_bigint(rng, 19 * 60);
+      c.binary_ops(a, a);
+      c.add("mul " + a.to_decimal() + " " + a.to_decimal(), square(a).to_decimal());
+    }
   }
   c.check();
 }
@@ -425,8 +430,10 @@ TEST(BigIntIdentities, DivisionAndProductInverses) {
   };
   run(400, 200);
   run(19 * 300, 10);
-  ThresholdScope scope(kTinyThresholds);
-  run(19 * 50, 200);
+  for (const BigIntThresholds& t : {kTinyThresholds, kTinyKaratsubaOnly}) {
+    ThresholdScope scope(t);
+    run(19 * 50, 100);
+  }
 }
 
 TEST(BigIntIdentities, CopiesAndMovesKeepValues) {

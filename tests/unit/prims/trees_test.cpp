@@ -137,9 +137,12 @@ TEST_F(Trees, WrittenFormOfDataPairs) {
   EXPECT_EQ(tree_text(pair(atom("[x]"), std::move(b_as_pair)).get()), "[xb]");
 }
 
-// Equal shapes and equal atom texts, compared without recursion.
+// Equal shapes and equal atom texts, compared without recursion. A pair of
+// shared cells is compared once: a later meeting is equal if the first
+// comparison succeeds, and a failure ends the whole comparison.
 bool same_structure(const Cell* a, const Cell* b) {
   std::vector<std::pair<const Cell*, const Cell*>> pending{{a, b}};
+  std::set<std::pair<const Cell*, const Cell*>> seen;
   while (!pending.empty()) {
     auto [x, y] = pending.back();
     pending.pop_back();
@@ -148,6 +151,7 @@ bool same_structure(const Cell* a, const Cell* b) {
       if (!(is_atom(x) && is_atom(y) && atom_text(x) == atom_text(y))) return false;
       continue;
     }
+    if (ref_count(x) > 1 && ref_count(y) > 1 && !seen.insert({x, y}).second) continue;
     pending.push_back({pair_left(x), pair_left(y)});
     pending.push_back({pair_right(x), pair_right(y)});
   }
