@@ -7,7 +7,6 @@
 #include "cells/print.h"
 #include "compiler/analysis.h"
 #include "compiler/transform.h"
-#include "frontend/frontend.h"
 
 namespace tove {
 
