@@ -29,8 +29,10 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cells/cell.h"
+#include "numbers/bigint.h"
 
 namespace tove {
 
@@ -161,5 +163,66 @@ CellRef integer_to_fraction(const Cell* integer);
 // Exact; zeros, infinities and NaNs give "00".
 CellRef double_to_fraction(double value);
 CellRef real_to_fraction(const Cell* real);
+
+// ---- operands and results of the primitives --------------------------------------------
+//
+// Every handler reads the same way: collect the arguments from the redex,
+// decode them (or answer "Z"), compute, build the result with these.
+
+// The arguments a and b of a saturated binary application ((P a) b), and a
+// of a unary one (P a); borrowed from the redex.
+struct ArgumentPair {
+  Cell* a;
+  Cell* b;
+};
+inline ArgumentPair binary_arguments(const Cell* redex) {
+  return {pair_right(pair_left(redex)), pair_right(redex)};
+}
+inline Cell* unary_argument(const Cell* redex) { return pair_right(redex); }
+
+CellRef make_refusal();               // the atom "Z"
+CellRef make_truth(bool value);       // "K" or "H"
+
+// The bytes of a byte string atom, after its "(" + length + ")" header.
+std::string_view byte_string_contents(const Cell* bytes);
+CellRef make_byte_string(std::string_view contents);
+// The text of a data node: its written form without the outer brackets.
+std::string data_text(const Cell* node);
+// The text literal "[" + text + "]".
+CellRef make_text_literal(std::string_view text);
+
+// The decimal text of an integer or binary fraction in any cell form,
+// borrowed from the atom when it already is canonical; `storage` holds the
+// text otherwise.
+std::string_view canonical_number_text(const Cell* number, std::string& storage);
+
+// An integer read for arithmetic: a machine word when its value fits, else
+// the big engine's form.
+struct IntegerOperand {
+  bool is_small = true;
+  int64_t small = 0;
+  BigInt big;
+};
+IntegerOperand read_integer(const Cell* integer);
+BigInt integer_as_big(const IntegerOperand& operand);
+int integer_sign(const IntegerOperand& operand);  // -1, 0 or 1
+CellRef make_integer(int64_t value);
+CellRef make_integer(const BigInt& value);
+
+// A binary fraction as (-1)^negative * magnitude / 2^scale, the magnitude
+// in little-endian 64-bit words. Canonical form: no high zero word; the
+// magnitude is odd when the scale is not 0; zero has no words, scale 0 and
+// is not negative.
+struct BinaryFraction {
+  bool negative = false;
+  std::vector<uint64_t> magnitude;
+  uint64_t scale = 0;
+};
+BinaryFraction read_fraction(const Cell* fraction);
+// The value of an integer as a binary fraction.
+BinaryFraction read_integer_as_fraction(const Cell* integer);
+CellRef make_fraction(const BinaryFraction& value);
+// -1, 0 or 1 by value.
+int compare_fractions(const BinaryFraction& a, const BinaryFraction& b);
 
 }  // namespace tove

@@ -1,0 +1,320 @@
+// Raw memory and byte-level editing: reading and writing machine memory at
+// an integer address, storing a value's raw bytes, reading and changing one
+// element of a byte string, real, bit list or text, and the conversion
+// between byte strings and text literals.
+//
+// Memory is read and written with memcpy of the exact width each primitive
+// names, in the machine's byte order and with no alignment requirement.
+// Addresses are not checked: like the C library these primitives mirror,
+// they trust the program to pass memory it owns.
+#include <cstring>
+#include <type_traits>
+
+#include "numbers/numbers.h"
+#include "prims/family.h"
+
+namespace tove {
+
+namespace {
+
+// A list may grow to this many elements through one `cork`; a position
+// further out would ask for more memory than any number deserves.
+constexpr int64_t kLongestCorkedList = int64_t{1} << 30;
+
+void* address_pointer(uint64_t address) {
+  return reinterpret_cast<void*>(static_cast<uintptr_t>(address));
+}
+
+// A reading address: the low 64 bits of the integer's magnitude.
+std::optional<uint64_t> read_address(Cell* value) {
+  if (!wrapped_integer(value)) return std::nullopt;
+  return static_cast<uint64_t>(integer_to_int64(integer_abs(value).get()));
+}
+
+// A writing address: the integer's signed 64-bit conversion.
+std::optional<uint64_t> write_address(Cell* value) {
+  std::optional<int64_t> address = wrapped_integer(value);
+  if (!address) return std::nullopt;
+  return static_cast<uint64_t>(*address);
+}
+
+template <typename T>
+CellRef read_memory(CellRef redex) {
+  auto [where] = redex_arguments<1>(redex.get());
+  std::optional<uint64_t> address = read_address(where);
+  if (!address) return refuse();
+  T value;
+  std::memcpy(&value, address_pointer(*address), sizeof value);
+  if constexpr (std::is_same_v<T, uint64_t>) {
+    return integer_from_uint64(value);
+  } else {
+    return integer_from_int64(static_cast<int64_t>(value));
+  }
+}
+
+template <typename T>
+CellRef write_memory(CellRef redex) {
+  auto [where, what] = redex_arguments<2>(redex.get());
+  std::optional<uint64_t> address = write_address(where);
+  std::optional<int64_t> value = wrapped_integer(what);
+  if (!address || !value) return refuse();
+  const T stored = static_cast<T>(*value);
+  std::memcpy(address_pointer(*address), &stored, sizeof stored);
+  return unit();
+}
+
+// A position counted from the end when negative, then checked against the
+// length.
+std::optional<uint64_t> index_within(int64_t position, uint64_t length) {
+  const int64_t n = static_cast<int64_t>(length);
+  if (position < 0) position += n;
+  if (position < 0 || position >= n) return std::nullopt;
+  return static_cast<uint64_t>(position);
+}
+
+// ---- cape ------------------------------------------------------------------------------------
+
+std::string bytes_to_literal(std::string_view bytes) {
+  std::string text = "[";
+  for (char c : bytes) {
+    if (c == '[') {
+      text += "[q]";
+    } else if (c == ']') {
+      text += "[r]";
+    } else {
+      text += c;
+    }
+  }
+  text += ']';
+  return text;
+}
+
+// The bytes a text stands for: "[p]", "[q]" and "[r]" are a newline, "["
+// and "]"; any other bracket is refused.
+std::optional<std::string> literal_to_bytes(std::string_view text) {
+  std::string bytes;
+  bytes.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == ']') return std::nullopt;
+    if (c != '[') {
+      bytes += c;
+      continue;
+    }
+    if (i + 2 >= text.size() || text[i + 2] != ']') return std::nullopt;
+    switch (text[i + 1]) {
+      case 'p': bytes += '\n'; break;
+      case 'q': bytes += '['; break;
+      case 'r': bytes += ']'; break;
+      default: return std::nullopt;
+    }
+    i += 2;
+  }
+  return bytes;
+}
+
+// ---- cork and look ----------------------------------------------------------------------------
+
+constexpr int kRealBits = 64;
+
+// Changes one byte of an atom's text where it stands when nothing else can
+// see the atom, else in a copy made by `rebuild`.
+template <class Rebuild>
+CellRef replace_byte(const CellRef& redex, Cell* atom, std::string_view text, uint64_t index,
+                     unsigned char byte, Rebuild rebuild) {
+  if (held_only_by_redex(redex.get(), 3, 0)) {
+    const size_t offset = static_cast<size_t>(text.data() - atom_chars(atom)) + index;
+    atom_chars_mutable(atom)[offset] = static_cast<char>(byte);
+    return CellRef::borrow(atom);
+  }
+  std::string copy(text);
+  copy[index] = static_cast<char>(byte);
+  return rebuild(copy);
+}
+
+CellRef cork_bytes(const CellRef& redex, Cell* x, int64_t position, Cell* v) {
+  std::optional<int64_t> value = wrapped_integer(v);
+  if (!value) return refuse();
+  std::string_view bytes = byte_string_bytes(x);
+  std::optional<uint64_t> index = index_within(position, bytes.size());
+  if (!index) return refuse();
+  return replace_byte(redex, x, bytes, *index, static_cast<unsigned char>(*value & 0xFF),
+                      [](std::string_view b) { return make_byte_string(b); });
+}
+
+CellRef cork_real(Cell* x, int64_t position, Cell* v) {
+  std::optional<bool> bit = truth_argument(v);
+  std::optional<uint64_t> index = index_within(position, kRealBits);
+  if (!bit || !index) return refuse();
+  uint64_t pattern = real_pattern(x);
+  const uint64_t mask = uint64_t{1} << *index;
+  pattern = *bit ? (pattern | mask) : (pattern & ~mask);
+  return real_from_pattern(pattern);
+}
+
+// Element i of a bit list; a position at or beyond the end extends the list
+// with 0 elements up to the new one.
+CellRef cork_bit_list(Cell* x, int64_t position, Cell* v) {
+  std::optional<bool> element = truth_argument(v);
+  if (!element || !is_readable_number(x)) return refuse();
+  const int64_t length = static_cast<int64_t>(bit_list_length(x));
+  if (position < 0) position += length;
+  if (position < 0 || (position >= length && position >= kLongestCorkedList)) return refuse();
+  const uint64_t index = static_cast<uint64_t>(position);
+  BitList bits = value_to_bits(x);
+  if (position >= length) {
+    bit_set(bits, index + 1, true);
+    bit_set(bits, static_cast<uint64_t>(length), false);
+  }
+  bit_set(bits, index, *element);
+  bit_list_trim(bits);
+  if (!bit_list_valid(bits)) return refuse();
+  return bits_to_value(bits);
+}
+
+bool shapes_literal(unsigned char byte) { return byte == '[' || byte == ']' || byte == '\n'; }
+
+// A character of a text that is not a bracket, replaced by a byte that
+// keeps the text well formed.
+CellRef cork_data(const CellRef& redex, Cell* x, int64_t position, Cell* v) {
+  std::optional<int64_t> value = wrapped_integer(v);
+  if (!value) return refuse();
+  std::string storage;
+  std::string_view text = data_text(x, storage);
+  std::optional<uint64_t> index = index_within(position, text.size());
+  if (!index) return refuse();
+  const auto old_byte = static_cast<unsigned char>(text[*index]);
+  const auto new_byte = static_cast<unsigned char>(*value & 0xFF);
+  if (old_byte == '[' || old_byte == ']' || shapes_literal(new_byte)) return refuse();
+  if (is_pair(x)) {
+    storage = text;
+    storage[*index] = static_cast<char>(new_byte);
+    return make_text_literal(storage);
+  }
+  return replace_byte(redex, x, text, *index, new_byte,
+                      [](std::string_view inner) { return make_text_literal(inner); });
+}
+
+CellRef look_bit_list(Cell* x, int64_t position) {
+  if (!is_readable_number(x)) return refuse();
+  const int64_t length = static_cast<int64_t>(bit_list_length(x));
+  if (position < 0) position += length;
+  if (position < 0) return refuse();
+  if (position >= length) return truth(false);
+  return truth(bit_get(value_to_bits(x), static_cast<uint64_t>(position)));
+}
+
+CellRef look_real(Cell* x, int64_t position) {
+  if (position < -kRealBits || position > kRealBits) return refuse();
+  if (position == kRealBits) return truth(false);
+  if (position < 0) position += kRealBits;
+  return truth((real_pattern(x) >> position) & 1);
+}
+
+}  // namespace
+
+// ---- handlers ----------------------------------------------------------------------------------
+
+CellRef prim_getx(CellRef redex) { return read_memory<uint8_t>(std::move(redex)); }
+CellRef prim_gety(CellRef redex) { return read_memory<int8_t>(std::move(redex)); }
+CellRef prim_gett(CellRef redex) { return read_memory<uint16_t>(std::move(redex)); }
+CellRef prim_getv(CellRef redex) { return read_memory<int16_t>(std::move(redex)); }
+CellRef prim_getu(CellRef redex) { return read_memory<uint32_t>(std::move(redex)); }
+CellRef prim_gets(CellRef redex) { return read_memory<int32_t>(std::move(redex)); }
+CellRef prim_getw(CellRef redex) { return read_memory<uint64_t>(std::move(redex)); }
+CellRef prim_getz(CellRef redex) { return read_memory<int64_t>(std::move(redex)); }
+
+CellRef prim_setx(CellRef redex) { return write_memory<uint8_t>(std::move(redex)); }
+CellRef prim_sett(CellRef redex) { return write_memory<uint16_t>(std::move(redex)); }
+CellRef prim_setu(CellRef redex) { return write_memory<uint32_t>(std::move(redex)); }
+CellRef prim_setw(CellRef redex) { return write_memory<uint64_t>(std::move(redex)); }
+
+// copy x address: the raw bytes of x stored at the address, unterminated.
+CellRef prim_copy(CellRef redex) {
+  auto [x, where] = redex_arguments<2>(redex.get());
+  std::optional<uint64_t> address = write_address(where);
+  if (!address) return refuse();
+  std::string storage;
+  std::string_view bytes;
+  switch (classify_kind(x)) {
+    case ValueKind::bytes:
+      bytes = byte_string_bytes(x);
+      break;
+    case ValueKind::real:
+      bytes = atom_text(x).substr(1);
+      break;
+    case ValueKind::data:
+      bytes = data_text(x, storage);
+      break;
+    case ValueKind::integer:
+    case ValueKind::fraction:
+      if (!is_readable_number(x)) return refuse();
+      storage = number_text(x);
+      bytes = storage;
+      break;
+    case ValueKind::other:
+      return refuse();
+  }
+  if (!bytes.empty()) std::memcpy(address_pointer(*address), bytes.data(), bytes.size());
+  return unit();
+}
+
+// cork x i v: x with element i replaced by v.
+CellRef prim_cork(CellRef redex) {
+  auto [x, i, v] = redex_arguments<3>(redex.get());
+  std::optional<int64_t> position = position_argument(i);
+  if (!position) return refuse();
+  switch (classify_kind(x)) {
+    case ValueKind::bytes: return cork_bytes(redex, x, *position, v);
+    case ValueKind::real: return cork_real(x, *position, v);
+    case ValueKind::integer:
+    case ValueKind::fraction: return cork_bit_list(x, *position, v);
+    case ValueKind::data: return cork_data(redex, x, *position, v);
+    case ValueKind::other: break;
+  }
+  return refuse();
+}
+
+// look x i: element i of x.
+CellRef prim_look(CellRef redex) {
+  auto [x, i] = redex_arguments<2>(redex.get());
+  std::optional<int64_t> position = position_argument(i);
+  if (!position) return refuse();
+  switch (classify_kind(x)) {
+    case ValueKind::bytes: {
+      std::string_view bytes = byte_string_bytes(x);
+      std::optional<uint64_t> index = index_within(*position, bytes.size());
+      if (!index) return refuse();
+      return integer_from_int64(static_cast<unsigned char>(bytes[*index]));
+    }
+    case ValueKind::real: return look_real(x, *position);
+    case ValueKind::integer:
+    case ValueKind::fraction: return look_bit_list(x, *position);
+    case ValueKind::data: {
+      std::string storage;
+      std::string_view text = data_text(x, storage);
+      std::optional<uint64_t> index = index_within(*position, text.size());
+      if (!index) return refuse();
+      return integer_from_int64(static_cast<unsigned char>(text[*index]));
+    }
+    case ValueKind::other: break;
+  }
+  return refuse();
+}
+
+// cape x: a byte string as a text literal, and a text literal as bytes.
+CellRef prim_cape(CellRef redex) {
+  auto [x] = redex_arguments<1>(redex.get());
+  switch (classify_kind(x)) {
+    case ValueKind::bytes: return make_atom(bytes_to_literal(byte_string_bytes(x)));
+    case ValueKind::data: {
+      std::string storage;
+      std::optional<std::string> bytes = literal_to_bytes(data_text(x, storage));
+      if (!bytes) return refuse();
+      return make_byte_string(*bytes);
+    }
+    default: return refuse();
+  }
+}
+
+}  // namespace tove
