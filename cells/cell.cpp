@@ -253,7 +253,17 @@ std::string_view atom_text(const Cell* c) {
 }
 
 bool atom_is(const Cell* c, std::string_view text) {
-  return is_atom(c) && atom_text(c) == text;
+  if (!is_atom(c)) return false;
+  const char* chars = atom_chars(c);
+  const unsigned char first = static_cast<unsigned char>(chars[0]);
+  if ((first >= '0' && first <= '9') || first == '[' || first == ' ' || first == '(') {
+    return atom_text(c) == text;  // texts that may hold zero bytes
+  }
+  // A name ends at its zero byte: compare up to it without measuring first.
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (chars[i] != text[i] || chars[i] == '\0') return false;
+  }
+  return chars[text.size()] == '\0';
 }
 
 // ---- base-64 digits ---------------------------------------------------------------

@@ -32,7 +32,6 @@ uint8_t encode_arity(int arity, bool pending) {
   return static_cast<uint8_t>((arity + kArityBias) | (pending ? kTagPending : 0));
 }
 
-int decode_arity(uint8_t bits) { return static_cast<int>(bits & kTagArityMask) - kArityBias; }
 
 bool is_analysed(const Cell* c) { return analysis_bits(c) != 0; }
 bool data_bits(const Cell* c) { return analysis_bits(c) == kTagData; }
@@ -130,9 +129,17 @@ void analyse_node(Cell* root) {
     analyse_atom(root);
     return;
   }
+  if (is_analysed(pair_left(root)) && is_analysed(pair_right(root))) {
+    analyse_pair(root);
+    return;
+  }
   // Post-order over the unanalysed part of the graph; analysed cells (and
-  // so everything below them) are never entered again.
-  std::vector<Cell*> stack{root};
+  // so everything below them) are never entered again. Analysing a pair
+  // only reads its analysed parts, so the walk never re-enters itself and
+  // one stack serves every call.
+  static std::vector<Cell*> stack;
+  stack.clear();
+  stack.push_back(root);
   while (!stack.empty()) {
     Cell* top = stack.back();
     if (is_analysed(top)) {
@@ -159,37 +166,6 @@ void analyse_node(Cell* root) {
   }
 }
 
-int node_arity(Cell* c) {
-  analyse_node(c);
-  uint8_t bits = analysis_bits(c);
-  return bits == kTagData ? 1 : decode_arity(bits);
-}
-
-bool is_data(Cell* c) {
-  analyse_node(c);
-  return data_bits(c);
-}
-
-bool is_pending(Cell* c) {
-  analyse_node(c);
-  uint8_t bits = analysis_bits(c);
-  return bits != kTagData && (bits & kTagPending) != 0;
-}
-
-bool is_done(Cell* c) {
-  analyse_node(c);
-  uint8_t bits = analysis_bits(c);
-  if (bits == kTagData) return true;
-  return (bits & kTagPending) == 0 && decode_arity(bits) >= 1;
-}
-
-uint32_t node_mask(Cell* c) {
-  analyse_node(c);
-  if (data_bits(c)) return 0;
-  if (is_atom(c) && records_length(head_char(c))) return 0;
-  return payload(c);
-}
-
 bool is_lambda_node(const Cell* c) {
   return is_pair(c) && is_pair(pair_left(c)) && atom_is(pair_left(pair_left(c)), "\\");
 }
@@ -214,8 +190,12 @@ CellRef substitute(Cell* expr, char letter, Cell* value) {
     Op op;
     Cell* cell;
   };
-  std::vector<Task> tasks{{Op::Visit, expr}};
-  std::vector<CellRef> results;
+  // Substitution never re-enters itself, so one pair of stacks serves all.
+  static std::vector<Task> tasks;
+  static std::vector<CellRef> results;
+  tasks.clear();
+  results.clear();
+  tasks.push_back({Op::Visit, expr});
   while (!tasks.empty()) {
     Task task = tasks.back();
     tasks.pop_back();
@@ -269,7 +249,9 @@ CellRef substitute(Cell* expr, char letter, Cell* value) {
     }
   }
   TOVE_ASSERT(results.size() == 1);
-  return std::move(results.back());
+  CellRef result = std::move(results.back());
+  results.clear();
+  return result;
 }
 
 // ---- order on cells ---------------------------------------------------------------
@@ -283,7 +265,21 @@ size_t atom_weight(const Cell* c) {
   return std::strlen(atom_chars(c));
 }
 
+namespace {
+
+int compare_atoms(const Cell* x, const Cell* y) {
+  const size_t wx = atom_weight(x), wy = atom_weight(y);
+  const int order = std::memcmp(atom_chars(x), atom_chars(y), wx < wy ? wx : wy);
+  if (order != 0) return order < 0 ? 1 : -1;
+  if (wx != wy) return wx < wy ? 1 : -1;
+  return 0;
+}
+
+}  // namespace
+
 int compare_cells(const Cell* a, const Cell* b) {
+  if (a == b) return 0;
+  if (is_atom(a) && is_atom(b)) return compare_atoms(a, b);
   std::vector<std::pair<const Cell*, const Cell*>> stack{{a, b}};
   while (!stack.empty()) {
     auto [x, y] = stack.back();
@@ -296,10 +292,7 @@ int compare_cells(const Cell* a, const Cell* b) {
       stack.push_back({pair_left(x), pair_left(y)});
       continue;
     }
-    const size_t wx = atom_weight(x), wy = atom_weight(y);
-    const int order = std::memcmp(atom_chars(x), atom_chars(y), wx < wy ? wx : wy);
-    if (order != 0) return order < 0 ? 1 : -1;
-    if (wx != wy) return wx < wy ? 1 : -1;
+    if (int order = compare_atoms(x, y); order != 0) return order;
   }
   return 0;
 }

@@ -15,13 +15,46 @@
 
 namespace tove {
 
+// Fills the analysis of a cell and of every unanalysed cell below it.
 void analyse_node(Cell* c);
+
+// The readers below analyse the cell first when needed; afterwards each is
+// one read of the header word.
+inline uint8_t analysed_bits(Cell* c) {
+  uint8_t bits = analysis_bits(c);
+  if (__builtin_expect(bits == 0, 0)) {
+    analyse_node(c);
+    bits = analysis_bits(c);
+  }
+  return bits;
+}
 // 1 for a data node, else the stored remaining arity.
-int node_arity(Cell* c);
-bool is_data(Cell* c);
-bool is_pending(Cell* c);  // a redex sits in an argument position
-bool is_done(Cell* c);     // data, or not pending and arity >= 1
-uint32_t node_mask(Cell* c);
+inline int node_arity(Cell* c) {
+  const uint8_t bits = analysed_bits(c);
+  return bits == kTagData ? 1 : static_cast<int>(bits & kTagArityMask) - kArityBias;
+}
+inline bool is_data(Cell* c) { return analysed_bits(c) == kTagData; }
+// A redex sits in an argument position.
+inline bool is_pending(Cell* c) {
+  const uint8_t bits = analysed_bits(c);
+  return bits != kTagData && (bits & kTagPending) != 0;
+}
+// Data, or not pending with a remaining arity of at least 1.
+inline bool is_done(Cell* c) {
+  const uint8_t bits = analysed_bits(c);
+  if (bits == kTagData) return true;
+  return (bits & kTagPending) == 0 && static_cast<int>(bits & kTagArityMask) - kArityBias >= 1;
+}
+// The free-variable mask: 0 for data and for atoms that record a length.
+inline uint32_t node_mask(Cell* c) {
+  const uint8_t bits = analysed_bits(c);
+  if (bits == kTagData) return 0;
+  if (is_atom(c)) {
+    const unsigned char first = head_char(c);
+    if ((first >= '0' && first <= '9') || first == '[') return 0;
+  }
+  return payload(c);
+}
 
 // A new expression with `value` for every free occurrence of local variable
 // `letter` ('a' .. 'z'); unchanged paths are shared.

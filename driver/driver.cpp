@@ -6,8 +6,10 @@
 
 #include "eval/run.h"
 #include "frontend/frontend.h"
+#include "numbers/family.h"
 #include "numbers/numbers.h"
 #include "platform/platform.h"
+#include "prims/family.h"
 
 namespace tove {
 
@@ -153,6 +155,8 @@ int report_failure(const ErrorReport& report) {
 }  // namespace
 
 int run_driver(int argc, char** argv) {
+  add_builtin_family(number_family());
+  add_builtin_family(structure_family());
   platform::set_default_binary_mode();
   if (int code = platform::start_socket_library(); code != 0) {
     std::printf("WSAStartup failed: %d\n", code);

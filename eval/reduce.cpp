@@ -11,7 +11,7 @@
 #include "eval/eval.h"
 #include "frontend/tables.h"
 #include "numbers/numbers.h"
-#include "prims/trees.h"
+#include "numbers/trees.h"
 
 namespace tove {
 
@@ -62,7 +62,9 @@ std::array<Resolved, kNameCacheSize> g_names;
 Resolved resolve(Cell* head, std::string_view text) {
   Resolved& entry = g_names[(reinterpret_cast<uintptr_t>(head) >> 4) % kNameCacheSize];
   if (entry.atom == head) return entry;
-  Resolved fresh{head, find_builtin(text), definitions().find(text)};
+  // Every built-in name is a lower-case word.
+  const bool may_be_builtin = !text.empty() && text[0] >= 'a' && text[0] <= 'z';
+  Resolved fresh{head, may_be_builtin ? find_builtin(text) : nullptr, definitions().find(text)};
   if (fresh.builtin == nullptr && fresh.slot == nullptr) return fresh;
   retain(head);
   if (entry.atom) release(entry.atom);

@@ -5,6 +5,7 @@
 namespace tove {
 
 CellRef* DefinitionTable::find(std::string_view name) {
+  if (name.size() == 1) return single_[static_cast<unsigned char>(name[0])];
   auto it = index_.find(name);
   return it == index_.end() ? nullptr : it->second;
 }
@@ -14,6 +15,7 @@ CellRef& DefinitionTable::entry(std::string_view name) {
   auto [it, inserted] = map_.emplace(std::string(name), make_atom(std::string_view{}));
   TOVE_ASSERT(inserted);
   index_.emplace(std::string_view(it->first), &it->second);
+  if (name.size() == 1) single_[static_cast<unsigned char>(name[0])] = &it->second;
   return it->second;
 }
 
@@ -26,11 +28,13 @@ bool DefinitionTable::erase(std::string_view name) {
   auto it = map_.find(name);
   if (it == map_.end()) return false;
   index_.erase(std::string_view(it->first));
+  if (name.size() == 1) single_[static_cast<unsigned char>(name[0])] = nullptr;
   map_.erase(it);
   return true;
 }
 
 void DefinitionTable::clear() {
+  single_.fill(nullptr);
   index_.clear();
   map_.clear();
 }

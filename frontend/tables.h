@@ -3,6 +3,7 @@
 // the built-in table, and the error report that every stage fills.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -61,6 +62,9 @@ class DefinitionTable {
  private:
   Map map_;
   std::unordered_map<std::string_view, CellRef*> index_;
+  // Single-character names (the combinators and operators met on almost
+  // every evaluation step) are found by their byte alone.
+  std::array<CellRef*, 256> single_{};
 };
 
 using NameSet = std::set<std::string, std::less<>>;

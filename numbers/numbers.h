@@ -185,11 +185,11 @@ CellRef make_truth(bool value);       // "K" or "H"
 
 // The bytes of a byte string atom, after its "(" + length + ")" header.
 std::string_view byte_string_contents(const Cell* bytes);
-CellRef make_byte_string(std::string_view contents);
+CellRef byte_string_atom(std::string_view contents);
 // The text of a data node: its written form without the outer brackets.
 std::string data_text(const Cell* node);
 // The text literal "[" + text + "]".
-CellRef make_text_literal(std::string_view text);
+CellRef text_literal_atom(std::string_view text);
 
 // The decimal text of an integer or binary fraction in any cell form,
 // borrowed from the atom when it already is canonical; `storage` holds the
@@ -207,7 +207,10 @@ IntegerOperand read_integer(const Cell* integer);
 BigInt integer_as_big(const IntegerOperand& operand);
 int integer_sign(const IntegerOperand& operand);  // -1, 0 or 1
 CellRef make_integer(int64_t value);
-CellRef make_integer(const BigInt& value);
+CellRef make_integer(BigInt value);
+// The primitives remember the limbs of their last few big integer results,
+// each with a count on its atom; this lets those atoms go.
+void forget_recent_integers();
 
 // A binary fraction as (-1)^negative * magnitude / 2^scale, the magnitude
 // in little-endian 64-bit words. Canonical form: no high zero word; the

@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "numbers/numbers.h"
-#include "prims/trees.h"
+#include "numbers/trees.h"
 
 namespace tove {
 
@@ -122,14 +122,7 @@ CellRef real_from_pattern(uint64_t pattern) {
   return make_atom(std::string_view(text, sizeof text));
 }
 
-std::string_view byte_string_bytes(const Cell* bytes) {
-  std::string_view text = atom_text(bytes);
-  const size_t close = text.find(')');
-  TOVE_ASSERT(!text.empty() && text.front() == '(' && close != std::string_view::npos);
-  return text.substr(close + 1);
-}
-
-std::string_view data_text(const Cell* node, std::string& storage) {
+std::string_view data_text_view(const Cell* node, std::string& storage) {
   std::string_view text;
   if (is_atom(node)) {
     text = atom_text(node);
@@ -162,31 +155,6 @@ bool brackets_balanced(std::string_view text) {
     }
   }
   return depth == 0;
-}
-
-// ---- builders ------------------------------------------------------------------------------
-
-CellRef refuse() { return make_atom("Z"); }
-
-CellRef truth(bool value) { return make_atom(value ? "K" : "H"); }
-
-CellRef unit() { return make_atom("I"); }
-
-CellRef make_byte_string(std::string_view bytes) {
-  std::string text = "(";
-  text += base64_encode(bytes.size());
-  text += ')';
-  text.append(bytes);
-  return make_atom(text);
-}
-
-CellRef make_text_literal(std::string_view inner) {
-  std::string text;
-  text.reserve(inner.size() + 2);
-  text += '[';
-  text.append(inner);
-  text += ']';
-  return make_atom(text);
 }
 
 }  // namespace tove

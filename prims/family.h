@@ -6,7 +6,8 @@
 // Every handler takes the saturated redex (((name a1) a2) ... an), whose
 // arguments are done values, and reads the same way: collect the arguments
 // from the spine, decode them or answer "Z", compute, build the result. The
-// decoders and builders they share are declared here too.
+// decoders they share are declared here; the builders of results (and the
+// byte-string reader) are the numbers subsystem's, shared by every family.
 #pragma once
 
 #include <array>
@@ -101,13 +102,10 @@ std::optional<bool> truth_argument(const Cell* value);
 uint64_t real_pattern(const Cell* real);
 CellRef real_from_pattern(uint64_t pattern);
 
-// The bytes of a byte string atom (after its length field).
-std::string_view byte_string_bytes(const Cell* bytes);
-
 // The text between the outer brackets of a data node's written form: a view
 // into the atom for a text literal, or into `storage`, which receives the
 // written form of a data pair.
-std::string_view data_text(const Cell* node, std::string& storage);
+std::string_view data_text_view(const Cell* node, std::string& storage);
 
 // The wrapped form V (X J) c of a tree: the contents c, or nullptr for any
 // other shape. Only the first character of each atom is looked at.
@@ -116,13 +114,5 @@ Cell* wrapped_contents(Cell* value);
 // True when no prefix of the text closes more brackets than it opened and
 // the whole text closes all it opened.
 bool brackets_balanced(std::string_view text);
-
-// ---- shared builders ------------------------------------------------------------------
-
-CellRef refuse();                 // the atom "Z"
-CellRef truth(bool value);        // "K" or "H"
-CellRef unit();                   // "I", the result of a store
-CellRef make_byte_string(std::string_view bytes);
-CellRef make_text_literal(std::string_view inner);  // "[" + inner + "]"
 
 }  // namespace tove

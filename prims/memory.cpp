@@ -21,6 +21,9 @@ namespace {
 // further out would ask for more memory than any number deserves.
 constexpr int64_t kLongestCorkedList = int64_t{1} << 30;
 
+// What a store answers: I, the identity.
+CellRef store_answer() { return make_atom("I"); }
+
 void* address_pointer(uint64_t address) {
   return reinterpret_cast<void*>(static_cast<uintptr_t>(address));
 }
@@ -42,7 +45,7 @@ template <typename T>
 CellRef read_memory(CellRef redex) {
   auto [where] = redex_arguments<1>(redex.get());
   std::optional<uint64_t> address = read_address(where);
-  if (!address) return refuse();
+  if (!address) return make_refusal();
   T value;
   std::memcpy(&value, address_pointer(*address), sizeof value);
   if constexpr (std::is_same_v<T, uint64_t>) {
@@ -57,10 +60,10 @@ CellRef write_memory(CellRef redex) {
   auto [where, what] = redex_arguments<2>(redex.get());
   std::optional<uint64_t> address = write_address(where);
   std::optional<int64_t> value = wrapped_integer(what);
-  if (!address || !value) return refuse();
+  if (!address || !value) return make_refusal();
   const T stored = static_cast<T>(*value);
   std::memcpy(address_pointer(*address), &stored, sizeof stored);
-  return unit();
+  return store_answer();
 }
 
 // A position counted from the end when negative, then checked against the
@@ -134,18 +137,18 @@ CellRef replace_byte(const CellRef& redex, Cell* atom, std::string_view text, ui
 
 CellRef cork_bytes(const CellRef& redex, Cell* x, int64_t position, Cell* v) {
   std::optional<int64_t> value = wrapped_integer(v);
-  if (!value) return refuse();
-  std::string_view bytes = byte_string_bytes(x);
+  if (!value) return make_refusal();
+  std::string_view bytes = byte_string_contents(x);
   std::optional<uint64_t> index = index_within(position, bytes.size());
-  if (!index) return refuse();
+  if (!index) return make_refusal();
   return replace_byte(redex, x, bytes, *index, static_cast<unsigned char>(*value & 0xFF),
-                      [](std::string_view b) { return make_byte_string(b); });
+                      [](std::string_view b) { return byte_string_atom(b); });
 }
 
 CellRef cork_real(Cell* x, int64_t position, Cell* v) {
   std::optional<bool> bit = truth_argument(v);
   std::optional<uint64_t> index = index_within(position, kRealBits);
-  if (!bit || !index) return refuse();
+  if (!bit || !index) return make_refusal();
   uint64_t pattern = real_pattern(x);
   const uint64_t mask = uint64_t{1} << *index;
   pattern = *bit ? (pattern | mask) : (pattern & ~mask);
@@ -156,10 +159,10 @@ CellRef cork_real(Cell* x, int64_t position, Cell* v) {
 // with 0 elements up to the new one.
 CellRef cork_bit_list(Cell* x, int64_t position, Cell* v) {
   std::optional<bool> element = truth_argument(v);
-  if (!element || !is_readable_number(x)) return refuse();
+  if (!element || !is_readable_number(x)) return make_refusal();
   const int64_t length = static_cast<int64_t>(bit_list_length(x));
   if (position < 0) position += length;
-  if (position < 0 || (position >= length && position >= kLongestCorkedList)) return refuse();
+  if (position < 0 || (position >= length && position >= kLongestCorkedList)) return make_refusal();
   const uint64_t index = static_cast<uint64_t>(position);
   BitList bits = value_to_bits(x);
   if (position >= length) {
@@ -168,7 +171,7 @@ CellRef cork_bit_list(Cell* x, int64_t position, Cell* v) {
   }
   bit_set(bits, index, *element);
   bit_list_trim(bits);
-  if (!bit_list_valid(bits)) return refuse();
+  if (!bit_list_valid(bits)) return make_refusal();
   return bits_to_value(bits);
 }
 
@@ -178,37 +181,37 @@ bool shapes_literal(unsigned char byte) { return byte == '[' || byte == ']' || b
 // keeps the text well formed.
 CellRef cork_data(const CellRef& redex, Cell* x, int64_t position, Cell* v) {
   std::optional<int64_t> value = wrapped_integer(v);
-  if (!value) return refuse();
+  if (!value) return make_refusal();
   std::string storage;
-  std::string_view text = data_text(x, storage);
+  std::string_view text = data_text_view(x, storage);
   std::optional<uint64_t> index = index_within(position, text.size());
-  if (!index) return refuse();
+  if (!index) return make_refusal();
   const auto old_byte = static_cast<unsigned char>(text[*index]);
   const auto new_byte = static_cast<unsigned char>(*value & 0xFF);
-  if (old_byte == '[' || old_byte == ']' || shapes_literal(new_byte)) return refuse();
+  if (old_byte == '[' || old_byte == ']' || shapes_literal(new_byte)) return make_refusal();
   if (is_pair(x)) {
     storage = text;
     storage[*index] = static_cast<char>(new_byte);
-    return make_text_literal(storage);
+    return text_literal_atom(storage);
   }
   return replace_byte(redex, x, text, *index, new_byte,
-                      [](std::string_view inner) { return make_text_literal(inner); });
+                      [](std::string_view inner) { return text_literal_atom(inner); });
 }
 
 CellRef look_bit_list(Cell* x, int64_t position) {
-  if (!is_readable_number(x)) return refuse();
+  if (!is_readable_number(x)) return make_refusal();
   const int64_t length = static_cast<int64_t>(bit_list_length(x));
   if (position < 0) position += length;
-  if (position < 0) return refuse();
-  if (position >= length) return truth(false);
-  return truth(bit_get(value_to_bits(x), static_cast<uint64_t>(position)));
+  if (position < 0) return make_refusal();
+  if (position >= length) return make_truth(false);
+  return make_truth(bit_get(value_to_bits(x), static_cast<uint64_t>(position)));
 }
 
 CellRef look_real(Cell* x, int64_t position) {
-  if (position < -kRealBits || position > kRealBits) return refuse();
-  if (position == kRealBits) return truth(false);
+  if (position < -kRealBits || position > kRealBits) return make_refusal();
+  if (position == kRealBits) return make_truth(false);
   if (position < 0) position += kRealBits;
-  return truth((real_pattern(x) >> position) & 1);
+  return make_truth((real_pattern(x) >> position) & 1);
 }
 
 }  // namespace
@@ -233,37 +236,37 @@ CellRef prim_setw(CellRef redex) { return write_memory<uint64_t>(std::move(redex
 CellRef prim_copy(CellRef redex) {
   auto [x, where] = redex_arguments<2>(redex.get());
   std::optional<uint64_t> address = write_address(where);
-  if (!address) return refuse();
+  if (!address) return make_refusal();
   std::string storage;
   std::string_view bytes;
   switch (classify_kind(x)) {
     case ValueKind::bytes:
-      bytes = byte_string_bytes(x);
+      bytes = byte_string_contents(x);
       break;
     case ValueKind::real:
       bytes = atom_text(x).substr(1);
       break;
     case ValueKind::data:
-      bytes = data_text(x, storage);
+      bytes = data_text_view(x, storage);
       break;
     case ValueKind::integer:
     case ValueKind::fraction:
-      if (!is_readable_number(x)) return refuse();
+      if (!is_readable_number(x)) return make_refusal();
       storage = number_text(x);
       bytes = storage;
       break;
     case ValueKind::other:
-      return refuse();
+      return make_refusal();
   }
   if (!bytes.empty()) std::memcpy(address_pointer(*address), bytes.data(), bytes.size());
-  return unit();
+  return store_answer();
 }
 
 // cork x i v: x with element i replaced by v.
 CellRef prim_cork(CellRef redex) {
   auto [x, i, v] = redex_arguments<3>(redex.get());
   std::optional<int64_t> position = position_argument(i);
-  if (!position) return refuse();
+  if (!position) return make_refusal();
   switch (classify_kind(x)) {
     case ValueKind::bytes: return cork_bytes(redex, x, *position, v);
     case ValueKind::real: return cork_real(x, *position, v);
@@ -272,19 +275,19 @@ CellRef prim_cork(CellRef redex) {
     case ValueKind::data: return cork_data(redex, x, *position, v);
     case ValueKind::other: break;
   }
-  return refuse();
+  return make_refusal();
 }
 
 // look x i: element i of x.
 CellRef prim_look(CellRef redex) {
   auto [x, i] = redex_arguments<2>(redex.get());
   std::optional<int64_t> position = position_argument(i);
-  if (!position) return refuse();
+  if (!position) return make_refusal();
   switch (classify_kind(x)) {
     case ValueKind::bytes: {
-      std::string_view bytes = byte_string_bytes(x);
+      std::string_view bytes = byte_string_contents(x);
       std::optional<uint64_t> index = index_within(*position, bytes.size());
-      if (!index) return refuse();
+      if (!index) return make_refusal();
       return integer_from_int64(static_cast<unsigned char>(bytes[*index]));
     }
     case ValueKind::real: return look_real(x, *position);
@@ -292,28 +295,28 @@ CellRef prim_look(CellRef redex) {
     case ValueKind::fraction: return look_bit_list(x, *position);
     case ValueKind::data: {
       std::string storage;
-      std::string_view text = data_text(x, storage);
+      std::string_view text = data_text_view(x, storage);
       std::optional<uint64_t> index = index_within(*position, text.size());
-      if (!index) return refuse();
+      if (!index) return make_refusal();
       return integer_from_int64(static_cast<unsigned char>(text[*index]));
     }
     case ValueKind::other: break;
   }
-  return refuse();
+  return make_refusal();
 }
 
 // cape x: a byte string as a text literal, and a text literal as bytes.
 CellRef prim_cape(CellRef redex) {
   auto [x] = redex_arguments<1>(redex.get());
   switch (classify_kind(x)) {
-    case ValueKind::bytes: return make_atom(bytes_to_literal(byte_string_bytes(x)));
+    case ValueKind::bytes: return make_atom(bytes_to_literal(byte_string_contents(x)));
     case ValueKind::data: {
       std::string storage;
-      std::optional<std::string> bytes = literal_to_bytes(data_text(x, storage));
-      if (!bytes) return refuse();
-      return make_byte_string(*bytes);
+      std::optional<std::string> bytes = literal_to_bytes(data_text_view(x, storage));
+      if (!bytes) return make_refusal();
+      return byte_string_atom(*bytes);
     }
-    default: return refuse();
+    default: return make_refusal();
   }
 }
 

@@ -8,7 +8,7 @@
 #include "cells/cell.h"
 #include "cells/print.h"
 #include "leak_check.h"
-#include "prims/trees.h"
+#include "numbers/trees.h"
 
 using namespace tove;
 

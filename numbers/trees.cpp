@@ -1,4 +1,4 @@
-#include "prims/trees.h"
+#include "numbers/trees.h"
 
 #include <array>
 #include <cstdint>

@@ -1,0 +1,128 @@
+// The comparison primitives: less, gteq, same and diff order two values of
+// one kind by value (and values of different kinds by their kind letters);
+// cmpr orders any two cells by structure.
+#include <cmath>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "numbers/family.h"
+#include "numbers/numbers.h"
+
+namespace tove {
+
+namespace {
+
+enum class Order { less, equal, greater, unordered };
+
+Order order_of(int c) { return c < 0 ? Order::less : c > 0 ? Order::greater : Order::equal; }
+
+// Byte-wise, unsigned; a proper prefix comes first.
+Order order_texts(std::string_view a, std::string_view b) { return order_of(a.compare(b)); }
+
+// Canonical integer texts: the sign, then the magnitude's length, then its
+// digits.
+Order order_integers(Cell* a, Cell* b) {
+  int64_t x_small, y_small;
+  if (is_atom(a) && is_atom(b) && atom_text(a).size() <= 20 && atom_text(b).size() <= 20 &&
+      small_from_tove_text(atom_text(a), &x_small) && small_from_tove_text(atom_text(b), &y_small)) {
+    return x_small < y_small ? Order::less : x_small > y_small ? Order::greater : Order::equal;
+  }
+  std::string sa, sb;
+  std::string_view x = canonical_number_text(a, sa);
+  std::string_view y = canonical_number_text(b, sb);
+  const bool x_negative = x.size() > 1 && x[0] == '0';
+  const bool y_negative = y.size() > 1 && y[0] == '0';
+  if (x_negative != y_negative) return x_negative ? Order::less : Order::greater;
+  if (x_negative) {
+    x.remove_prefix(1);
+    y.remove_prefix(1);
+  }
+  int c = x.size() != y.size() ? (x.size() < y.size() ? -1 : 1) : x.compare(y);
+  return order_of(x_negative ? -c : c);
+}
+
+Order order_same_kind(Cell* a, Cell* b, ValueKind kind) {
+  switch (kind) {
+    case ValueKind::bytes: return order_texts(byte_string_contents(a), byte_string_contents(b));
+    case ValueKind::real: {
+      const double x = real_value(a), y = real_value(b);
+      if (std::isnan(x) || std::isnan(y)) return Order::unordered;
+      return x < y ? Order::less : x > y ? Order::greater : Order::equal;
+    }
+    case ValueKind::integer: return order_integers(a, b);
+    case ValueKind::fraction: return order_of(compare_fractions(read_fraction(a), read_fraction(b)));
+    case ValueKind::data: return order_texts(data_text(a), data_text(b));
+    case ValueKind::other: break;
+  }
+  TOVE_ASSERT(false);
+  return Order::unordered;
+}
+
+// The order of two values; values of different kinds by their kind letters.
+// False for an argument of kind `w`.
+bool order_values(const CellRef& redex, Order* order) {
+  ArgumentPair args = binary_arguments(redex.get());
+  const ValueKind ka = classify_kind(args.a);
+  const ValueKind kb = classify_kind(args.b);
+  if (ka == ValueKind::other || kb == ValueKind::other) return false;
+  if (ka != kb) {
+    *order = static_cast<char>(ka) < static_cast<char>(kb) ? Order::less : Order::greater;
+    return true;
+  }
+  *order = order_same_kind(args.a, args.b, ka);
+  return true;
+}
+
+// 1 when a sorts first, -1 when b does, 0 when the cells are identical.
+int compare_structure(Cell* a, Cell* b) {
+  std::vector<std::pair<Cell*, Cell*>> pending{{a, b}};
+  while (!pending.empty()) {
+    auto [x, y] = pending.back();
+    pending.pop_back();
+    if (x == y) continue;
+    if (is_atom(x) != is_atom(y)) return is_atom(x) ? 1 : -1;
+    if (is_pair(x)) {
+      pending.emplace_back(pair_right(x), pair_right(y));
+      pending.emplace_back(pair_left(x), pair_left(y));
+      continue;
+    }
+    const int c = atom_text(x).compare(atom_text(y));
+    if (c != 0) return c < 0 ? 1 : -1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+CellRef less_handler(CellRef redex) {
+  Order order;
+  if (!order_values(redex, &order)) return make_refusal();
+  return make_truth(order == Order::less);
+}
+
+CellRef gteq_handler(CellRef redex) {
+  Order order;
+  if (!order_values(redex, &order)) return make_refusal();
+  return make_truth(order == Order::greater || order == Order::equal);
+}
+
+CellRef same_handler(CellRef redex) {
+  Order order;
+  if (!order_values(redex, &order)) return make_refusal();
+  return make_truth(order == Order::equal);
+}
+
+CellRef diff_handler(CellRef redex) {
+  Order order;
+  if (!order_values(redex, &order)) return make_refusal();
+  return make_truth(order != Order::equal);
+}
+
+CellRef cmpr_handler(CellRef redex) {
+  ArgumentPair args = binary_arguments(redex.get());
+  return make_integer(static_cast<int64_t>(compare_structure(args.a, args.b)));
+}
+
+}  // namespace tove
