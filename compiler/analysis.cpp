@@ -34,7 +34,6 @@ uint8_t encode_arity(int arity, bool pending) {
 
 
 bool is_analysed(const Cell* c) { return analysis_bits(c) != 0; }
-bool data_bits(const Cell* c) { return analysis_bits(c) == kTagData; }
 
 // Leading lambda nodes of a definition body, counted down its right spine.
 int leading_lambdas(Cell* body) {
@@ -71,12 +70,15 @@ void analyse_atom(Cell* atom) {
   set_analysis_bits(atom, encode_arity(1, false));
 }
 
-// Analysis of a pair whose parts are both analysed.
+// Analysis of a pair whose parts are both analysed: each part's header is
+// read once.
 void analyse_pair(Cell* node) {
   Cell* left = pair_left(node);
   Cell* right = pair_right(node);
-  const bool left_data = data_bits(left);
-  const bool right_data = data_bits(right);
+  const uint8_t left_bits = analysis_bits(left);
+  const uint8_t right_bits = analysis_bits(right);
+  const bool left_data = left_bits == kTagData;
+  const bool right_data = right_bits == kTagData;
   if (left_data && right_data) {
     uint32_t a = payload(left), b = payload(right);
     if (a >= 2 && b >= 2 && uint64_t{a} + b < kPayloadLimit) set_payload(node, a + b);
@@ -85,24 +87,26 @@ void analyse_pair(Cell* node) {
   }
   int arity = 0;
   if (!left_data) {
-    int l = node_arity(left);
+    const int l = static_cast<int>(left_bits & kTagArityMask) - kArityBias;
     arity = (l == kArityUnbounded || l <= kArityFloor) ? l : l - 1;
   }
+  Cell* inner = is_pair(left) ? pair_left(left) : nullptr;
   // Lambda node: the bound variable leaves the mask; bodies are never pending.
-  if (is_pair(left) && is_atom(pair_left(left)) && head_char(pair_left(left)) == '\\') {
+  if (inner != nullptr && is_atom(inner) && head_char(inner) == '\\') {
     set_payload(node, node_mask(right) & ~node_mask(left));
     set_analysis_bits(node, encode_arity(arity, false));
     return;
   }
-  const bool pending = (!left_data && is_pending(left)) || (!right_data && is_pending(right)) ||
-                       node_arity(right) < 1;
+  const int right_arity =
+      right_data ? 1 : static_cast<int>(right_bits & kTagArityMask) - kArityBias;
+  const bool pending = (!left_data && (left_bits & kTagPending) != 0) ||
+                       (!right_data && (right_bits & kTagPending) != 0) || right_arity < 1;
   uint32_t mask;
-  if (is_atom(left)) {
+  if (inner == nullptr) {
     mask = node_mask(left) | node_mask(right);
-  } else if (is_atom(pair_left(left)) && head_char(pair_left(left)) == '{') {
+  } else if (is_atom(inner) && head_char(inner) == '{') {
     mask = node_mask(right);  // the partial let ({ k) y: the key is not counted
-  } else if (Cell* inner = pair_left(left);
-             is_pair(inner) && is_atom(pair_left(inner)) && head_char(pair_left(inner)) == '{') {
+  } else if (is_pair(inner) && is_atom(pair_left(inner)) && head_char(pair_left(inner)) == '{') {
     Cell* key = pair_right(inner);
     mask = (node_mask(right) & ~node_mask(key)) | node_mask(left);
   } else {
@@ -178,10 +182,49 @@ bool is_let_node(const Cell* c) {
 
 // ---- substitution -------------------------------------------------------------
 
+namespace {
+
+// Definition bodies are shallow: most substitutions finish within this depth
+// on the native stack; deeper ones start again on the explicit stacks.
+constexpr int kShallowDepth = 64;
+
+// The substitution of a sub-expression that holds the variable, or an empty
+// reference when the expression is deeper than the shallow limit.
+CellRef substitute_shallow(Cell* c, uint32_t bit, char letter, Cell* value, int depth) {
+  if (is_atom(c)) return CellRef::borrow(value);
+  if (depth == 0) return {};
+  auto part = [&](Cell* sub) -> CellRef {
+    if ((node_mask(sub) & bit) == 0) return CellRef::borrow(sub);
+    return substitute_shallow(sub, bit, letter, value, depth - 1);
+  };
+  if (is_lambda_node(c)) {
+    CellRef body = part(pair_right(c));
+    if (!body) return {};
+    return make_pair(CellRef::borrow(pair_left(c)), std::move(body));
+  }
+  if (is_let_node(c)) {
+    Cell* binder = pair_left(pair_left(c));
+    CellRef bound = part(pair_right(pair_left(c)));
+    if (!bound) return {};
+    const bool shadowed = head_char(pair_right(binder)) == static_cast<unsigned char>(letter);
+    CellRef body = shadowed ? CellRef::borrow(pair_right(c)) : part(pair_right(c));
+    if (!body) return {};
+    return make_pair(make_pair(CellRef::borrow(binder), std::move(bound)), std::move(body));
+  }
+  CellRef left = part(pair_left(c));
+  if (!left) return {};
+  CellRef right = part(pair_right(c));
+  if (!right) return {};
+  return make_pair(std::move(left), std::move(right));
+}
+
+}  // namespace
+
 CellRef substitute(Cell* expr, char letter, Cell* value) {
   TOVE_ASSERT(letter >= 'a' && letter <= 'z');
   const uint32_t bit = uint32_t{1} << (letter - 'a');
   if ((node_mask(expr) & bit) == 0) return CellRef::borrow(expr);
+  if (CellRef quick = substitute_shallow(expr, bit, letter, value, kShallowDepth)) return quick;
 
   // Tasks run last-in first-out; each Visit leaves one result on `results`,
   // each Build combines the results of its parts.

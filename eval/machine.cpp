@@ -8,6 +8,7 @@
 #include "compiler/analysis.h"
 #include "eval/eval.h"
 #include "frontend/tables.h"
+#include "numbers/numbers.h"
 
 namespace tove {
 
@@ -128,11 +129,22 @@ void machine_step(Machine& m) {
   if (is_done(r)) {
     TOVE_ASSERT(!m.frames.empty());
     return_to_frame(m);
+    // Further returns are further steps of the same kind, taken here at once.
+    while (!m.frames.empty() && is_done(m.focus.get())) {
+      ++m.steps;
+      return_to_frame(m);
+    }
     return;
   }
   const int d = node_arity(r);
   if (d < 0) {
-    descend(m, true);  // over-applied: F a, with F evaluated first
+    // Over-applied: F a, with F evaluated first; a spine of them is
+    // descended at once, one step per pair.
+    descend(m, true);
+    while (node_arity(m.focus.get()) < 0) {
+      ++m.steps;
+      descend(m, true);
+    }
     return;
   }
   if (d == 0) {
@@ -160,7 +172,10 @@ CellRef evaluate(CellRef expression) {
   m.plain_apply = apply_through_prelude_t();
   ++g_nesting;
   while (!(m.frames.empty() && is_done(m.focus.get()))) machine_step(m);
-  if (--g_nesting == 0) forget_resolved_names();
+  if (--g_nesting == 0) {
+    forget_resolved_names();
+    forget_recent_integers();
+  }
   g_total_steps += m.steps;
   return std::move(m.focus);
 }

@@ -23,26 +23,30 @@ constexpr size_t kMaxSpine = 16;
 
 struct Spine {
   Cell* head;
-  std::string_view text;  // the head's text, empty for a data pair
   std::array<Cell*, kMaxSpine> args;  // a1 innermost ... an, borrowed
   size_t count = 0;
+  // The head's whole text, measured only by the rewrites that need it.
+  std::string_view text() const { return atom_text(head); }
 };
 
 Spine walk_spine(Cell* redex) {
   Spine spine;
-  Cell* c = redex;
+  std::array<Cell*, kMaxSpine> reversed;
   size_t n = 0;
-  for (Cell* probe = redex; is_pair(probe) && !is_data(probe); probe = pair_left(probe)) ++n;
-  TOVE_ASSERT(n <= kMaxSpine);
-  spine.count = n;
+  Cell* c = redex;
   while (is_pair(c) && !is_data(c)) {
-    spine.args[--n] = pair_right(c);
+    TOVE_ASSERT(n < kMaxSpine);
+    reversed[n++] = pair_right(c);
     c = pair_left(c);
   }
   spine.head = c;
-  spine.text = atom_text(c);
+  spine.count = n;
+  for (size_t i = 0; i < n; ++i) spine.args[i] = reversed[n - 1 - i];
   return spine;
 }
+
+// The atom's text is exactly one character.
+bool is_single(Cell* atom) { return atom_chars(atom)[1] == '\0'; }
 
 CellRef atom(const char* text) { return make_atom(text); }
 
@@ -59,9 +63,10 @@ struct Resolved {
 constexpr size_t kNameCacheSize = 1024;
 std::array<Resolved, kNameCacheSize> g_names;
 
-Resolved resolve(Cell* head, std::string_view text) {
+Resolved resolve(Cell* head) {
   Resolved& entry = g_names[(reinterpret_cast<uintptr_t>(head) >> 4) % kNameCacheSize];
   if (entry.atom == head) return entry;
+  const std::string_view text = atom_text(head);
   // Every built-in name is a lower-case word.
   const bool may_be_builtin = !text.empty() && text[0] >= 'a' && text[0] <= 'z';
   Resolved fresh{head, may_be_builtin ? find_builtin(text) : nullptr, definitions().find(text)};
@@ -143,7 +148,7 @@ CellRef byte_bit_tree(unsigned char byte) {
 
 // "" a = Z;  b a = bit tree of b;  s a = V (first 2^k bytes) (the rest)
 void reduce_bytes(Machine& m, const Spine& s) {
-  std::string_view text = s.text;
+  std::string_view text = s.text();
   const size_t close = text.find(')');
   TOVE_ASSERT(close != std::string_view::npos);
   std::string_view bytes = text.substr(close + 1);
@@ -164,7 +169,7 @@ void reduce_bytes(Machine& m, const Spine& s) {
 // complete tree of V nodes, lower bits on the left.
 void reduce_real(Machine& m, const Spine& s) {
   uint64_t pattern = 0;
-  std::memcpy(&pattern, s.text.data() + 1, 8);
+  std::memcpy(&pattern, atom_chars(s.head) + 1, 8);
   std::vector<CellRef> level;
   level.reserve(64);
   for (int i = 0; i < 64; ++i) level.push_back(atom((pattern >> i) & 1 ? "K" : "H"));
@@ -184,7 +189,7 @@ void reduce_real(Machine& m, const Spine& s) {
 void reduce_global(Machine& m, const Spine& s, CellRef* slot) {
   if (slot == nullptr) {
     discard_continuation(m);
-    m.focus = make_atom("]" + std::string(s.text));
+    m.focus = make_atom("]" + std::string(s.text()));
     return;
   }
   Cell* body = slot->get();
@@ -200,15 +205,15 @@ void reduce_global(Machine& m, const Spine& s, CellRef* slot) {
     // value is being computed, so meeting it again is a cycle.
     if (head_char(body) == ')' && is_atom(body)) {
       discard_continuation(m);
-      m.focus = make_atom(")" + std::string(s.text));
+      m.focus = make_atom(")" + std::string(s.text()));
       return;
     }
-    if (is_done(body) || uncached_names().count(s.text) != 0) {
+    if (is_done(body) || uncached_names().count(s.text()) != 0) {
       m.focus = CellRef::borrow(body);
       return;
     }
     CellRef value = CellRef::borrow(body);
-    CellRef update = make_atom(")" + std::string(s.text));
+    CellRef update = make_atom(")" + std::string(s.text()));
     *slot = make_atom(")");
     m.focus = make_pair(std::move(update), std::move(value));
     return;
@@ -221,7 +226,7 @@ void reduce_global(Machine& m, const Spine& s, CellRef* slot) {
 
 // )name a = a, once a is done, and a becomes the stored value of name.
 void reduce_update(Machine& m, const Spine& s) {
-  std::string_view name = s.text.substr(1);
+  std::string_view name = s.text().substr(1);
   Cell* value = s.args[0];
   TOVE_ASSERT(s.count == 1 && is_done(value));
   TOVE_ASSERT(uncached_names().count(name) == 0);
@@ -242,21 +247,19 @@ void reduce_step(Machine& m) {
   TOVE_ASSERT(!is_data(redex) && node_arity(redex) == 0);
   TOVE_ASSERT(node_mask(redex) == 0);
   const Spine s = walk_spine(redex);
-  if (is_data(s.head)) {
-    reduce_data(m, s);
-    return;
-  }
-  const unsigned char first = s.text.empty() ? 0 : static_cast<unsigned char>(s.text[0]);
-  const Resolved name = (first >= '0' && first <= '9') || first == '(' || first == ' ' || first == ')'
-                            ? Resolved{}
-                            : resolve(s.head, s.text);
-  if (name.builtin != nullptr) return reduce_builtin(m, *name.builtin);
-  if (s.text == "{") return reduce_let(m, s);
-  if (s.text == "\\") return reduce_lambda(m, s);
+  if (is_data(s.head)) return reduce_data(m, s);
+  const unsigned char first = head_char(s.head);
   if (first >= '0' && first <= '9') return reduce_integer(m, s);
-  if (first == '(') return reduce_bytes(m, s);
-  if (first == ' ') return reduce_real(m, s);
-  if (first == ')') return reduce_update(m, s);
+  switch (first) {
+    case '(': return reduce_bytes(m, s);
+    case ' ': return reduce_real(m, s);
+    case ')': return reduce_update(m, s);
+    default: break;
+  }
+  const Resolved name = resolve(s.head);
+  if (name.builtin != nullptr) return reduce_builtin(m, *name.builtin);
+  if (first == '{' && is_single(s.head)) return reduce_let(m, s);
+  if (first == '\\' && is_single(s.head)) return reduce_lambda(m, s);
   reduce_global(m, s, name.slot);
 }
 
