@@ -93,12 +93,12 @@ std::vector<std::span<const BuiltinSpec>>& families() {
 
 void install(std::span<const BuiltinSpec> family) {
   BuiltinTable& table = builtin_table();
-  for (const BuiltinSpec& spec : family) {
-    auto it = table.find(spec.name);
+  for (const BuiltinSpec& member : family) {
+    auto it = table.find(member.name);
     TOVE_ASSERT(it != table.end());
-    TOVE_ASSERT(it->second.arity == spec.arity);
-    TOVE_ASSERT(spec.handler != nullptr);
-    it->second.handler = spec.handler;
+    TOVE_ASSERT(it->second.arity == member.arity);
+    TOVE_ASSERT(member.handler != nullptr);
+    it->second.handler = member.handler;
   }
 }
 

@@ -26,8 +26,8 @@ class PrimitiveLeakCheck : public LeakCheck {
 inline CellRef atom(std::string_view text) { return make_atom(text); }
 
 inline BuiltinHandler handler_of(std::string_view name) {
-  for (const BuiltinSpec& spec : number_family()) {
-    if (spec.name == name) return spec.handler;
+  for (const BuiltinSpec& member : number_family()) {
+    if (member.name == name) return member.handler;
   }
   ADD_FAILURE() << "no number primitive " << name;
   return nullptr;

@@ -27,10 +27,10 @@ template <class... Args>
 CellRef call(std::string_view name, Args&&... args) {
   CellRef redex = make_atom(name);
   ((redex = make_pair(std::move(redex), std::forward<Args>(args))), ...);
-  for (const BuiltinSpec& spec : structure_family()) {
-    if (spec.name != name) continue;
-    EXPECT_EQ(spec.arity, sizeof...(args)) << name;
-    return spec.handler(std::move(redex));
+  for (const BuiltinSpec& member : structure_family()) {
+    if (member.name != name) continue;
+    EXPECT_EQ(member.arity, sizeof...(args)) << name;
+    return member.handler(std::move(redex));
   }
   ADD_FAILURE() << "no handler for " << name;
   return make_atom("?");

@@ -34,10 +34,10 @@ template <class... Args>
 CellRef call(std::string_view name, Args&&... args) {
   CellRef redex = make_atom(name);
   ((redex = make_pair(std::move(redex), std::forward<Args>(args))), ...);
-  for (const BuiltinSpec& spec : structure_family()) {
-    if (spec.name != name) continue;
-    EXPECT_EQ(spec.arity, sizeof...(args)) << name;
-    return spec.handler(std::move(redex));
+  for (const BuiltinSpec& member : structure_family()) {
+    if (member.name != name) continue;
+    EXPECT_EQ(member.arity, sizeof...(args)) << name;
+    return member.handler(std::move(redex));
   }
   ADD_FAILURE() << "no handler for " << name;
   return make_atom("?");
@@ -51,7 +51,7 @@ CellRef wrapped(CellRef contents) { return make_pair(sexpr("(V (X J))"), std::mo
 
 TEST_F(Inspect, FamilyCoversEveryStructuralName) {
   std::string names;
-  for (const BuiltinSpec& spec : structure_family()) names += std::string(spec.name) + std::to_string(spec.arity) + " ";
+  for (const BuiltinSpec& member : structure_family()) names += std::string(member.name) + std::to_string(member.arity) + " ";
   EXPECT_EQ(names,
             "cape1 copy2 cork3 gets1 gett1 getu1 getv1 getw1 getx1 gety1 getz1 look2 sett2 setu2 setw2 setx2 "
             "init1 lits1 lots1 trim3 zits1 leaf1 leak1 left1 lisp1 raws2 rght1 tern1 type1 ");
