@@ -26,7 +26,7 @@ def read(path, default):
 
 
 def main():
-    tove, case = sys.argv[1], sys.argv[2]
+    tove, case = os.path.abspath(sys.argv[1]), sys.argv[2]
     sample = os.path.basename(case).split("-")[0]
     program = os.path.join("examples", sample + ".tv")
     status = int(read(case + ".status", b"0").strip() or b"0")
