@@ -13,6 +13,7 @@
 #include "calls.h"
 #include "platform/crt.h"
 #include "platform/directory.h"
+#include "platform/wide.h"
 
 using namespace tove;
 using namespace tove::platform;
@@ -52,6 +53,22 @@ std::vector<Entry> list(DirectoryStream* stream) {
     entries.push_back({e->d_name, e->d_type, e->d_off, e->d_reclen, e->d_namlen});
   }
   return entries;
+}
+
+TEST(Utf8, AcceptsOnlyShortestFormsOfScalarValues) {
+  EXPECT_TRUE(is_utf8("plain.txt"));
+  EXPECT_TRUE(is_utf8("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"));
+  EXPECT_FALSE(is_utf8("\xC0\xAF")) << "overlong slash";
+  EXPECT_FALSE(is_utf8("\xED\xA0\x80")) << "a surrogate";
+  EXPECT_FALSE(is_utf8("\xF4\x90\x80\x80")) << "beyond U+10FFFF";
+  EXPECT_FALSE(is_utf8("\xE2\x82")) << "cut short";
+  EXPECT_FALSE(is_utf8(std::string_view("a\0b", 3)));
+}
+
+TEST(Utf8, SixteenBitUnitsWithReplacement) {
+  EXPECT_EQ(to_utf16("a\xC3\xA9"), u"a\u00E9");
+  EXPECT_EQ(to_utf16("\xF0\x9F\x98\x80"), std::u16string({0xD83D, 0xDE00}));
+  EXPECT_EQ(to_utf16("\xFFx"), std::u16string({0xFFFD, u'x'}));
 }
 
 TEST(EntryToken, MultipliesByThirtyThreeFromFiftyThreeEightyOne) {
