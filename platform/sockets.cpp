@@ -90,6 +90,14 @@ int crt_flags(int host, std::span<const ValuePair> table) {
   return crt;
 }
 
+// Send and receive flags in host bits; none (errno EOPNOTSUPP) for a bit
+// the host cannot stand for.
+std::optional<int> message_flags(int crt) {
+  std::optional<int> host = host_flags(crt, kMessageFlags);
+  if (!host) errno = EOPNOTSUPP;
+  return host;
+}
+
 // The descriptor of a handle; -1, which the host refuses, for a handle
 // outside the descriptors' range.
 int descriptor(int64_t socket) { return socket >= 0 && socket <= INT_MAX ? static_cast<int>(socket) : -1; }
@@ -260,20 +268,14 @@ int crt_setsockopt(int64_t socket, int level, int option, const void* value, int
 }
 
 int crt_recv(int64_t socket, void* buffer, int length, int flags) {
-  std::optional<int> host = host_flags(flags, kMessageFlags);
-  if (!host) {
-    errno = EOPNOTSUPP;
-    return -1;
-  }
+  std::optional<int> host = message_flags(flags);
+  if (!host) return -1;
   return static_cast<int>(::recv(descriptor(socket), buffer, static_cast<size_t>(length), *host));
 }
 
 int crt_recvfrom(int64_t socket, void* buffer, int length, int flags, void* from, int32_t* from_length) {
-  std::optional<int> host = host_flags(flags, kMessageFlags);
-  if (!host) {
-    errno = EOPNOTSUPP;
-    return -1;
-  }
+  std::optional<int> host = message_flags(flags);
+  if (!host) return -1;
   return with_received_address(from, from_length, [&](sockaddr* address, socklen_t* size) {
     return static_cast<int>(
         ::recvfrom(descriptor(socket), buffer, static_cast<size_t>(length), *host, address, size));
@@ -281,20 +283,14 @@ int crt_recvfrom(int64_t socket, void* buffer, int length, int flags, void* from
 }
 
 int crt_send(int64_t socket, const void* buffer, int length, int flags) {
-  std::optional<int> host = host_flags(flags, kMessageFlags);
-  if (!host) {
-    errno = EOPNOTSUPP;
-    return -1;
-  }
+  std::optional<int> host = message_flags(flags);
+  if (!host) return -1;
   return static_cast<int>(::send(descriptor(socket), buffer, static_cast<size_t>(length), *host | MSG_NOSIGNAL));
 }
 
 int crt_sendto(int64_t socket, const void* buffer, int length, int flags, const void* to, int to_length) {
-  std::optional<int> host = host_flags(flags, kMessageFlags);
-  if (!host) {
-    errno = EOPNOTSUPP;
-    return -1;
-  }
+  std::optional<int> host = message_flags(flags);
+  if (!host) return -1;
   return with_host_address(to, to_length, [&](const sockaddr* address, socklen_t size) {
     return static_cast<int>(::sendto(descriptor(socket), buffer, static_cast<size_t>(length),
                                      *host | MSG_NOSIGNAL, address, size));
