@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "eval/load.h"
 #include "eval/run.h"
 #include "frontend/frontend.h"
 #include "numbers/family.h"
@@ -157,6 +158,7 @@ int report_failure(const ErrorReport& report) {
 int run_driver(int argc, char** argv) {
   add_builtin_family(number_family());
   add_builtin_family(structure_family());
+  add_builtin_family(load_family());
   platform::set_default_binary_mode();
   if (int code = platform::start_socket_library(); code != 0) {
     std::printf("WSAStartup failed: %d\n", code);

@@ -1,0 +1,26 @@
+// The run-time loading primitive: load x reads the program text x, merges
+// its definitions into the program's (compiler/load.h) and answers the
+// value of its main expression, or "Z" when anything is wrong with the text.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "cells/cell.h"
+#include "frontend/tables.h"
+
+namespace tove {
+
+// The one-member family {"load", 1, prim_load} for add_builtin_family.
+std::span<const BuiltinSpec> load_family();
+
+CellRef prim_load(CellRef redex);
+
+// The text a string argument stands for: the bytes of a byte string, the
+// NUL-terminated string at the address an integer holds (none for the null
+// address), or a text literal's text without its brackets. The view points
+// into the argument's cell or the addressed memory.
+std::optional<std::string_view> string_argument(Cell* value);
+
+}  // namespace tove
