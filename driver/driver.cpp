@@ -133,8 +133,6 @@ std::optional<std::string> read_program_file(const std::string& path) {
 
 // ---- the run --------------------------------------------------------------------------
 
-namespace {
-
 int report_unreadable(const std::string& path) {
   std::fputs("Error.\n", stdout);
   std::fflush(stdout);
@@ -145,15 +143,21 @@ int report_unreadable(const std::string& path) {
   return kFailureStatus;
 }
 
+namespace {
+
 int report_failure(const ErrorReport& report) {
-  std::fflush(stdout);
-  std::string text = "\033[m" + colour_text(format_report(report));
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  std::fflush(stderr);
+  print_report(report);
   return kFailureStatus;
 }
 
 }  // namespace
+
+void print_report(const ErrorReport& report) {
+  std::fflush(stdout);
+  std::string text = "\033[m" + colour_text(format_report(report));
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
 
 int run_driver(int argc, char** argv) {
   add_builtin_family(number_family());
@@ -169,6 +173,7 @@ int run_driver(int argc, char** argv) {
     std::fputs("Error.\n Type: Usage\nUsage: tove file arg0 arg1 arg2 ...\n\\/\n", stderr);
     return 1;
   }
+  if (std::strcmp(argv[1], "-i") == 0) return run_session(argc > 2 ? argv[2] : nullptr);
   const std::string path = argv[1];
   if (std::FILE* probe = std::fopen(path.c_str(), "rb")) {
     std::fclose(probe);

@@ -15,4 +15,14 @@ void set_default_binary_mode();
 // or the library's error code. POSIX sockets need no start-up.
 int start_socket_library();
 
+// True when standard input is a terminal (someone typing), not a pipe or a
+// file.
+bool input_is_terminal();
+
+// From now on an interrupt from the terminal (Ctrl-C) calls `handler`,
+// which must be safe to run in a signal handler, instead of ending the
+// process. A blocking read that the interrupt breaks into returns early
+// with an error rather than carrying on.
+void on_terminal_interrupt(void (*handler)());
+
 }  // namespace tove::platform
