@@ -27,21 +27,6 @@ bool is_lambda(const Cell* c) {
   return is_pair(c) && is_pair(pair_left(c)) && atom_is(pair_left(pair_left(c)), "\\");
 }
 
-}  // namespace
-
-CellRef placeholder(unsigned arity) {
-  TOVE_ASSERT(arity <= 26);
-  CellRef body = make_atom("Z");
-  for (unsigned k = arity; k-- > 0;) {
-    const char binder = static_cast<char>('a' + k);
-    body = make_pair(make_pair(make_atom("\\"), make_atom(std::string_view(&binder, 1))),
-                     std::move(body));
-  }
-  return body;
-}
-
-namespace {
-
 void fail(ErrorReport& report, size_t position, std::string_view word, std::string message) {
   report.position = static_cast<int64_t>(position);
   report.type_word = std::string(word);
@@ -65,6 +50,17 @@ void read_definition(ErrorReport& report, std::string_view piece, size_t positio
 }
 
 }  // namespace
+
+CellRef placeholder(unsigned arity) {
+  TOVE_ASSERT(arity <= 26);
+  CellRef body = make_atom("Z");
+  for (unsigned k = arity; k-- > 0;) {
+    const char binder = static_cast<char>('a' + k);
+    body = make_pair(make_pair(make_atom("\\"), make_atom(std::string_view(&binder, 1))),
+                     std::move(body));
+  }
+  return body;
+}
 
 bool is_definable_name(std::string_view name) {
   if (name.empty()) return false;
