@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "cells/cell.h"
@@ -18,9 +19,10 @@ std::span<const BuiltinSpec> load_family();
 CellRef prim_load(CellRef redex);
 
 // The text a string argument stands for: the bytes of a byte string, the
-// NUL-terminated string at the address an integer holds (none for the null
-// address), or a text literal's text without its brackets. The view points
-// into the argument's cell or the addressed memory.
-std::optional<std::string_view> string_argument(Cell* value);
+// NUL-terminated string at the address an integer holds (none when that
+// memory cannot be read, the null address among it), or a text literal's
+// text without its brackets. The view points into the argument's cell, or
+// into `storage`, which receives a copy of the addressed string.
+std::optional<std::string_view> string_argument(Cell* value, std::string& storage);
 
 }  // namespace tove

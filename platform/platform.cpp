@@ -1,13 +1,38 @@
 #include "platform/platform.h"
 
 #include <signal.h>
+#include <sys/uio.h>
 #include <unistd.h>
+
+#include <cstring>
 
 namespace tove::platform {
 
 void set_default_binary_mode() {}
 
 int start_socket_library() { return 0; }
+
+std::optional<std::string> read_c_string(uint64_t address) {
+  if (address == 0) return std::nullopt;
+  // The kernel copies the memory and reports an unmapped page as an error
+  // rather than a fault; reading up to page ends never touches a page past
+  // the one holding the NUL.
+  constexpr uint64_t kPage = 4096;
+  std::string text;
+  char chunk[kPage];
+  for (uint64_t at = address;;) {
+    const uint64_t size = kPage - at % kPage;
+    struct iovec local {chunk, size};
+    struct iovec remote {reinterpret_cast<void*>(static_cast<uintptr_t>(at)), size};
+    if (process_vm_readv(getpid(), &local, 1, &remote, 1, 0) != static_cast<ssize_t>(size)) return std::nullopt;
+    if (const void* nul = std::memchr(chunk, 0, size)) {
+      text.append(chunk, static_cast<const char*>(nul) - chunk);
+      return text;
+    }
+    text.append(chunk, size);
+    at += size;
+  }
+}
 
 bool input_is_terminal() { return isatty(STDIN_FILENO) == 1; }
 

@@ -2,6 +2,8 @@
 // interpreter expects from its original platform, given over POSIX.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tove::platform {
@@ -14,6 +16,11 @@ void set_default_binary_mode();
 // Starts the socket library (version 2.2 requested); returns 0 on success
 // or the library's error code. POSIX sockets need no start-up.
 int start_socket_library();
+
+// The NUL-terminated string at a machine address of this process, copied;
+// nullopt when the address is null or the memory up to the NUL cannot be
+// read. A bad address never ends the process.
+std::optional<std::string> read_c_string(uint64_t address);
 
 // True when standard input is a terminal (someone typing), not a pipe or a
 // file.

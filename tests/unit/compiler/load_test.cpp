@@ -138,3 +138,42 @@ TEST_F(Load, DefinitionsStayMergedWhenALocalIsUnbound) {
 }
 
 }  // namespace
+
+namespace {
+
+// Random short texts built from the characters that matter to the reader and
+// the checks: every load either gives a main expression with an empty report
+// or fails with a report, and never ends the process.
+TEST(LoadRandomText, EveryTextLoadsOrReports) {
+  load_prelude();
+  ErrorReport start;
+  read_program(start, "0,gg\\x\\x,cc\\1");
+  ASSERT_FALSE(start.failed());
+  compile_program(start);
+  ASSERT_FALSE(start.failed());
+  constexpr std::string_view kAlphabet = "abxyggcchh \\(){}[],+*`K0123Z_\n";
+  uint64_t state = 0x9E3779B97F4A7C15u;
+  auto next = [&state] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  size_t loaded = 0;
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    const size_t length = next() % 24;
+    for (size_t i = 0; i < length; ++i) text += kAlphabet[next() % kAlphabet.size()];
+    for (LoadShape shape : {LoadShape::main_and_definitions, LoadShape::definitions_only}) {
+      ErrorReport report;
+      CellRef main = load_program_text(text, report, shape);
+      ASSERT_EQ(static_cast<bool>(main), !report.failed()) << text << ": " << report.message;
+      if (main) ++loaded;
+    }
+  }
+  // The alphabet makes both outcomes common.
+  EXPECT_GT(loaded, 1000u);
+  EXPECT_LT(loaded, 39000u) << loaded;
+}
+
+}  // namespace
