@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "clib/family.h"
+#include "eval/load.h"
 #include "eval/run.h"
 #include "frontend/frontend.h"
 #include "numbers/family.h"
@@ -133,8 +134,6 @@ std::optional<std::string> read_program_file(const std::string& path) {
 
 // ---- the run --------------------------------------------------------------------------
 
-namespace {
-
 int report_unreadable(const std::string& path) {
   std::fputs("Error.\n", stdout);
   std::fflush(stdout);
@@ -145,20 +144,27 @@ int report_unreadable(const std::string& path) {
   return kFailureStatus;
 }
 
+namespace {
+
 int report_failure(const ErrorReport& report) {
-  std::fflush(stdout);
-  std::string text = "\033[m" + colour_text(format_report(report));
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  std::fflush(stderr);
+  print_report(report);
   return kFailureStatus;
 }
 
 }  // namespace
 
+void print_report(const ErrorReport& report) {
+  std::fflush(stdout);
+  std::string text = "\033[m" + colour_text(format_report(report));
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
 void announce_families() {
   static const bool announced = [] {
     add_builtin_family(number_family());
     add_builtin_family(structure_family());
+    add_builtin_family(load_family());
     add_builtin_family(clib::c_library_family());
     return true;
   }();
@@ -177,6 +183,7 @@ int run_driver(int argc, char** argv) {
     std::fputs("Error.\n Type: Usage\nUsage: tove file arg0 arg1 arg2 ...\n\\/\n", stderr);
     return 1;
   }
+  if (std::strcmp(argv[1], "-i") == 0) return run_session(argc > 2 ? argv[2] : nullptr);
   const std::string path = argv[1];
   if (std::FILE* probe = std::fopen(path.c_str(), "rb")) {
     std::fclose(probe);
