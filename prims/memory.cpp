@@ -6,10 +6,12 @@
 // Memory is read and written with memcpy of the exact width each primitive
 // names, in the machine's byte order and with no alignment requirement.
 // Addresses are not checked: like the C library these primitives mirror,
-// they trust the program to pass memory it owns.
+// they trust the program to pass memory it owns. A sandboxed process
+// refuses them all.
 #include <cstring>
 #include <type_traits>
 
+#include "frontend/tables.h"
 #include "numbers/numbers.h"
 #include "prims/family.h"
 
@@ -43,6 +45,7 @@ std::optional<uint64_t> write_address(Cell* value) {
 
 template <typename T>
 CellRef read_memory(CellRef redex) {
+  if (sandboxed()) return make_refusal();
   auto [where] = redex_arguments<1>(redex.get());
   std::optional<uint64_t> address = read_address(where);
   if (!address) return make_refusal();
@@ -57,6 +60,7 @@ CellRef read_memory(CellRef redex) {
 
 template <typename T>
 CellRef write_memory(CellRef redex) {
+  if (sandboxed()) return make_refusal();
   auto [where, what] = redex_arguments<2>(redex.get());
   std::optional<uint64_t> address = write_address(where);
   std::optional<int64_t> value = wrapped_integer(what);
@@ -234,6 +238,7 @@ CellRef prim_setw(CellRef redex) { return write_memory<uint64_t>(std::move(redex
 
 // copy x address: the raw bytes of x stored at the address, unterminated.
 CellRef prim_copy(CellRef redex) {
+  if (sandboxed()) return make_refusal();
   auto [x, where] = redex_arguments<2>(redex.get());
   std::optional<uint64_t> address = write_address(where);
   if (!address) return make_refusal();
