@@ -471,7 +471,7 @@ bool assign_letters(std::string_view name, CellRef& body, LetterLog log) {
   CellRef short_list = short_binders(body.get());
   const size_t long_count = name_list_length(long_list.get());
   if (long_count == 0) return true;
-  if (log == LetterLog::write) {
+  if (log == LetterLog::write && !sandboxed()) {
     append_log_line(kLogPath, "First " + std::string(name) + ": " + print_expression(body.get()) + "\n");
   }
   if (long_count + name_list_length(short_list.get()) > 26) return false;
@@ -659,7 +659,8 @@ CellRef share(Cell* body) {
   std::vector<std::pair<Cell*, bool>> work{{body, false}};
   std::vector<Shared> results;
   while (!work.empty()) {
-    auto [cell, expanded] = work.back();
+    Cell* const cell = work.back().first;
+    const bool expanded = work.back().second;
     work.pop_back();
     const bool shared = ref_count(cell) > 1;
     if (!expanded && shared) {

@@ -114,7 +114,7 @@ CellRef answer_z(CellRef redex);
 // A sandboxed process (the fuzz harnesses) keeps programs inside the
 // interpreter: every primitive that reads or writes machine memory at an
 // address, reaches the C library or loads program text answers "Z" without
-// doing anything. Off unless set.
+// doing anything, and the compiler writes no log line. Off unless set.
 bool sandboxed();
 void set_sandboxed(bool on);
 
