@@ -42,10 +42,14 @@ TEST_F(Ceiling, ARequestPastTheCeilingThrowsAndCountsNothing) {
 }
 
 TEST_F(Ceiling, OperatorNewIsUnderTheSameCeiling) {
-  std::vector<char> fits(kHeadroom / 2);
-  EXPECT_THROW(std::vector<char> too_big(kHeadroom), std::bad_alloc);
-  std::string* none = new (std::nothrow) std::string[kHeadroom];
-  EXPECT_EQ(none, nullptr);
+  // Direct calls, which a compiler may not elide as it may a new-expression.
+  void* fits = ::operator new(kHeadroom / 2);
+  auto take = [](size_t n) { ::operator delete(::operator new(n)); };
+  auto take_array = [](size_t n) { ::operator delete[](::operator new[](n)); };
+  EXPECT_THROW(take(kHeadroom), std::bad_alloc);
+  EXPECT_THROW(take_array(kHeadroom), std::bad_alloc);
+  EXPECT_EQ(::operator new(kHeadroom, std::nothrow), nullptr);
+  ::operator delete(fits);
 }
 
 TEST_F(Ceiling, AnAtomPastTheCeilingLeavesNoCell) {
