@@ -31,8 +31,21 @@ struct Machine {
   uint64_t steps = 0;
 };
 
+// Two engines give the same results, cell for cell. The fast engine
+// instantiates a global's body in one pass from a plan made once per
+// definition and analyses each new pair as it is built; the reference engine
+// rewrites literally, one substitution per parameter, and leaves analysis to
+// the generic walk. The reference is the yardstick of the differential test.
+enum class Engine : uint8_t { Fast, Reference };
+void set_engine(Engine engine);
+Engine current_engine();
+
 // Evaluates a closed expression until it is done.
 CellRef evaluate(CellRef expression);
+// As evaluate, but gives up after `step_budget` machine steps and then
+// answers an empty reference (the definition table keeps whatever the
+// unfinished evaluation stored in it).
+CellRef evaluate_within(CellRef expression, uint64_t step_budget);
 // One transition of the machine on an unfinished state.
 void machine_step(Machine& machine);
 // One rewrite of the redex in the focus.

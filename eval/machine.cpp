@@ -166,18 +166,44 @@ void machine_step(Machine& m) {
   descend(m, !is_done(pair_left(r)));
 }
 
-CellRef evaluate(CellRef expression) {
+namespace {
+
+#if defined(TOVE_REFERENCE_ENGINE)
+Engine g_engine = Engine::Reference;
+#else
+Engine g_engine = Engine::Fast;
+#endif
+
+CellRef run_machine(CellRef expression, uint64_t step_budget) {
   Machine m;
   m.focus = std::move(expression);
   m.plain_apply = apply_through_prelude_t();
   ++g_nesting;
-  while (!(m.frames.empty() && is_done(m.focus.get()))) machine_step(m);
+  while (!(m.frames.empty() && is_done(m.focus.get()))) {
+    if (m.steps >= step_budget) {
+      m.frames.clear();
+      m.focus.reset();
+      break;
+    }
+    machine_step(m);
+  }
   if (--g_nesting == 0) {
     forget_resolved_names();
     forget_recent_integers();
   }
   g_total_steps += m.steps;
   return std::move(m.focus);
+}
+
+}  // namespace
+
+void set_engine(Engine engine) { g_engine = engine; }
+Engine current_engine() { return g_engine; }
+
+CellRef evaluate(CellRef expression) { return run_machine(std::move(expression), UINT64_MAX); }
+
+CellRef evaluate_within(CellRef expression, uint64_t step_budget) {
+  return run_machine(std::move(expression), step_budget);
 }
 
 uint64_t total_steps() { return g_total_steps; }
