@@ -201,6 +201,8 @@ Atom* make_raw_atom(std::string_view text);
 
 // (left right), consuming both references.
 CellRef make_pair(CellRef left, CellRef right);
+// (left right) from two counts the caller hands over: count 1, unanalysed.
+Cell* new_pair(Cell* left, Cell* right);
 // (left right), retaining both borrowed parts.
 CellRef make_pair(Cell* left, Cell* right);
 CellRef make_pair(CellRef a, CellRef b, CellRef c);            // ((a b) c)

@@ -43,6 +43,12 @@ bool apply_through_prelude_t() {
 
 CellRef t_atom() { return make_atom("T"); }
 
+// A pair the machine builds: the fast engine analyses it at once.
+CellRef build(CellRef left, CellRef right) {
+  if (current_engine() == Engine::Fast) return make_analysed_pair(std::move(left), std::move(right));
+  return make_pair(std::move(left), std::move(right));
+}
+
 // The frame's function g applied to the done value v.
 void return_to_frame(Machine& m) {
   Frame frame = std::move(m.frames.back());
@@ -51,13 +57,13 @@ void return_to_frame(Machine& m) {
     case Frame::Apply:
       // (T x) v = v x
       if (m.plain_apply) {
-        m.focus = make_pair(std::move(m.focus), std::move(frame.first));
+        m.focus = build(std::move(m.focus), std::move(frame.first));
       } else {
-        m.focus = make_pair(make_pair(t_atom(), std::move(frame.first)), std::move(m.focus));
+        m.focus = build(build(t_atom(), std::move(frame.first)), std::move(m.focus));
       }
       return;
     case Frame::Function:
-      m.focus = make_pair(std::move(frame.first), std::move(m.focus));
+      m.focus = build(std::move(frame.first), std::move(m.focus));
       return;
     case Frame::Lambda:
       // ((\ k) z) v = z[k := v]
@@ -110,7 +116,7 @@ bool take_arguments_from_frames(Machine& m, int d) {
   }
   for (int i = 0; i < d; ++i) {
     Cell* x = apply_frame_argument(m.frames.back());
-    m.focus = make_pair(std::move(m.focus), CellRef::borrow(x));
+    m.focus = build(std::move(m.focus), CellRef::borrow(x));
     m.frames.pop_back();
   }
   return true;

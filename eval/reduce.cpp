@@ -9,6 +9,7 @@
 
 #include "compiler/analysis.h"
 #include "eval/eval.h"
+#include "eval/instantiate.h"
 #include "frontend/tables.h"
 #include "numbers/numbers.h"
 #include "numbers/trees.h"
@@ -31,17 +32,20 @@ struct Spine {
 
 Spine walk_spine(Cell* redex) {
   Spine spine;
-  std::array<Cell*, kMaxSpine> reversed;
   size_t n = 0;
   Cell* c = redex;
   while (is_pair(c) && !is_data(c)) {
-    TOVE_ASSERT(n < kMaxSpine);
-    reversed[n++] = pair_right(c);
+    ++n;
     c = pair_left(c);
   }
+  TOVE_ASSERT(n <= kMaxSpine);
   spine.head = c;
   spine.count = n;
-  for (size_t i = 0; i < n; ++i) spine.args[i] = reversed[n - 1 - i];
+  c = redex;
+  for (size_t i = n; i-- > 0;) {
+    spine.args[i] = pair_right(c);
+    c = pair_left(c);
+  }
   return spine;
 }
 
@@ -58,19 +62,35 @@ struct Resolved {
   Cell* atom = nullptr;  // owned count
   const BuiltinEntry* builtin = nullptr;
   CellRef* slot = nullptr;
+  const InstantiationPlan* plan = nullptr;  // of the body *slot held when made
 };
 
 constexpr size_t kNameCacheSize = 1024;
 std::array<Resolved, kNameCacheSize> g_names;
 
-Resolved resolve(Cell* head) {
+// Single-character names (combinators and operators, and the fresh "K" and
+// "H" atoms that comparisons answer) are resolved by their byte alone.
+std::array<Resolved, 256> g_single_names;
+
+Resolved& resolve(Cell* head) {
+  static Resolved unresolved;
+  const char* chars = atom_chars(head);
+  if (chars[0] != '\0' && chars[1] == '\0') {
+    // Every built-in name is a word of several letters.
+    Resolved& entry = g_single_names[static_cast<unsigned char>(chars[0])];
+    if (entry.slot == nullptr) entry.slot = definitions().find(std::string_view(chars, 1));
+    return entry;
+  }
   Resolved& entry = g_names[(reinterpret_cast<uintptr_t>(head) >> 4) % kNameCacheSize];
   if (entry.atom == head) return entry;
   const std::string_view text = atom_text(head);
   // Every built-in name is a lower-case word.
   const bool may_be_builtin = !text.empty() && text[0] >= 'a' && text[0] <= 'z';
   Resolved fresh{head, may_be_builtin ? find_builtin(text) : nullptr, definitions().find(text)};
-  if (fresh.builtin == nullptr && fresh.slot == nullptr) return fresh;
+  if (fresh.builtin == nullptr && fresh.slot == nullptr) {
+    unresolved = fresh;
+    return unresolved;
+  }
   retain(head);
   if (entry.atom) release(entry.atom);
   entry = fresh;
@@ -186,18 +206,21 @@ void reduce_real(Machine& m, const Spine& s) {
 
 // g a1 ... an = body[x1 := a1, ..., xn := an], substituting from the last
 // parameter, so a repeated letter takes the last of its arguments.
-void reduce_global(Machine& m, const Spine& s, CellRef* slot) {
+void reduce_global(Machine& m, const Spine& s, Resolved& name) {
+  CellRef* slot = name.slot;
   if (slot == nullptr) {
     discard_continuation(m);
     m.focus = make_atom("]" + std::string(s.text()));
     return;
   }
   Cell* body = slot->get();
-  std::array<char, kMaxSpine> letters{};
+  if (name.plan != nullptr && name.plan->body.get() == body) {
+    m.focus = instantiate(*name.plan, s.args.data());
+    return;
+  }
   size_t params = 0;
   while (is_lambda_node(body)) {
-    TOVE_ASSERT(params < kMaxSpine);
-    letters[params++] = static_cast<char>(head_char(pair_right(pair_left(body))));
+    ++params;
     body = pair_right(body);
   }
   if (params == 0) {
@@ -219,9 +242,12 @@ void reduce_global(Machine& m, const Spine& s, CellRef* slot) {
     return;
   }
   TOVE_ASSERT(params == s.count);
-  CellRef e = CellRef::borrow(body);
-  for (size_t i = params; i-- > 0;) e = substitute(e.get(), letters[i], s.args[i]);
-  m.focus = std::move(e);
+  if (current_engine() == Engine::Reference) {
+    m.focus = substitute_parameters(slot->get(), s.args.data(), s.count);
+    return;
+  }
+  name.plan = &plan_for(slot->get());
+  m.focus = instantiate(*name.plan, s.args.data());
 }
 
 // )name a = a, once a is done, and a becomes the stored value of name.
@@ -256,11 +282,11 @@ void reduce_step(Machine& m) {
     case ')': return reduce_update(m, s);
     default: break;
   }
-  const Resolved name = resolve(s.head);
+  Resolved& name = resolve(s.head);
   if (name.builtin != nullptr) return reduce_builtin(m, *name.builtin);
   if (first == '{' && is_single(s.head)) return reduce_let(m, s);
   if (first == '\\' && is_single(s.head)) return reduce_lambda(m, s);
-  reduce_global(m, s, name.slot);
+  reduce_global(m, s, name);
 }
 
 void forget_resolved_names() {
@@ -268,6 +294,8 @@ void forget_resolved_names() {
     if (entry.atom) release(entry.atom);
     entry = Resolved{};
   }
+  g_single_names.fill(Resolved{});
+  forget_plans();
 }
 
 }  // namespace tove
