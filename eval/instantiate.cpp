@@ -95,18 +95,25 @@ void read_plan(InstantiationPlan& plan, Cell* rest, const std::array<char, kMaxP
   }
 }
 
-// An argument that is a binder atom, or holds one within two left steps,
-// can make a new lambda or let node out of the body around it, which then
-// changes how the later substitutions walk; the stand-ins cannot.
-bool shapes_binders(Cell* c) {
-  for (int i = 0; i < 3; ++i) {
-    if (is_atom(c)) {
-      const unsigned char first = head_char(c);
-      return (first == '\\' || first == '{') && atom_chars(c)[1] == '\0';
-    }
-    c = pair_left(c);
-  }
-  return false;
+bool is_binder(const Cell* c) {
+  if (!is_atom(c)) return false;
+  const unsigned char first = head_char(c);
+  return (first == '\\' || first == '{') && atom_chars(c)[1] == '\0';
+}
+
+// Arguments of these shapes can make a new lambda or let node out of the
+// pair of the body they are put in (as its left part, or as the left part
+// of its left part), which changes how the later substitutions walk it; the
+// stand-ins cannot show that. They are the backslash atom and "{", pairs
+// whose left part is one, and the partial let (({ k) y). A lambda node is
+// none of these.
+bool shapes_binders(const Cell* c) {
+  if (is_binder(c)) return true;
+  if (is_atom(c)) return false;
+  const Cell* left = pair_left(c);
+  if (is_binder(left)) return true;
+  return is_pair(left) && is_atom(pair_left(left)) && head_char(pair_left(left)) == '{' &&
+         atom_chars(pair_left(left))[1] == '\0';
 }
 
 }  // namespace

@@ -18,37 +18,6 @@ namespace tove {
 
 namespace {
 
-// At most ten parameters reach a rewrite (the compiler refuses more), and
-// built-ins take at most seven arguments.
-constexpr size_t kMaxSpine = 16;
-
-struct Spine {
-  Cell* head;
-  std::array<Cell*, kMaxSpine> args;  // a1 innermost ... an, borrowed
-  size_t count = 0;
-  // The head's whole text, measured only by the rewrites that need it.
-  std::string_view text() const { return atom_text(head); }
-};
-
-Spine walk_spine(Cell* redex) {
-  Spine spine;
-  size_t n = 0;
-  Cell* c = redex;
-  while (is_pair(c) && !is_data(c)) {
-    ++n;
-    c = pair_left(c);
-  }
-  TOVE_ASSERT(n <= kMaxSpine);
-  spine.head = c;
-  spine.count = n;
-  c = redex;
-  for (size_t i = n; i-- > 0;) {
-    spine.args[i] = pair_right(c);
-    c = pair_left(c);
-  }
-  return spine;
-}
-
 // The atom's text is exactly one character.
 bool is_single(Cell* atom) { return atom_chars(atom)[1] == '\0'; }
 
@@ -268,11 +237,33 @@ void reduce_update(Machine& m, const Spine& s) {
 
 }  // namespace
 
+Spine walk_spine(Cell* redex) {
+  Spine spine;
+  size_t n = 0;
+  Cell* c = redex;
+  while (is_pair(c) && !is_data(c)) {
+    ++n;
+    c = pair_left(c);
+  }
+  TOVE_ASSERT(n <= kMaxSpine);
+  spine.head = c;
+  spine.count = n;
+  c = redex;
+  for (size_t i = n; i-- > 0;) {
+    spine.args[i] = pair_right(c);
+    c = pair_left(c);
+  }
+  return spine;
+}
+
 void reduce_step(Machine& m) {
   Cell* redex = m.focus.get();
   TOVE_ASSERT(!is_data(redex) && node_arity(redex) == 0);
-  TOVE_ASSERT(node_mask(redex) == 0);
-  const Spine s = walk_spine(redex);
+  reduce_spine(m, walk_spine(redex));
+}
+
+void reduce_spine(Machine& m, const Spine& s) {
+  TOVE_ASSERT(node_mask(m.focus.get()) == 0);
   if (is_data(s.head)) return reduce_data(m, s);
   const unsigned char first = head_char(s.head);
   if (first >= '0' && first <= '9') return reduce_integer(m, s);

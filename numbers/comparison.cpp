@@ -64,6 +64,11 @@ Order order_same_kind(Cell* a, Cell* b, ValueKind kind) {
 // False for an argument of kind `w`.
 bool order_values(const CellRef& redex, Order* order) {
   ArgumentPair args = binary_arguments(redex.get());
+  int64_t x, y;
+  if (read_short_integer(args.a, &x) && read_short_integer(args.b, &y)) {
+    *order = x < y ? Order::less : x > y ? Order::greater : Order::equal;
+    return true;
+  }
   const ValueKind ka = classify_kind(args.a);
   const ValueKind kb = classify_kind(args.b);
   if (ka == ValueKind::other || kb == ValueKind::other) return false;
