@@ -211,6 +211,14 @@ Cell* new_pair(Cell* left, Cell* right) {
   return pair;
 }
 
+void dismantle_pair(Cell* pair, Cell** left, Cell** right) {
+  TOVE_ASSERT(is_pair(pair) && ref_count(pair) == 1);
+  Pair* p = static_cast<Pair*>(pair);
+  *left = p->left;
+  *right = p->right;
+  free_pair(p);
+}
+
 CellRef make_pair(Cell* left, Cell* right) {
   TOVE_ASSERT(left != nullptr && right != nullptr);
   retain(left);

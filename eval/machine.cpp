@@ -84,26 +84,29 @@ Cell* apply_frame_argument(const Frame& frame) {
   return nullptr;
 }
 
-void push_apply(Machine& m, Cell* argument) {
-  m.frames.push_back({Frame::Apply, CellRef::borrow(argument), {}});
-}
-
-void push_function(Machine& m, Cell* function) {
-  m.frames.push_back({Frame::Function, CellRef::borrow(function), {}});
-}
-
 // Evaluate the function part first (an apply frame keeps the argument) or,
 // when the function part is already a value, the argument.
 void descend(Machine& m, bool function_first) {
-  CellRef whole = std::move(m.focus);
-  Cell* f = pair_left(whole.get());
-  Cell* a = pair_right(whole.get());
-  if (function_first) {
-    push_apply(m, a);
-    m.focus = CellRef::borrow(f);
+  Cell* whole = m.focus.leak();
+  Cell* f;
+  Cell* a;
+  if (current_engine() == Engine::Fast && ref_count(whole) == 1) {
+    // The focus is the pair's only reference: its counts on its parts move
+    // to the frame and the new focus, and the pair goes.
+    dismantle_pair(whole, &f, &a);
   } else {
-    push_function(m, f);
-    m.focus = CellRef::borrow(a);
+    f = pair_left(whole);
+    a = pair_right(whole);
+    retain(f);
+    retain(a);
+    release(whole);
+  }
+  if (function_first) {
+    m.frames.push_back({Frame::Apply, CellRef::adopt(a), {}});
+    m.focus = CellRef::adopt(f);
+  } else {
+    m.frames.push_back({Frame::Function, CellRef::adopt(f), {}});
+    m.focus = CellRef::adopt(a);
   }
 }
 
@@ -191,6 +194,16 @@ void run_fast(Machine& m, uint64_t step_budget) {
     if (is_done(r)) {
       if (m.frames.empty()) return;
       ++m.steps;
+      // (T x) v = v x and F v, built straight from the counts they held.
+      Frame& top = m.frames.back();
+      if (top.kind == Frame::Function || (top.kind == Frame::Apply && m.plain_apply)) {
+        Cell* other = top.first.leak();
+        Cell* value = m.focus.leak();
+        const bool apply = top.kind == Frame::Apply;
+        m.frames.pop_back();
+        m.focus = CellRef::adopt(apply ? new_analysed_pair(value, other) : new_analysed_pair(other, value));
+        continue;
+      }
       return_to_frame(m);
       continue;
     }
