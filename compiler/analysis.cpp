@@ -83,16 +83,27 @@ bool is_binder_atom(const Cell* c, unsigned char binder) {
   return is_atom(c) && head_char(c) == binder;
 }
 
-// Analysis of a pair whose parts are both analysed: each part's header is
-// read once and the pair's header is written once.
-void analyse_pair(Cell* node) {
+// The partial let ({ k) y or the let node ((({ k) y) z) whose left part is
+// `left`: the mask that the key does not enter.
+uint32_t let_mask(Cell* left, uint32_t left_mask, uint32_t right_mask, bool* matched) {
+  Cell* inner = static_cast<Pair*>(left)->left;
+  *matched = true;
+  if (is_binder_atom(inner, '{')) return right_mask;  // ({ k) y: the key is not counted
+  if (is_pair(inner) && is_binder_atom(static_cast<Pair*>(inner)->left, '{')) {
+    Cell* key = static_cast<Pair*>(inner)->right;
+    return (right_mask & ~node_mask(key)) | left_mask;
+  }
+  *matched = false;
+  return 0;
+}
+
+// A pair with a data part: a data pair when both are, else as below with
+// the data part counting as arity 1, mask 0 and never pending.
+void analyse_pair_with_data(Cell* node, uint64_t left_header, uint64_t right_header) {
   Cell* left = static_cast<Pair*>(node)->left;
   Cell* right = static_cast<Pair*>(node)->right;
-  const uint64_t left_header = left->header;
-  const uint64_t right_header = right->header;
   const uint8_t left_bits = static_cast<uint8_t>(left_header >> kTagShift) & kTagAnalysis;
   const uint8_t right_bits = static_cast<uint8_t>(right_header >> kTagShift) & kTagAnalysis;
-  TOVE_ASSERT(left_bits != 0 && right_bits != 0);
   const bool left_data = left_bits == kTagData;
   const bool right_data = right_bits == kTagData;
   uint64_t header = node->header & ~(kPayloadMask | kTagMask);
@@ -111,11 +122,9 @@ void analyse_pair(Cell* node) {
   }
   const uint32_t left_mask = mask_from(left, left_header);
   const uint32_t right_mask = mask_from(right, right_header);
-  Cell* inner = is_pair(left) ? static_cast<Pair*>(left)->left : nullptr;
-  uint32_t mask;
+  uint32_t mask = left_mask | right_mask;
   bool pending;
-  if (inner != nullptr && is_binder_atom(inner, '\\')) {
-    // Lambda node: the bound variable leaves the mask; bodies are never pending.
+  if (is_pair(left) && is_binder_atom(static_cast<Pair*>(left)->left, '\\')) {
     mask = right_mask & ~left_mask;
     pending = false;
   } else {
@@ -123,18 +132,53 @@ void analyse_pair(Cell* node) {
         right_data ? 1 : static_cast<int>(right_bits & kTagArityMask) - kArityBias;
     pending = (!left_data && (left_bits & kTagPending) != 0) ||
               (!right_data && (right_bits & kTagPending) != 0) || right_arity < 1;
-    if (inner == nullptr) {
-      mask = left_mask | right_mask;
-    } else if (is_binder_atom(inner, '{')) {
-      mask = right_mask;  // the partial let ({ k) y: the key is not counted
-    } else if (is_pair(inner) && is_binder_atom(static_cast<Pair*>(inner)->left, '{')) {
-      Cell* key = static_cast<Pair*>(inner)->right;
-      mask = (right_mask & ~node_mask(key)) | left_mask;
-    } else {
-      mask = left_mask | right_mask;
+    bool matched;
+    if (is_pair(left)) {
+      const uint32_t let = let_mask(left, left_mask, right_mask, &matched);
+      if (matched) mask = let;
     }
   }
   node->header = header | (uint64_t{mask} << kPayloadShift) |
+                 (uint64_t{encode_arity(arity, pending)} << kTagShift);
+}
+
+// Analysis of a pair whose parts are both analysed: each part's header is
+// read once and the pair's header is written once. Pairs with a data part
+// take the path above.
+void analyse_pair(Cell* node) {
+  Cell* left = static_cast<Pair*>(node)->left;
+  Cell* right = static_cast<Pair*>(node)->right;
+  const uint64_t left_header = left->header;
+  const uint64_t right_header = right->header;
+  const uint8_t left_bits = static_cast<uint8_t>(left_header >> kTagShift) & kTagAnalysis;
+  const uint8_t right_bits = static_cast<uint8_t>(right_header >> kTagShift) & kTagAnalysis;
+  TOVE_ASSERT(left_bits != 0 && right_bits != 0);
+  if (__builtin_expect(left_bits == kTagData || right_bits == kTagData, 0)) {
+    analyse_pair_with_data(node, left_header, right_header);
+    return;
+  }
+  // Arity 11 (unbounded) and the floor are never decremented.
+  const int l = static_cast<int>(left_bits & kTagArityMask) - kArityBias;
+  const int arity = (l == kArityUnbounded || l <= kArityFloor) ? l : l - 1;
+  const uint32_t left_mask = mask_from(left, left_header);
+  const uint32_t right_mask = mask_from(right, right_header);
+  uint32_t mask = left_mask | right_mask;
+  bool pending = ((left_bits | right_bits) & kTagPending) != 0 ||
+                 static_cast<int>(right_bits & kTagArityMask) - kArityBias < 1;
+  if (is_pair(left)) {
+    Cell* inner = static_cast<Pair*>(left)->left;
+    if (is_binder_atom(inner, '\\')) {
+      // Lambda node: the bound variable leaves the mask; bodies are never
+      // pending.
+      mask = right_mask & ~left_mask;
+      pending = false;
+    } else {
+      bool matched;
+      const uint32_t let = let_mask(left, left_mask, right_mask, &matched);
+      if (matched) mask = let;
+    }
+  }
+  node->header = (node->header & ~(kPayloadMask | kTagMask)) | (uint64_t{mask} << kPayloadShift) |
                  (uint64_t{encode_arity(arity, pending)} << kTagShift);
 }
 
