@@ -145,7 +145,7 @@ void analyse_pair_with_data(Cell* node, uint64_t left_header, uint64_t right_hea
 // Analysis of a pair whose parts are both analysed: each part's header is
 // read once and the pair's header is written once. Pairs with a data part
 // take the path above.
-void analyse_pair(Cell* node) {
+[[gnu::always_inline]] inline void analyse_pair(Cell* node) {
   Cell* left = static_cast<Pair*>(node)->left;
   Cell* right = static_cast<Pair*>(node)->right;
   const uint64_t left_header = left->header;
