@@ -136,6 +136,11 @@ const InstantiationPlan& plan_for(Cell* body) {
   std::array<char, kMaxParameters> letters{};
   Cell* rest = strip_parameters(body, letters, plan.parameters);
   read_plan(plan, rest, letters);
+  size_t waiting = 0;
+  for (const InstantiationPlan::Step& step : plan.steps) {
+    waiting = step.op == InstantiationPlan::Build ? waiting - 1 : waiting + 1;
+    if (waiting > plan.depth) plan.depth = waiting;
+  }
   return plan;
 }
 
@@ -146,27 +151,26 @@ CellRef instantiate(const InstantiationPlan& plan, Cell* const* arguments) {
   // Plans never run inside one another, so one stack serves every call.
   // Each entry owns one count.
   static std::vector<Cell*> stack;
-  stack.clear();
+  if (stack.size() < plan.depth) stack.resize(plan.depth);
+  Cell** top = stack.data();
   for (const InstantiationPlan::Step& step : plan.steps) {
     switch (step.op) {
       case InstantiationPlan::Share:
         retain(step.cell);
-        stack.push_back(step.cell);
+        *top++ = step.cell;
         break;
       case InstantiationPlan::Argument:
         retain(arguments[step.argument]);
-        stack.push_back(arguments[step.argument]);
+        *top++ = arguments[step.argument];
         break;
-      case InstantiationPlan::Build: {
-        Cell* right = stack.back();
-        stack.pop_back();
-        stack.back() = new_analysed_pair(stack.back(), right);
+      case InstantiationPlan::Build:
+        --top;
+        top[-1] = new_analysed_pair(top[-1], *top);
         break;
-      }
     }
   }
-  TOVE_ASSERT(stack.size() == 1);
-  return CellRef::adopt(stack.back());
+  TOVE_ASSERT(top == stack.data() + 1);
+  return CellRef::adopt(stack[0]);
 }
 
 void forget_plans() { plans().clear(); }

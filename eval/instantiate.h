@@ -29,6 +29,7 @@ struct InstantiationPlan {
   CellRef body;          // the whole definition body, lambda nodes included
   size_t parameters = 0;
   std::vector<Step> steps;
+  size_t depth = 0;      // the most parts waiting at once while building
   // Some bodies, with some arguments, take a shape the stand-ins cannot
   // show; those calls are rewritten literally.
   bool literal_only = false;
