@@ -46,6 +46,11 @@ int leading_lambdas(Cell* body) {
 }
 
 void analyse_atom(Cell* atom) {
+  // Numbers (the atoms most often made at run time) are no name tokens.
+  if (head_char(atom) >= '0' && head_char(atom) <= '9') {
+    set_analysis_bits(atom, encode_arity(1, false));
+    return;
+  }
   const std::string_view text = atom_text(atom);
   const unsigned char first = text.empty() ? 0 : static_cast<unsigned char>(text[0]);
   if (first == ')' || first == ']') {
