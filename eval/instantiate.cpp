@@ -42,7 +42,7 @@ void collect_cells(Cell* root, std::unordered_set<Cell*>& cells) {
 
 // Reads the plan off the literal rewrite of the body on stand-in arguments:
 // atoms ")0", ")1", ... that are closed and belong to no body.
-void read_plan(InstantiationPlan& plan, Cell* rest, const std::array<char, kMaxParameters>& letters) {
+void read_plan(InstantiationPlan& plan, Cell* rest) {
   std::vector<CellRef> stand_ins;
   std::vector<Cell*> raw;
   for (size_t i = 0; i < plan.parameters; ++i) {
@@ -135,7 +135,7 @@ const InstantiationPlan& plan_for(Cell* body) {
   plan.body = CellRef::borrow(body);
   std::array<char, kMaxParameters> letters{};
   Cell* rest = strip_parameters(body, letters, plan.parameters);
-  read_plan(plan, rest, letters);
+  read_plan(plan, rest);
   size_t waiting = 0;
   for (const InstantiationPlan::Step& step : plan.steps) {
     waiting = step.op == InstantiationPlan::Build ? waiting - 1 : waiting + 1;

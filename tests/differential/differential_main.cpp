@@ -52,7 +52,7 @@ class SharingWriter {
       }
       auto [it, fresh] = seen_.try_emplace(task.cell, 0);
       if (!fresh) {
-        out_ += "#" + std::to_string(number(it->second, task.cell));
+        out_ += "#" + std::to_string(number(it->second));
         continue;
       }
       if (is_atom(task.cell)) {
@@ -80,7 +80,7 @@ class SharingWriter {
  private:
   // Cells get numbers in the order they are met again; the first visit is
   // not marked, which keeps the account stable however the cells were made.
-  int number(int& slot, const Cell*) {
+  int number(int& slot) {
     if (slot == 0) slot = ++next_;
     return slot;
   }
