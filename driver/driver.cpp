@@ -221,10 +221,14 @@ int report_failure(const ErrorReport& report) {
   return kFailureStatus;
 }
 
-// Out of memory: the reserve pays for the report.
-int report_out_of_memory() {
+// Out of memory: the reserve pays for the report, and the process ends at
+// once. An allocation can fail halfway through building a structure, so
+// what the heap holds then is abandoned as it is, not unwound.
+[[noreturn]] void report_out_of_memory() {
   spend_memory_reserve();
-  return report_failure(space_report(memory_phase()));
+  report_failure(space_report(memory_phase()));
+  std::fflush(nullptr);
+  std::_Exit(kFailureStatus);
 }
 
 // An allocation that fails where no exception may pass (a destructor, a
@@ -235,10 +239,8 @@ int report_out_of_memory() {
       std::rethrow_exception(current);
     } catch (const std::bad_alloc&) {
       report_out_of_memory();
-      std::_Exit(kFailureStatus);
     } catch (const std::length_error&) {
       report_out_of_memory();
-      std::_Exit(kFailureStatus);
     } catch (...) {
     }
   }
@@ -307,10 +309,10 @@ int run_driver(int argc, char** argv) {
     if (std::string_view(argv[file]) == "-i") return run_session(file + 1 < argc ? argv[file + 1] : nullptr);
     return run_file(argv[file], argv + file + 1);
   } catch (const std::bad_alloc&) {
-    return report_out_of_memory();
+    report_out_of_memory();
   } catch (const std::length_error&) {
     // A size past what any allocation could give.
-    return report_out_of_memory();
+    report_out_of_memory();
   }
 }
 
