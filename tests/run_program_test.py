@@ -22,17 +22,14 @@ def read(path, default):
         return default
 
 
-def main():
-    tove, program = sys.argv[1], sys.argv[2]
-    base = program[:-3]
+def check_run(command, cwd, base):
+    """Runs command in cwd and compares it with the expected results beside
+    base (base.status, base.stdout, base.stderr); prints each difference and
+    answers whether there was none."""
     status = int(read(base + ".status", b"0").strip() or b"0")
     stdout = read(base + ".stdout", b"")
     stderr = read(base + ".stderr", b"")
-    args = read(base + ".args", b"").decode().split()
-    options = read(base + ".options", b"").decode().split()
-    folder = os.path.dirname(os.path.abspath(program))
-    run = subprocess.run([tove] + options + [os.path.basename(program)] + args, cwd=folder,
-                         capture_output=True, timeout=120)
+    run = subprocess.run(command, cwd=cwd, capture_output=True, timeout=120)
     got = 128 - run.returncode if run.returncode < 0 else run.returncode
     ok = True
     if got != status:
@@ -44,8 +41,17 @@ def main():
     if run.stderr != stderr:
         print(f"stderr: expected {stderr!r}\n        got      {run.stderr!r}")
         ok = False
-    sys.exit(0 if ok else 1)
+    return ok
 
+
+def main():
+    tove, program = sys.argv[1], sys.argv[2]
+    base = program[:-3]
+    args = read(base + ".args", b"").decode().split()
+    options = read(base + ".options", b"").decode().split()
+    folder = os.path.dirname(os.path.abspath(program))
+    command = [tove] + options + [os.path.basename(program)] + args
+    sys.exit(0 if check_run(command, folder, base) else 1)
 
 if __name__ == "__main__":
     main()
