@@ -11,9 +11,10 @@ Between it and the next example or heading, the document states the result:
     ```stderr        the exact standard error, colour codes removed
     Exit status: N   the exit status (0 when not stated)
 
-An example must state at least one of them. An example preceded by the line
-"<!-- pending: load -->" needs run-time loading and is skipped (and counted)
-while the interpreter lacks it. Each example runs from a file prog.tv in a
+An example must state at least one of them. An example preceded by a line
+"<!-- pending: WHAT -->" needs a part of the interpreter that is not built
+yet (WHAT names it: "load" for run-time loading, "clib" for the C library);
+it is skipped and counted, and the marker is removed when the part lands. Each example runs from a file prog.tv in a
 fresh empty folder, which is its working directory.
 """
 import os
@@ -26,7 +27,7 @@ FENCE = re.compile(r"^```(\S*)\s*(.*)$")
 STATUS = re.compile(r"^Exit status: (\d+)\b")
 HEADING = re.compile(r"^#")
 COLOUR = re.compile(rb"\x1b\[[0-9;]*m")
-PENDING = "<!-- pending: load -->"
+PENDING = re.compile(r"^<!-- pending: (\w+) -->$")
 
 
 class Example:
@@ -61,7 +62,9 @@ def parse(path):
                 i += 1
             text = "\n".join(body) + "\n" if body else ""
             if kind == "tove":
-                current = Example(path, i - len(body), info.split(), last_text == PENDING)
+                pending = PENDING.match(last_text)
+                current = Example(path, i - len(body), info.split(),
+                                  pending.group(1) if pending else None)
                 current.program = text
                 examples.append(current)
             elif kind in ("output", "stderr") and current is not None:
@@ -103,7 +106,8 @@ def run(tove, example):
 
 def main():
     tove, paths = os.path.abspath(sys.argv[1]), sys.argv[2:]
-    failed = ran = pending = 0
+    failed = ran = 0
+    pending = {}
     for path in paths:
         examples = parse(path)
         if not examples:
@@ -111,13 +115,14 @@ def main():
             failed += 1
         for example in examples:
             if example.pending:
-                pending += 1
+                pending[example.pending] = pending.get(example.pending, 0) + 1
                 continue
             ran += 1
             for problem in run(tove, example):
                 print(f"{example.where()}: {problem}")
                 failed += 1
-    print(f"{ran} examples run, {pending} pending, {failed} problems")
+    waiting = ", ".join(f"{n} waiting for {what}" for what, n in sorted(pending.items()))
+    print(f"{ran} examples run, {failed} problems" + (f"; {waiting}" if waiting else ""))
     sys.exit(1 if failed else 0)
 
 
