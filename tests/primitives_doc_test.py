@@ -1,15 +1,18 @@
 #!/usr/bin/env python3
 """Checks that the primitives reference documents exactly the registry.
 
-Usage: primitives_doc_test.py BUILTIN_LIST primitives.md
+Usage: primitives_doc_test.py BUILTIN_LIST primitives.md [SYNTAX_FILE...]
        primitives_doc_test.py BUILTIN_LIST --skeleton
 
 BUILTIN_LIST is the program that prints the registry ("name arity" lines).
 A documented built-in is a table row that begins "| `name` | arity |"; every
 registered name must have exactly one such row with its registered arity,
-and no other name may have one. --skeleton prints a row for every built-in,
+and no other name may have one. Each SYNTAX_FILE (an editor's syntax
+definition) must name every built-in as a word, and a .json one must parse.
+--skeleton prints a row for every built-in,
 the starting point when the registry grows.
 """
+import json
 import re
 import subprocess
 import sys
@@ -56,6 +59,18 @@ def main():
     for name in rows:
         if name not in entries:
             problems.append(f"`{name}` is documented but not registered")
+    for path in sys.argv[3:]:
+        with open(path, encoding="utf-8") as f:
+            text = f.read()
+        if path.endswith(".json"):
+            try:
+                json.loads(text)
+            except ValueError as e:
+                problems.append(f"{path}: not JSON: {e}")
+        words = set(re.findall(r"[a-z_]+", text))
+        for name in entries:
+            if name not in words:
+                problems.append(f"{path}: built-in `{name}` is not highlighted")
     for problem in problems:
         print(problem)
     print(f"{len(entries)} built-ins registered, {len(rows)} documented")
