@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "clib/family.h"
 #include "eval/run.h"
 #include "frontend/frontend.h"
 #include "numbers/family.h"
@@ -193,6 +194,7 @@ int report_failure(const ErrorReport& report) {
 int run_driver(int argc, char** argv) {
   add_builtin_family(number_family());
   add_builtin_family(structure_family());
+  add_builtin_family(clib::c_library_family());
   platform::set_default_binary_mode();
   if (int code = platform::start_socket_library(); code != 0) {
     std::printf("WSAStartup failed: %d\n", code);

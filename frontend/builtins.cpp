@@ -109,6 +109,12 @@ void add_builtin_family(std::span<const BuiltinSpec> family) {
   if (!builtin_table().empty()) install(family);
 }
 
+std::vector<BuiltinSpec> join_members(std::initializer_list<std::span<const BuiltinSpec>> parts) {
+  std::vector<BuiltinSpec> all;
+  for (std::span<const BuiltinSpec> part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
 void register_builtins() {
   BuiltinTable& table = builtin_table();
   if (!table.empty()) return;

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <initializer_list>
+#include <vector>
 
 #include "cells/cell.h"
 
@@ -103,6 +105,8 @@ const BuiltinEntry* find_builtin(std::string_view name);
 // "answer Z" default. A family entry must name a registered built-in with
 // its registered arity.
 void add_builtin_family(std::span<const BuiltinSpec> family);
+// The rows of several parts of a family, in order, as one family.
+std::vector<BuiltinSpec> join_members(std::initializer_list<std::span<const BuiltinSpec>> parts);
 // Fills an empty table with all 223 built-ins; a filled table is unchanged.
 void register_builtins();
 

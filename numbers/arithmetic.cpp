@@ -603,12 +603,12 @@ CellRef mixed_kinds(Op op, Cell* a, ValueKind ka, Cell* b, ValueKind kb) {
 }
 
 CellRef binary_primitive(Op op, CellRef redex) {
-  ArgumentPair args = binary_arguments(redex.get());
-  const ValueKind ka = classify_kind(args.a);
-  const ValueKind kb = classify_kind(args.b);
+  auto [a, b] = redex_arguments<2>(redex.get());
+  const ValueKind ka = classify_kind(a);
+  const ValueKind kb = classify_kind(b);
   if (ka == ValueKind::other || kb == ValueKind::other) return make_refusal();
-  if (ka == kb) return same_kind(op, args.a, args.b, ka);
-  return mixed_kinds(op, args.a, ka, args.b, kb);
+  if (ka == kb) return same_kind(op, a, b, ka);
+  return mixed_kinds(op, a, ka, b, kb);
 }
 
 }  // namespace
@@ -769,15 +769,15 @@ int compare_fractions(const BinaryFraction& a, const BinaryFraction& b) {
 
 // ---- handlers ------------------------------------------------------------------------------------
 
-CellRef plus_handler(CellRef redex) { return binary_primitive(Op::plus, std::move(redex)); }
-CellRef dash_handler(CellRef redex) { return binary_primitive(Op::dash, std::move(redex)); }
-CellRef mult_handler(CellRef redex) { return binary_primitive(Op::mult, std::move(redex)); }
-CellRef over_handler(CellRef redex) { return binary_primitive(Op::over, std::move(redex)); }
-CellRef cent_handler(CellRef redex) { return binary_primitive(Op::cent, std::move(redex)); }
-CellRef powa_handler(CellRef redex) { return binary_primitive(Op::powa, std::move(redex)); }
+static CellRef plus_handler(CellRef redex) { return binary_primitive(Op::plus, std::move(redex)); }
+static CellRef dash_handler(CellRef redex) { return binary_primitive(Op::dash, std::move(redex)); }
+static CellRef mult_handler(CellRef redex) { return binary_primitive(Op::mult, std::move(redex)); }
+static CellRef over_handler(CellRef redex) { return binary_primitive(Op::over, std::move(redex)); }
+static CellRef cent_handler(CellRef redex) { return binary_primitive(Op::cent, std::move(redex)); }
+static CellRef powa_handler(CellRef redex) { return binary_primitive(Op::powa, std::move(redex)); }
 
-CellRef wave_handler(CellRef redex) {
-  Cell* a = unary_argument(redex.get());
+static CellRef wave_handler(CellRef redex) {
+  auto [a] = redex_arguments<1>(redex.get());
   switch (classify_kind(a)) {
     case ValueKind::real: return make_real(-real_value(a));
     case ValueKind::integer:
@@ -805,6 +805,21 @@ CellRef wave_handler(CellRef redex) {
     case ValueKind::other: break;
   }
   return make_refusal();
+}
+
+// ---- members --------------------------------------------------------------------------
+
+std::span<const BuiltinSpec> arithmetic_members() {
+  static constexpr BuiltinSpec kMembers[] = {
+      {"plus", 2, plus_handler},
+      {"dash", 2, dash_handler},
+      {"mult", 2, mult_handler},
+      {"over", 2, over_handler},
+      {"cent", 2, cent_handler},
+      {"powa", 2, powa_handler},
+      {"wave", 1, wave_handler},
+  };
+  return kMembers;
 }
 
 }  // namespace tove

@@ -63,15 +63,15 @@ Order order_same_kind(Cell* a, Cell* b, ValueKind kind) {
 // The order of two values; values of different kinds by their kind letters.
 // False for an argument of kind `w`.
 bool order_values(const CellRef& redex, Order* order) {
-  ArgumentPair args = binary_arguments(redex.get());
-  const ValueKind ka = classify_kind(args.a);
-  const ValueKind kb = classify_kind(args.b);
+  auto [a, b] = redex_arguments<2>(redex.get());
+  const ValueKind ka = classify_kind(a);
+  const ValueKind kb = classify_kind(b);
   if (ka == ValueKind::other || kb == ValueKind::other) return false;
   if (ka != kb) {
     *order = static_cast<char>(ka) < static_cast<char>(kb) ? Order::less : Order::greater;
     return true;
   }
-  *order = order_same_kind(args.a, args.b, ka);
+  *order = order_same_kind(a, b, ka);
   return true;
 }
 
@@ -96,33 +96,46 @@ int compare_structure(Cell* a, Cell* b) {
 
 }  // namespace
 
-CellRef less_handler(CellRef redex) {
+static CellRef less_handler(CellRef redex) {
   Order order;
   if (!order_values(redex, &order)) return make_refusal();
   return make_truth(order == Order::less);
 }
 
-CellRef gteq_handler(CellRef redex) {
+static CellRef gteq_handler(CellRef redex) {
   Order order;
   if (!order_values(redex, &order)) return make_refusal();
   return make_truth(order == Order::greater || order == Order::equal);
 }
 
-CellRef same_handler(CellRef redex) {
+static CellRef same_handler(CellRef redex) {
   Order order;
   if (!order_values(redex, &order)) return make_refusal();
   return make_truth(order == Order::equal);
 }
 
-CellRef diff_handler(CellRef redex) {
+static CellRef diff_handler(CellRef redex) {
   Order order;
   if (!order_values(redex, &order)) return make_refusal();
   return make_truth(order != Order::equal);
 }
 
-CellRef cmpr_handler(CellRef redex) {
-  ArgumentPair args = binary_arguments(redex.get());
-  return make_integer(static_cast<int64_t>(compare_structure(args.a, args.b)));
+static CellRef cmpr_handler(CellRef redex) {
+  auto [a, b] = redex_arguments<2>(redex.get());
+  return make_integer(static_cast<int64_t>(compare_structure(a, b)));
+}
+
+// ---- members --------------------------------------------------------------------------
+
+std::span<const BuiltinSpec> comparison_members() {
+  static constexpr BuiltinSpec kMembers[] = {
+      {"less", 2, less_handler},
+      {"gteq", 2, gteq_handler},
+      {"same", 2, same_handler},
+      {"diff", 2, diff_handler},
+      {"cmpr", 2, cmpr_handler},
+  };
+  return kMembers;
 }
 
 }  // namespace tove

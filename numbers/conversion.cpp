@@ -18,10 +18,6 @@ namespace tove {
 
 // ---- shared operands and results ----------------------------------------------------------
 
-CellRef make_refusal() { return make_atom("Z"); }
-
-CellRef make_truth(bool value) { return make_atom(value ? "K" : "H"); }
-
 std::string_view byte_string_contents(const Cell* bytes) {
   std::string_view text = atom_text(bytes);
   TOVE_ASSERT(!text.empty() && text[0] == '(');
@@ -169,8 +165,8 @@ CellRef first_byte_literal(unsigned char c) {
 
 // ---- handlers ------------------------------------------------------------------------------------
 
-CellRef real_handler(CellRef redex) {
-  Cell* a = unary_argument(redex.get());
+static CellRef real_handler(CellRef redex) {
+  auto [a] = redex_arguments<1>(redex.get());
   switch (classify_kind(a)) {
     case ValueKind::real: return CellRef::borrow(a);
     case ValueKind::integer: return make_real(integer_to_double(a));
@@ -190,8 +186,8 @@ CellRef real_handler(CellRef redex) {
   return make_refusal();
 }
 
-CellRef rank_handler(CellRef redex) {
-  Cell* a = unary_argument(redex.get());
+static CellRef rank_handler(CellRef redex) {
+  auto [a] = redex_arguments<1>(redex.get());
   switch (classify_kind(a)) {
     case ValueKind::bytes: return make_integer(static_cast<int64_t>(byte_string_contents(a).size()));
     case ValueKind::real: return make_integer(int64_t{8});
@@ -208,8 +204,8 @@ CellRef rank_handler(CellRef redex) {
   return make_refusal();
 }
 
-CellRef buck_handler(CellRef redex) {
-  Cell* a = unary_argument(redex.get());
+static CellRef buck_handler(CellRef redex) {
+  auto [a] = redex_arguments<1>(redex.get());
   switch (classify_kind(a)) {
     case ValueKind::real: return make_truth(!(real_value(a) < 0.0));
     case ValueKind::integer: return make_truth(is_non_negative(a));
@@ -225,6 +221,17 @@ CellRef buck_handler(CellRef redex) {
     case ValueKind::other: break;
   }
   return make_refusal();
+}
+
+// ---- members --------------------------------------------------------------------------
+
+std::span<const BuiltinSpec> real_conversion_members() {
+  static constexpr BuiltinSpec kMembers[] = {
+      {"real", 1, real_handler},
+      {"rank", 1, rank_handler},
+      {"buck", 1, buck_handler},
+  };
+  return kMembers;
 }
 
 }  // namespace tove

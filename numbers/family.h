@@ -14,25 +14,13 @@
 
 namespace tove {
 
-// Name, arity and handler of all fifteen, for add_builtin_family.
+// Each source file owns the rows of its members (name, arity, handler),
+// written beside the handlers.
+std::span<const BuiltinSpec> arithmetic_members();  // plus dash mult over cent powa wave
+std::span<const BuiltinSpec> comparison_members();  // less gteq same diff cmpr
+std::span<const BuiltinSpec> real_conversion_members();  // real rank buck
+
+// All fifteen, for add_builtin_family.
 std::span<const BuiltinSpec> number_family();
-
-CellRef plus_handler(CellRef redex);
-CellRef dash_handler(CellRef redex);
-CellRef mult_handler(CellRef redex);
-CellRef over_handler(CellRef redex);
-CellRef cent_handler(CellRef redex);
-CellRef powa_handler(CellRef redex);
-CellRef wave_handler(CellRef redex);
-
-CellRef less_handler(CellRef redex);
-CellRef gteq_handler(CellRef redex);
-CellRef same_handler(CellRef redex);
-CellRef diff_handler(CellRef redex);
-CellRef cmpr_handler(CellRef redex);
-
-CellRef real_handler(CellRef redex);
-CellRef rank_handler(CellRef redex);
-CellRef buck_handler(CellRef redex);
 
 }  // namespace tove

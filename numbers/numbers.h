@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "cells/cell.h"
+#include "numbers/args.h"
 #include "numbers/bigint.h"
 
 namespace tove {
@@ -137,8 +138,6 @@ CellRef integer_abs(Cell* integer);
 CellRef integer_negate(Cell* integer);
 bool is_odd(const Cell* integer);
 
-CellRef integer_from_int64(int64_t value);
-CellRef integer_from_uint64(uint64_t value);
 std::string decimal_from_int64(int64_t value);
 // The magnitude modulo 2^64, negated in two's complement for a negative
 // value; "K" gives 0.
@@ -146,7 +145,6 @@ int64_t integer_to_int64(const Cell* integer);
 
 // ---- reals and binary fractions ------------------------------------------------------------
 
-CellRef make_real(double value);
 double real_value(const Cell* real);
 // The C library's "%e" formatting.
 std::string format_real(double value);
@@ -168,20 +166,6 @@ CellRef real_to_fraction(const Cell* real);
 //
 // Every handler reads the same way: collect the arguments from the redex,
 // decode them (or answer "Z"), compute, build the result with these.
-
-// The arguments a and b of a saturated binary application ((P a) b), and a
-// of a unary one (P a); borrowed from the redex.
-struct ArgumentPair {
-  Cell* a;
-  Cell* b;
-};
-inline ArgumentPair binary_arguments(const Cell* redex) {
-  return {pair_right(pair_left(redex)), pair_right(redex)};
-}
-inline Cell* unary_argument(const Cell* redex) { return pair_right(redex); }
-
-CellRef make_refusal();               // the atom "Z"
-CellRef make_truth(bool value);       // "K" or "H"
 
 // The bytes of a byte string atom, after its "(" + length + ")" header.
 std::string_view byte_string_contents(const Cell* bytes);

@@ -267,7 +267,7 @@ int64_t from_end(int64_t position, size_t length) {
 // ---- handlers ----------------------------------------------------------------------------------
 
 // zits x: x as a text literal.
-CellRef prim_zits(CellRef redex) {
+static CellRef prim_zits(CellRef redex) {
   auto [x] = redex_arguments<1>(redex.get());
   switch (classify_kind(x)) {
     case ValueKind::bytes: {
@@ -295,7 +295,7 @@ CellRef prim_zits(CellRef redex) {
 }
 
 // init x: x as a byte string.
-CellRef prim_init(CellRef redex) {
+static CellRef prim_init(CellRef redex) {
   auto [x] = redex_arguments<1>(redex.get());
   switch (classify_kind(x)) {
     case ValueKind::bytes: return CellRef::borrow(x);
@@ -321,13 +321,13 @@ CellRef prim_init(CellRef redex) {
 }
 
 // lots x: the cell form of x.
-CellRef prim_lots(CellRef redex) {
+static CellRef prim_lots(CellRef redex) {
   auto [x] = redex_arguments<1>(redex.get());
   return to_cell_form(x);
 }
 
 // lits x: the compact form of x.
-CellRef prim_lits(CellRef redex) {
+static CellRef prim_lits(CellRef redex) {
   auto [x] = redex_arguments<1>(redex.get());
   switch (classify_kind(x)) {
     case ValueKind::data: {
@@ -359,7 +359,7 @@ CellRef prim_lits(CellRef redex) {
 }
 
 // trim x s e: the part of x from position s up to, not including, e.
-CellRef prim_trim(CellRef redex) {
+static CellRef prim_trim(CellRef redex) {
   auto [x, s, e] = redex_arguments<3>(redex.get());
   std::optional<int64_t> start = position_argument(s);
   std::optional<int64_t> end = position_argument(e);
@@ -381,6 +381,19 @@ CellRef prim_trim(CellRef redex) {
   if (kind == ValueKind::bytes) return byte_string_atom(slice);
   if (!brackets_balanced(slice)) return make_refusal();
   return text_literal_atom(slice);
+}
+
+// ---- members --------------------------------------------------------------------------
+
+std::span<const BuiltinSpec> kind_conversion_members() {
+  static constexpr BuiltinSpec kMembers[] = {
+      {"init", 1, prim_init},
+      {"lits", 1, prim_lits},
+      {"lots", 1, prim_lots},
+      {"trim", 3, prim_trim},
+      {"zits", 1, prim_zits},
+  };
+  return kMembers;
 }
 
 }  // namespace tove

@@ -2,61 +2,18 @@
 
 #include <array>
 #include <limits>
+#include <vector>
 
 #include "numbers/numbers.h"
 #include "numbers/trees.h"
 
 namespace tove {
 
-namespace {
-
-constexpr std::array<BuiltinSpec, 29> kStructureFamily = {{
-    // raw memory and byte-level editing
-    {"cape", 1, prim_cape},
-    {"copy", 2, prim_copy},
-    {"cork", 3, prim_cork},
-    {"gets", 1, prim_gets},
-    {"gett", 1, prim_gett},
-    {"getu", 1, prim_getu},
-    {"getv", 1, prim_getv},
-    {"getw", 1, prim_getw},
-    {"getx", 1, prim_getx},
-    {"gety", 1, prim_gety},
-    {"getz", 1, prim_getz},
-    {"look", 2, prim_look},
-    {"sett", 2, prim_sett},
-    {"setu", 2, prim_setu},
-    {"setw", 2, prim_setw},
-    {"setx", 2, prim_setx},
-    // conversions between value kinds, and slices
-    {"init", 1, prim_init},
-    {"lits", 1, prim_lits},
-    {"lots", 1, prim_lots},
-    {"trim", 3, prim_trim},
-    {"zits", 1, prim_zits},
-    // value inspection
-    {"leaf", 1, prim_leaf},
-    {"leak", 1, prim_leak},
-    {"left", 1, prim_left},
-    {"lisp", 1, prim_lisp},
-    {"raws", 2, prim_raws},
-    {"rght", 1, prim_rght},
-    {"tern", 1, prim_tern},
-    {"type", 1, prim_type},
-}};
-
-// Integers of a signed 64-bit value have at most 20 characters ("0" and 19
-// digits) and at most 65 elements in their bit list.
-constexpr size_t kLongestMachineIntegerText = 20;
-constexpr uint64_t kLongestMachineIntegerList = 65;
-
-bool readable_integer(Cell* value) {
-  return classify_kind(value) == ValueKind::integer && is_readable_number(value);
+std::span<const BuiltinSpec> structure_family() {
+  static const std::vector<BuiltinSpec> members =
+      join_members({memory_members(), kind_conversion_members(), inspection_members()});
+  return members;
 }
-
-}  // namespace
-
-std::span<const BuiltinSpec> structure_family() { return kStructureFamily; }
 
 // ---- decoders ------------------------------------------------------------------------------
 
@@ -69,42 +26,6 @@ bool held_only_by_redex(const Cell* redex, size_t arity, size_t index) {
     c = pair_left(c);
   }
   return false;
-}
-
-bool is_readable_number(Cell* value) {
-  const ValueKind kind = classify_kind(value);
-  if (kind != ValueKind::integer && kind != ValueKind::fraction) return false;
-  return is_atom(value) || is_well_formed_bit_list(value);
-}
-
-std::optional<int64_t> wrapped_integer(Cell* value) {
-  if (!readable_integer(value)) return std::nullopt;
-  return integer_to_int64(value);
-}
-
-std::optional<int64_t> exact_integer(Cell* value) {
-  if (!readable_integer(value)) return std::nullopt;
-  if (is_atom(value) ? atom_text(value).size() > kLongestMachineIntegerText
-                     : bit_list_length(value) > kLongestMachineIntegerList) {
-    return std::nullopt;
-  }
-  const int64_t n = integer_to_int64(value);
-  if (number_text(value) != decimal_from_int64(n)) return std::nullopt;
-  return n;
-}
-
-std::optional<int64_t> position_argument(Cell* value) {
-  if (!readable_integer(value)) return std::nullopt;
-  if (std::optional<int64_t> exact = exact_integer(value)) return exact;
-  return is_non_negative(value) ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
-}
-
-std::optional<bool> truth_argument(const Cell* value) {
-  switch (head_char(value)) {
-    case 'K': return true;
-    case 'H': return false;
-    default: return std::nullopt;
-  }
 }
 
 uint64_t real_pattern(const Cell* real) {

@@ -46,7 +46,7 @@ const char* kind_name(ValueKind kind) {
 }  // namespace
 
 // leaf x: whether the tree x is empty.
-CellRef prim_leaf(CellRef redex) {
+static CellRef prim_leaf(CellRef redex) {
   auto [x] = redex_arguments<1>(redex.get());
   if (classify_kind(x) == ValueKind::data) return make_truth(tree_is_empty(x));
   Cell* contents = wrapped_contents(x);
@@ -54,38 +54,54 @@ CellRef prim_leaf(CellRef redex) {
   return make_truth(is_atom(contents) && head_char(contents) == 'K');
 }
 
-CellRef prim_left(CellRef redex) { return tree_part(std::move(redex), Side::leading); }
+static CellRef prim_left(CellRef redex) { return tree_part(std::move(redex), Side::leading); }
 
-CellRef prim_rght(CellRef redex) { return tree_part(std::move(redex), Side::last); }
+static CellRef prim_rght(CellRef redex) { return tree_part(std::move(redex), Side::last); }
 
 // type x: a text naming the kind of x, the same cell for every equal name.
-CellRef prim_type(CellRef redex) {
+static CellRef prim_type(CellRef redex) {
   auto [x] = redex_arguments<1>(redex.get());
   return share_value(make_atom(kind_name(classify_kind(x))));
 }
 
 // tern x: the one shared cell equal to x.
-CellRef prim_tern(CellRef redex) {
+static CellRef prim_tern(CellRef redex) {
   auto [x] = redex_arguments<1>(redex.get());
   return share_value(CellRef::borrow(x));
 }
 
 // leak x: the address of x's cell.
-CellRef prim_leak(CellRef redex) {
+static CellRef prim_leak(CellRef redex) {
   auto [x] = redex_arguments<1>(redex.get());
   return integer_from_uint64(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(x)));
 }
 
 // raws x y: whether x and y are the very same cell.
-CellRef prim_raws(CellRef redex) {
+static CellRef prim_raws(CellRef redex) {
   auto [x, y] = redex_arguments<2>(redex.get());
   return make_truth(x == y);
 }
 
 // lisp x: the printed form of x as a text literal.
-CellRef prim_lisp(CellRef redex) {
+static CellRef prim_lisp(CellRef redex) {
   auto [x] = redex_arguments<1>(redex.get());
   return text_literal_atom(print_expression(x));
+}
+
+// ---- members --------------------------------------------------------------------------
+
+std::span<const BuiltinSpec> inspection_members() {
+  static constexpr BuiltinSpec kMembers[] = {
+      {"leaf", 1, prim_leaf},
+      {"leak", 1, prim_leak},
+      {"left", 1, prim_left},
+      {"lisp", 1, prim_lisp},
+      {"raws", 2, prim_raws},
+      {"rght", 1, prim_rght},
+      {"tern", 1, prim_tern},
+      {"type", 1, prim_type},
+  };
+  return kMembers;
 }
 
 }  // namespace tove

@@ -218,22 +218,22 @@ CellRef look_real(Cell* x, int64_t position) {
 
 // ---- handlers ----------------------------------------------------------------------------------
 
-CellRef prim_getx(CellRef redex) { return read_memory<uint8_t>(std::move(redex)); }
-CellRef prim_gety(CellRef redex) { return read_memory<int8_t>(std::move(redex)); }
-CellRef prim_gett(CellRef redex) { return read_memory<uint16_t>(std::move(redex)); }
-CellRef prim_getv(CellRef redex) { return read_memory<int16_t>(std::move(redex)); }
-CellRef prim_getu(CellRef redex) { return read_memory<uint32_t>(std::move(redex)); }
-CellRef prim_gets(CellRef redex) { return read_memory<int32_t>(std::move(redex)); }
-CellRef prim_getw(CellRef redex) { return read_memory<uint64_t>(std::move(redex)); }
-CellRef prim_getz(CellRef redex) { return read_memory<int64_t>(std::move(redex)); }
+static CellRef prim_getx(CellRef redex) { return read_memory<uint8_t>(std::move(redex)); }
+static CellRef prim_gety(CellRef redex) { return read_memory<int8_t>(std::move(redex)); }
+static CellRef prim_gett(CellRef redex) { return read_memory<uint16_t>(std::move(redex)); }
+static CellRef prim_getv(CellRef redex) { return read_memory<int16_t>(std::move(redex)); }
+static CellRef prim_getu(CellRef redex) { return read_memory<uint32_t>(std::move(redex)); }
+static CellRef prim_gets(CellRef redex) { return read_memory<int32_t>(std::move(redex)); }
+static CellRef prim_getw(CellRef redex) { return read_memory<uint64_t>(std::move(redex)); }
+static CellRef prim_getz(CellRef redex) { return read_memory<int64_t>(std::move(redex)); }
 
-CellRef prim_setx(CellRef redex) { return write_memory<uint8_t>(std::move(redex)); }
-CellRef prim_sett(CellRef redex) { return write_memory<uint16_t>(std::move(redex)); }
-CellRef prim_setu(CellRef redex) { return write_memory<uint32_t>(std::move(redex)); }
-CellRef prim_setw(CellRef redex) { return write_memory<uint64_t>(std::move(redex)); }
+static CellRef prim_setx(CellRef redex) { return write_memory<uint8_t>(std::move(redex)); }
+static CellRef prim_sett(CellRef redex) { return write_memory<uint16_t>(std::move(redex)); }
+static CellRef prim_setu(CellRef redex) { return write_memory<uint32_t>(std::move(redex)); }
+static CellRef prim_setw(CellRef redex) { return write_memory<uint64_t>(std::move(redex)); }
 
 // copy x address: the raw bytes of x stored at the address, unterminated.
-CellRef prim_copy(CellRef redex) {
+static CellRef prim_copy(CellRef redex) {
   auto [x, where] = redex_arguments<2>(redex.get());
   std::optional<uint64_t> address = write_address(where);
   if (!address) return make_refusal();
@@ -263,7 +263,7 @@ CellRef prim_copy(CellRef redex) {
 }
 
 // cork x i v: x with element i replaced by v.
-CellRef prim_cork(CellRef redex) {
+static CellRef prim_cork(CellRef redex) {
   auto [x, i, v] = redex_arguments<3>(redex.get());
   std::optional<int64_t> position = position_argument(i);
   if (!position) return make_refusal();
@@ -279,7 +279,7 @@ CellRef prim_cork(CellRef redex) {
 }
 
 // look x i: element i of x.
-CellRef prim_look(CellRef redex) {
+static CellRef prim_look(CellRef redex) {
   auto [x, i] = redex_arguments<2>(redex.get());
   std::optional<int64_t> position = position_argument(i);
   if (!position) return make_refusal();
@@ -306,7 +306,7 @@ CellRef prim_look(CellRef redex) {
 }
 
 // cape x: a byte string as a text literal, and a text literal as bytes.
-CellRef prim_cape(CellRef redex) {
+static CellRef prim_cape(CellRef redex) {
   auto [x] = redex_arguments<1>(redex.get());
   switch (classify_kind(x)) {
     case ValueKind::bytes: return make_atom(bytes_to_literal(byte_string_contents(x)));
@@ -318,6 +318,30 @@ CellRef prim_cape(CellRef redex) {
     }
     default: return make_refusal();
   }
+}
+
+// ---- members --------------------------------------------------------------------------
+
+std::span<const BuiltinSpec> memory_members() {
+  static constexpr BuiltinSpec kMembers[] = {
+      {"cape", 1, prim_cape},
+      {"copy", 2, prim_copy},
+      {"cork", 3, prim_cork},
+      {"gets", 1, prim_gets},
+      {"gett", 1, prim_gett},
+      {"getu", 1, prim_getu},
+      {"getv", 1, prim_getv},
+      {"getw", 1, prim_getw},
+      {"getx", 1, prim_getx},
+      {"gety", 1, prim_gety},
+      {"getz", 1, prim_getz},
+      {"look", 2, prim_look},
+      {"sett", 2, prim_sett},
+      {"setu", 2, prim_setu},
+      {"setw", 2, prim_setw},
+      {"setx", 2, prim_setx},
+  };
+  return kMembers;
 }
 
 }  // namespace tove

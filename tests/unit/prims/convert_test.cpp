@@ -239,7 +239,8 @@ TEST_F(Convert, RealsBitTreeListAndLookAgree) {
     CellRef tree = real_bit_tree(pattern);
     const std::string bits = leaves(tree.get());
     // `real` of the tree gives the real back.
-    CellRef real = real_handler(make_pair(atom("real"), std::move(tree)));
+    ASSERT_EQ(number_family()[12].name, "real");
+    CellRef real = number_family()[12].handler(make_pair(atom("real"), std::move(tree)));
     ASSERT_EQ(classify_kind(real.get()), ValueKind::real);
     EXPECT_EQ(real_pattern(real.get()), pattern);
     // `lots` lists the bits in the tree's leaf order, and `look` reads them.

@@ -1,0 +1,86 @@
+// The handler toolkit: how every built-in primitive reads its arguments and
+// builds its answer.
+//
+// A handler of arity n receives the saturated application
+// (((p a1) a2) ... an), or the bare name atom for arity 0, and owns it.
+// Argument ai is the right side of the cell reached by going left n - i
+// times; the arguments are done values, borrowed from the redex for as long
+// as the handler holds it.
+//
+// Each argument is decoded in one role; a decoder answers nothing (nullopt)
+// for a value outside its role, and the handler then answers "Z" before it
+// does anything else:
+//
+//   integer  an integer in any of its cell forms, as its low 64 bits
+//   int32    an integer truncated to a C `int` (or a 32-bit `long`)
+//   address  an integer taken as a 64-bit pointer or handle (0 is null)
+//   string   an integer (the address of a NUL-terminated string), a byte
+//            string (its first content byte) or a text literal atom (its
+//            stored text, opening bracket included); read in place
+//   real     a real atom, as its double; an integer is not converted
+//   truth    the atom "K" (true) or "H" (false)
+//
+// Results: integers from signed or unsigned 64-bit values, reals, truths,
+// "I" for C functions without a result and "Z" for a refused argument. A
+// result never shares storage with an argument.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "cells/cell.h"
+
+namespace tove {
+
+// ---- collecting -------------------------------------------------------------------------
+
+// The arguments a1 .. aN of a saturated redex, borrowed from it.
+template <size_t N>
+std::array<Cell*, N> redex_arguments(const Cell* redex) {
+  std::array<Cell*, N> args{};
+  const Cell* c = redex;
+  for (size_t i = N; i-- > 0;) {
+    args[i] = pair_right(c);
+    c = pair_left(c);
+  }
+  return args;
+}
+
+// ---- roles --------------------------------------------------------------------------------
+
+// An integer or binary fraction whose every element can be read: a decimal
+// atom, or a list form of "K" and "H" elements ending in "K" or a decimal
+// atom.
+bool is_readable_number(Cell* value);
+// The integer role: the low 64 bits of the value (two's complement for a
+// negative one); none for any other kind or an ill-formed list form.
+std::optional<int64_t> wrapped_integer(Cell* value);
+// An integer whose value fits a signed 64-bit machine integer exactly.
+std::optional<int64_t> exact_integer(Cell* value);
+// A position in a value: an integer, held exactly when it fits 64 bits and
+// otherwise as the 64-bit limit of its sign, which lies beyond every value.
+std::optional<int64_t> position_argument(Cell* value);
+// The int32 role: the integer's low 32 bits as a signed C `int`.
+std::optional<int32_t> int32_argument(Cell* value);
+// The address role: the integer's low 64 bits as a pointer value.
+std::optional<uint64_t> address_argument(Cell* value);
+// The string role: a pointer to the first byte of the string (see above).
+std::optional<const char*> string_argument(Cell* value);
+// The real role: the double of a real atom.
+std::optional<double> real_argument(const Cell* value);
+// The truth role, and an element of a bit list: an atom beginning with "K"
+// (true) or "H" (false).
+std::optional<bool> truth_argument(const Cell* value);
+
+// ---- results ------------------------------------------------------------------------------
+
+CellRef make_refusal();            // "Z"
+CellRef make_identity();           // "I", the answer of a call without a result
+CellRef make_truth(bool value);    // "K" or "H"
+CellRef integer_from_int64(int64_t value);
+CellRef integer_from_uint64(uint64_t value);
+CellRef make_real(double value);
+
+}  // namespace tove
