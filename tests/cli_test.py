@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The driver's command line: usage, unreadable files, --help, --version and
 the program read from standard input ("-")."""
+import os
 import subprocess
 import sys
 
@@ -46,6 +47,14 @@ expect(["-"], 128, b"",
        b"\033[mError.\n Type: Alive\n Name: nosuch\n"
        b"Alive function [TOP] references undefined [nosuch].\n\\/\n",
        stdin=b"a\\nosuch")
+
+# Standard input that cannot be read is reported like an unreadable file.
+folder = os.open("/", os.O_RDONLY)
+run = subprocess.run([tove, "-"], stdin=folder, capture_output=True, timeout=60)
+os.close(folder)
+if (run.returncode, run.stdout, run.stderr) != (
+        128, b"Error.\n", b" Type: Start\n Name: \"-\"\nCould not read program file.\n\\/\n"):
+    failures.append(f"- from a folder: got {(run.returncode, run.stdout, run.stderr)!r}")
 
 for f in failures:
     print(f)
