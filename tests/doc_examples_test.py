@@ -11,6 +11,10 @@ Between it and the next example or heading, the document states the result:
     ```stderr        the exact standard error, colour codes removed
     Exit status: N   the exit status (0 when not stated)
 
+In a manual page (a file ending in .1), an example is a .nf/.fi block
+followed, within two lines, by the comment line
+'.\" tove example: exit status N'; roff escapes \e and \- are undone.
+
 An example must state at least one of them. An example preceded by a line
 "<!-- pending: WHAT -->" needs a part of the interpreter that is not built
 yet (WHAT names it: "load" for run-time loading, "clib" for the C library);
@@ -83,6 +87,33 @@ def parse(path):
     return examples
 
 
+ROFF_EXAMPLE = re.compile(r'^\.\\" tove example: exit status (\d+)$')
+
+
+def parse_roff(path):
+    """The examples of a manual page: .nf/.fi blocks marked by a comment."""
+    with open(path, encoding="utf-8") as f:
+        lines = f.read().split("\n")
+    examples = []
+    i = 0
+    while i < len(lines):
+        if lines[i] != ".nf":
+            i += 1
+            continue
+        start = i + 1
+        end = lines.index(".fi", start)
+        for line in lines[end + 1:end + 3]:
+            mark = ROFF_EXAMPLE.match(line)
+            if mark:
+                example = Example(path, start + 1, [], None)
+                body = "\n".join(lines[start:end]) + "\n"
+                example.program = body.replace("\\e", "\\").replace("\\-", "-")
+                example.status = int(mark.group(1))
+                examples.append(example)
+        i = end + 1
+    return examples
+
+
 def run(tove, example):
     """A list of the differences between the stated and the actual result."""
     if example.stdout is None and example.stderr is None and example.status is None:
@@ -109,7 +140,7 @@ def main():
     failed = ran = 0
     pending = {}
     for path in paths:
-        examples = parse(path)
+        examples = parse_roff(path) if path.endswith(".1") else parse(path)
         if not examples:
             print(f"{path}: no tove examples found")
             failed += 1
