@@ -191,10 +191,18 @@ int report_failure(const ErrorReport& report) {
 
 }  // namespace
 
+void announce_families() {
+  static const bool announced = [] {
+    add_builtin_family(number_family());
+    add_builtin_family(structure_family());
+    add_builtin_family(clib::c_library_family());
+    return true;
+  }();
+  (void)announced;
+}
+
 int run_driver(int argc, char** argv) {
-  add_builtin_family(number_family());
-  add_builtin_family(structure_family());
-  add_builtin_family(clib::c_library_family());
+  announce_families();
   platform::set_default_binary_mode();
   if (int code = platform::start_socket_library(); code != 0) {
     std::printf("WSAStartup failed: %d\n", code);

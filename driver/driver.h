@@ -10,6 +10,9 @@
 
 namespace tove {
 
+// Announces every family of built-in primitives to the registry, once.
+void announce_families();
+
 // The whole run: start-up, read, compile, evaluate; returns the exit status.
 int run_driver(int argc, char** argv);
 
