@@ -14,6 +14,8 @@ std::span<const BuiltinSpec> process_members();  // constants, process, characte
 std::span<const BuiltinSpec> stream_members();   // streams, files and descriptors
 std::span<const BuiltinSpec> text_members();     // NUL-terminated text
 std::span<const BuiltinSpec> memory_members();   // memory blocks and calendar time
+std::span<const BuiltinSpec> directory_members();  // opendir, readdir, closedir
+std::span<const BuiltinSpec> socket_members();     // sockets and name resolution
 
 std::span<const BuiltinSpec> c_library_family();
 

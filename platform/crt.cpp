@@ -72,9 +72,12 @@ const char* crt_strerror(int crt) {
 
 // ---- 32-bit long ----------------------------------------------------------------------------
 
+// errno changes only when the conversion fails, as for the C functions.
 int32_t strtol32(const char* text, char** end, int base) {
+  const int saved = errno;
   errno = 0;
   const long long wide = std::strtoll(text, end, base);
+  if (errno == 0) errno = saved;
   if (wide > INT32_MAX) {
     errno = ERANGE;
     return INT32_MAX;
@@ -87,9 +90,11 @@ int32_t strtol32(const char* text, char** end, int base) {
 }
 
 uint32_t strtoul32(const char* text, char** end, int base) {
+  const int saved = errno;
   errno = 0;
   const unsigned long long wide = std::strtoull(text, end, base);
   if (errno == ERANGE) return UINT32_MAX;
+  errno = saved;
   // strtoull negates a "-" text in 64 bits; the 32-bit rule looks at the
   // magnitude first and negates in 32 bits.
   const char* p = text;
@@ -104,12 +109,7 @@ uint32_t strtoul32(const char* text, char** end, int base) {
   return negative ? 0 - low : low;
 }
 
-int32_t atoi32(const char* text) {
-  const int saved = errno;
-  const int32_t value = strtol32(text, nullptr, 10);
-  errno = saved;
-  return value;
-}
+int32_t atoi32(const char* text) { return strtol32(text, nullptr, 10); }
 
 // ---- rand ----------------------------------------------------------------------------------
 

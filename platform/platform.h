@@ -12,7 +12,9 @@ namespace tove::platform {
 void set_default_binary_mode();
 
 // Starts the socket library (version 2.2 requested); returns 0 on success
-// or the library's error code. POSIX sockets need no start-up.
+// or the library's error code. POSIX sockets need no start-up; the step
+// ignores SIGPIPE, so writing to a closed connection answers -1 as a call
+// of the socket library does.
 int start_socket_library();
 
 }  // namespace tove::platform

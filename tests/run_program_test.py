@@ -4,7 +4,8 @@
 Expected results sit beside the program: NAME.status (decimal exit status,
 default 0), NAME.stdout and NAME.stderr (exact bytes, default empty) and
 NAME.args (whitespace-separated extra arguments). The program runs with the
-program file's folder as its working directory.
+program file's folder as its working directory. A process ended by signal N
+has the status 128 + N, as a shell reports it (an abort is 134).
 """
 import os
 import subprocess
@@ -29,9 +30,10 @@ def main():
     folder = os.path.dirname(os.path.abspath(program))
     run = subprocess.run([tove, os.path.basename(program)] + args, cwd=folder,
                          capture_output=True, timeout=120)
+    got = 128 - run.returncode if run.returncode < 0 else run.returncode
     ok = True
-    if run.returncode != status:
-        print(f"status: expected {status}, got {run.returncode}")
+    if got != status:
+        print(f"status: expected {status}, got {got}")
         ok = False
     if run.stdout != stdout:
         print(f"stdout: expected {stdout!r}\n        got      {run.stdout!r}")

@@ -56,11 +56,16 @@ TEST(Errno, MessagesFollowTheRuntimeNumbering) {
 
 TEST(Long32, StrtolSaturatesAtThirtyTwoBits) {
   char* end = nullptr;
+  errno = 0;
   EXPECT_EQ(strtol32("2147483647", &end, 10), 2147483647);
   EXPECT_EQ(errno, 0);
+  errno = 5;
+  EXPECT_EQ(strtol32("12", &end, 10), 12);
+  EXPECT_EQ(errno, 5) << "a conversion that succeeds leaves errno alone";
   EXPECT_EQ(strtol32("2147483648", &end, 10), 2147483647);
   EXPECT_EQ(errno, ERANGE);
   EXPECT_STREQ(end, "");
+  errno = 0;
   EXPECT_EQ(strtol32("-2147483649x", &end, 10), -2147483647 - 1);
   EXPECT_EQ(errno, ERANGE);
   EXPECT_STREQ(end, "x");
@@ -72,24 +77,28 @@ TEST(Long32, StrtolSaturatesAtThirtyTwoBits) {
 }
 
 TEST(Long32, StrtoulNegatesInThirtyTwoBitsAndSaturates) {
+  errno = 0;
   EXPECT_EQ(strtoul32("-1", nullptr, 10), 4294967295u);
   EXPECT_EQ(errno, 0);
   EXPECT_EQ(strtoul32("4294967295", nullptr, 10), 4294967295u);
   EXPECT_EQ(strtoul32("4294967296", nullptr, 10), 4294967295u);
   EXPECT_EQ(errno, ERANGE);
+  errno = 0;
   EXPECT_EQ(strtoul32("-4294967296", nullptr, 10), 4294967295u);
   EXPECT_EQ(errno, ERANGE);
   EXPECT_EQ(strtoul32(" -2", nullptr, 10), 4294967294u);
+  errno = 0;
   EXPECT_EQ(strtoul32("99999999999999999999", nullptr, 10), 4294967295u);
   EXPECT_EQ(errno, ERANGE);
 }
 
-TEST(Long32, AtoiSaturatesAndKeepsErrno) {
+TEST(Long32, AtoiSaturates) {
   errno = 7;
   EXPECT_EQ(atoi32("12abc"), 12);
+  EXPECT_EQ(errno, 7);
   EXPECT_EQ(atoi32("3000000000"), 2147483647);
   EXPECT_EQ(atoi32("-3000000000"), -2147483647 - 1);
-  EXPECT_EQ(errno, 7);
+  EXPECT_EQ(errno, ERANGE);
 }
 
 TEST(Rand, FollowsTheRuntimeGenerator) {
