@@ -119,7 +119,14 @@ bool check_binders(DefinitionTable& table, ErrorReport& report) {
 }
 
 bool check_reachable(DefinitionTable& table, ErrorReport& report) {
-  std::map<std::string, std::string, std::less<>> pending{{std::string(), "nowhere"}};
+  return check_reachable_from(table, NameSet{std::string()}, [](std::string_view) { return false; }, report);
+}
+
+bool check_reachable_from(DefinitionTable& table, const NameSet& roots,
+                          const std::function<bool(std::string_view)>& defined_elsewhere,
+                          ErrorReport& report) {
+  std::map<std::string, std::string, std::less<>> pending;
+  for (const std::string& root : roots) pending.emplace(root, "nowhere");
   NameSet visited;
   while (!pending.empty()) {
     auto first = pending.begin();
@@ -128,6 +135,7 @@ bool check_reachable(DefinitionTable& table, ErrorReport& report) {
     pending.erase(first);
     visited.insert(name);
     CellRef* body = table.find(name);
+    if (!body && defined_elsewhere(name)) continue;
     if (!body) {
       TOVE_ASSERT(!name.empty() && table.contains(referrer));
       const std::string_view shown = referrer.empty() ? kMainReferrer : std::string_view(referrer);

@@ -36,6 +36,11 @@ size_t count_parameters(Cell* body);
 bool check_binders(DefinitionTable& table, ErrorReport& report);
 // "Alive": every name reachable from the main program is defined.
 bool check_reachable(DefinitionTable& table, ErrorReport& report);
+// "Alive" from the given roots (names the table holds), where a name that
+// `defined_elsewhere` accepts counts as defined and is not entered.
+bool check_reachable_from(DefinitionTable& table, const NameSet& roots,
+                          const std::function<bool(std::string_view)>& defined_elsewhere,
+                          ErrorReport& report);
 // The definitions that mention a name `is_defined` refuses, closed over their
 // callers.
 NameSet caller_closure(DefinitionTable& table, const std::function<bool(std::string_view)>& is_defined);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "clib/family.h"
+#include "eval/load.h"
 #include "eval/run.h"
 #include "frontend/frontend.h"
 #include "numbers/family.h"
@@ -158,9 +159,9 @@ constexpr const char* kHelpText =
     "\n"
     "Options:\n"
     "  -                  read the program from standard input\n"
-    "  -i [file]          start an interactive session: each line is a\n"
-    "                     definition name\\body or an expression whose value\n"
-    "                     is printed\n"
+    "  -i [file]          start an interactive session, with the definitions\n"
+    "                     of file when given: each line is a definition\n"
+    "                     name\\body or an expression whose value is printed\n"
     "  --max-memory=SIZE  set the memory ceiling (default three quarters of\n"
     "                     physical memory); SIZE in bytes with an optional\n"
     "                     K, M or G suffix\n"
@@ -170,6 +171,8 @@ constexpr const char* kHelpText =
     "Exit status: the program's result (low 8 bits); 1 when no program file\n"
     "is given; 128 for every reported failure.\n"
     "Documentation: man tove, and the docs folder of the installation.\n";
+
+}  // namespace
 
 int report_unreadable(const std::string& path) {
   std::fputs("Error.\n", stdout);
@@ -181,20 +184,27 @@ int report_unreadable(const std::string& path) {
   return kFailureStatus;
 }
 
+namespace {
+
 int report_failure(const ErrorReport& report) {
-  std::fflush(stdout);
-  std::string text = "\033[m" + colour_text(format_report(report));
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  std::fflush(stderr);
+  print_report(report);
   return kFailureStatus;
 }
 
 }  // namespace
 
+void print_report(const ErrorReport& report) {
+  std::fflush(stdout);
+  std::string text = "\033[m" + colour_text(format_report(report));
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
 void announce_families() {
   static const bool announced = [] {
     add_builtin_family(number_family());
     add_builtin_family(structure_family());
+    add_builtin_family(load_family());
     add_builtin_family(clib::c_library_family());
     return true;
   }();
@@ -213,6 +223,7 @@ int run_driver(int argc, char** argv) {
     std::fputs("Error.\n Type: Usage\nUsage: tove file arg0 arg1 arg2 ...\n\\/\n", stderr);
     return 1;
   }
+  if (std::strcmp(argv[1], "-i") == 0) return run_session(argc > 2 ? argv[2] : nullptr);
   const std::string path = argv[1];
   if (argc == 2 && path == kHelpOption) {
     std::fputs(kHelpText, stdout);

@@ -42,6 +42,16 @@ bool has_lazy_head(Cell* c);
 // holds on their atoms); done when the outermost evaluation ends.
 void forget_resolved_names();
 
+// Interrupting a run (Ctrl-C): request_interrupt may be called from a
+// signal handler. Every evaluation in progress then ends within a few
+// thousand machine steps and answers "Z"; each constant it was computing
+// gets its partly computed expression back in place of its black hole. The
+// request stays until clear_interrupt, so enclosing evaluations (a load
+// inside a run) end as well.
+void request_interrupt();
+bool interrupt_requested();
+void clear_interrupt();
+
 // Machine steps taken by every evaluation of this process.
 uint64_t total_steps();
 

@@ -2,6 +2,7 @@
 // rather than a chain of frame cells: it behaves exactly as the chain would
 // ((B k) g frames), without allocating a cell per pushed frame.
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -16,6 +17,12 @@ namespace {
 
 uint64_t g_total_steps = 0;
 int g_nesting = 0;  // evaluations in progress (a primitive may evaluate)
+
+// Set from a signal handler, so it must be a lock-free atomic; read once per
+// kPollInterval machine steps, off the step's own path.
+std::atomic<bool> g_interrupt{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+constexpr uint32_t kPollInterval = 4096;
 
 constexpr std::array<bool, 256> make_lazy_heads() {
   std::array<bool, 256> table{};
@@ -116,7 +123,54 @@ bool take_arguments_from_frames(Machine& m, int d) {
   return true;
 }
 
+// )name v: the update form of a constant being computed, or nullptr.
+Cell* update_name(Cell* function) {
+  return is_atom(function) && head_char(function) == ')' ? function : nullptr;
+}
+
+// Puts a constant's partly computed expression back in place of its black
+// hole, so that a later use computes it again rather than seeing a cycle.
+void give_back(Cell* update_atom, CellRef expression) {
+  const std::string_view name = atom_text(update_atom).substr(1);
+  CellRef* slot = definitions().find(name);
+  TOVE_ASSERT(slot != nullptr);
+  if (!atom_is(slot->get(), ")")) return;
+  // A stored body must not start with a lambda node: B I v behaves as v.
+  if (is_lambda_node(expression.get())) expression = make_pair(make_atom("B"), make_atom("I"), std::move(expression));
+  *slot = std::move(expression);
+}
+
+// An interrupted evaluation: the state is folded back into one expression,
+// frame by frame from the focus outwards; at each update form the
+// expression so far is the constant's, and it is given back.
+void unwind_interrupted(Machine& m) {
+  Cell* focus = m.focus.get();
+  if (is_pair(focus)) {
+    if (Cell* update = update_name(pair_left(focus))) {
+      CellRef inner = CellRef::borrow(pair_right(focus));
+      give_back(update, inner.share());
+      m.focus = std::move(inner);
+    }
+  }
+  while (!m.frames.empty()) {
+    const Frame& frame = m.frames.back();
+    if (frame.kind == Frame::Function) {
+      if (Cell* update = update_name(frame.first.get())) {
+        give_back(update, m.focus.share());
+        m.frames.pop_back();
+        continue;
+      }
+    }
+    return_to_frame(m);
+  }
+  m.focus = make_atom("Z");
+}
+
 }  // namespace
+
+void request_interrupt() { g_interrupt.store(true, std::memory_order_relaxed); }
+bool interrupt_requested() { return g_interrupt.load(std::memory_order_relaxed); }
+void clear_interrupt() { g_interrupt.store(false, std::memory_order_relaxed); }
 
 bool has_lazy_head(Cell* c) {
   while (is_pair(c) && !is_data(c)) c = pair_left(c);
@@ -171,7 +225,17 @@ CellRef evaluate(CellRef expression) {
   m.focus = std::move(expression);
   m.plain_apply = apply_through_prelude_t();
   ++g_nesting;
-  while (!(m.frames.empty() && is_done(m.focus.get()))) machine_step(m);
+  uint32_t countdown = kPollInterval;
+  while (!(m.frames.empty() && is_done(m.focus.get()))) {
+    machine_step(m);
+    if (--countdown == 0) {
+      countdown = kPollInterval;
+      if (interrupt_requested()) {
+        unwind_interrupted(m);
+        break;
+      }
+    }
+  }
   if (--g_nesting == 0) {
     forget_resolved_names();
     forget_recent_integers();

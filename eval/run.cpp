@@ -13,6 +13,15 @@ constexpr size_t kLocationLimit = 56;
 
 }  // namespace
 
+bool report_cycle(const Cell* result, ErrorReport& report) {
+  if (!is_atom(result) || head_char(result) != ')') return false;
+  std::string name(atom_text(result).substr(1));
+  report.type_word = "Cycle";
+  report.location = name;
+  report.message = "Cycle detected on function [" + name + "].";
+  return true;
+}
+
 void run_program(ErrorReport& report, int64_t argument_address) {
   compile_program(report);
   if (report.failed()) return;
@@ -23,13 +32,7 @@ void run_program(ErrorReport& report, int64_t argument_address) {
       evaluate(make_pair(main->share(), integer_from_int64(argument_address)));
   Cell* r = result.get();
 
-  if (is_atom(r) && head_char(r) == ')') {
-    std::string name(atom_text(r).substr(1));
-    report.type_word = "Cycle";
-    report.location = name;
-    report.message = "Cycle detected on function [" + name + "].";
-    return;
-  }
+  if (report_cycle(r, report)) return;
   if (is_integer(r)) {
     definitions().set("", std::move(result));
     return;

@@ -12,4 +12,8 @@ namespace tove {
 // (the empty name); on failure the report is filled.
 void run_program(ErrorReport& report, int64_t argument_address);
 
+// An evaluation's result that is the cycle marker ")name" fills the report
+// with "Cycle"; false for any other result.
+bool report_cycle(const Cell* result, ErrorReport& report);
+
 }  // namespace tove

@@ -3,6 +3,7 @@
 // the built-in registry (its tables live in frontend/tables.h).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -60,6 +61,39 @@ std::string encode_offset(size_t offset);
 // Definable names and their normalized form ("[+]" -> "+").
 bool is_definable_name(std::string_view name);
 std::string normalized_name(std::string_view name);
+
+// Texts nested deeper than kMaxNesting groups fill the report with "Depth".
+bool check_depth(std::string_view text, ErrorReport& report);
+
+// One comma-separated piece of a normalised program text: the main program
+// first, then one piece per top-level comma. `position` is the offset of
+// the piece's first byte; the views point into the text.
+struct ProgramPiece {
+  size_t position;
+  std::string_view text;
+};
+std::vector<ProgramPiece> split_program(std::string_view normal);
+
+// A piece written as a definition: «name\body» (plain) or «name()\body»
+// (uncached). The name is as written (not yet checked or normalized); the
+// body is the parse after the name's backslash, and the form decides how it
+// is stored.
+struct Definition {
+  std::string name;
+  CellRef body;
+  bool uncached = false;
+};
+// The definition a piece writes, or nullopt when its shape is not one.
+std::optional<Definition> parse_definition(std::string_view piece);
+// A single lower-case letter: a local variable, never a global name.
+bool is_local_letter(std::string_view key);
+// Stores a definition under its normalized name `key`: a plain body as it
+// is, an uncached one as (I body), keeping `uncached` in step.
+void store_definition(DefinitionTable& table, NameSet& uncached, std::string_view key, Definition definition);
+
+// The body of a built-in's placeholder definition: one lambda node per
+// argument around "Z", with the binders a, b, c, ...
+CellRef placeholder(unsigned arity);
 
 ErrorReport& read_program(ErrorReport& report, std::string_view text);
 

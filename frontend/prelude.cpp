@@ -1,5 +1,6 @@
 // The prelude: the single-letter combinators and the meaning of every
 // operator character, compiled into the definition table at start-up.
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,18 +59,14 @@ void load_prelude() {
   register_builtins();
 
   const std::string text = normalise_text(kPreludeText);
-  const std::string_view prelude(text);
-  const std::vector<size_t> commas = find_separators(prelude, ",");
-  for (size_t k = 0; k < commas.size(); ++k) {
-    const size_t begin = commas[k] + 1;
-    const size_t end = k + 1 < commas.size() ? commas[k + 1] : prelude.size();
-    CellRef parsed = parse_expression(prelude.substr(begin, end - begin));
-    // Every entry is name\body with an atom for a name.
-    TOVE_ASSERT(is_pair(parsed.get()) && is_pair(pair_left(parsed.get())) &&
-                atom_is(pair_left(pair_left(parsed.get())), "\\"));
-    const Cell* name = pair_right(pair_left(parsed.get()));
-    TOVE_ASSERT(is_atom(name) && is_definable_name(atom_text(name)));
-    definitions().set(normalized_name(atom_text(name)), right_of(parsed.get()));
+  const std::vector<ProgramPiece> pieces = split_program(text);
+  // The empty text before the first comma is no definition; every other
+  // piece is name\body with a definable, plain name.
+  for (size_t k = 1; k < pieces.size(); ++k) {
+    std::optional<Definition> definition = parse_definition(pieces[k].text);
+    TOVE_ASSERT(definition && !definition->uncached && is_definable_name(definition->name));
+    const std::string key = normalized_name(definition->name);
+    store_definition(definitions(), uncached_names(), key, std::move(*definition));
   }
   prelude_snapshot().copy_from(definitions());
 }

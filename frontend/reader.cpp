@@ -1,5 +1,6 @@
 // The program reader: the main program and the definitions of a program text
 // into the definition table.
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,8 +27,30 @@ bool is_lambda(const Cell* c) {
   return is_pair(c) && is_pair(pair_left(c)) && atom_is(pair_left(pair_left(c)), "\\");
 }
 
-// The body of a built-in's placeholder: one lambda per argument around "Z",
-// with the binders a, b, c, ...
+void fail(ErrorReport& report, size_t position, std::string_view word, std::string message) {
+  report.position = static_cast<int64_t>(position);
+  report.type_word = std::string(word);
+  report.message = std::move(message);
+}
+
+// Reads one definition piece at `position` of the normalised text. Pieces
+// that are not definitions are skipped; a forbidden name fills the report.
+void read_definition(ErrorReport& report, std::string_view piece, size_t position) {
+  std::optional<Definition> definition = parse_definition(piece);
+  if (!definition || !is_definable_name(definition->name)) return;
+  const std::string key = normalized_name(definition->name);
+  if (is_local_letter(key)) {
+    return fail(report, position, "Lower",
+                "Single lowercase letters (" + key + ") cannot be defined as global variables.");
+  }
+  if (key == "\\" || key == "{" || find_builtin(key) != nullptr) {
+    return fail(report, position, "Built", "Built in function [" + key + "] cannot be re-defined.");
+  }
+  store_definition(definitions(), uncached_names(), key, std::move(*definition));
+}
+
+}  // namespace
+
 CellRef placeholder(unsigned arity) {
   TOVE_ASSERT(arity <= 26);
   CellRef body = make_atom("Z");
@@ -38,49 +61,6 @@ CellRef placeholder(unsigned arity) {
   }
   return body;
 }
-
-void fail(ErrorReport& report, size_t position, std::string_view word, std::string message) {
-  report.position = static_cast<int64_t>(position);
-  report.type_word = std::string(word);
-  report.message = std::move(message);
-}
-
-// Reads one definition text at `position` of the normalised text. Texts that
-// are not definitions are skipped; a forbidden name fills the report.
-void read_definition(ErrorReport& report, std::string_view text, size_t position) {
-  CellRef parsed = parse_expression(text);
-  if (!is_lambda(parsed.get())) return;
-  const Cell* binder = pair_right(pair_left(parsed.get()));
-  std::string name;
-  bool uncached = false;
-  if (is_atom(binder)) {
-    name = atom_text(binder);
-  } else if (is_atom(pair_right(binder)) && head_char(pair_right(binder)) == '}') {
-    name = atom_text(pair_left(binder));  // empty when that part is a pair
-    uncached = true;
-  } else {
-    return;
-  }
-  if (!is_definable_name(name)) return;
-  const std::string key = normalized_name(name);
-  if (key.size() == 1 && key[0] >= 'a' && key[0] <= 'z') {
-    return fail(report, position, "Lower",
-                "Single lowercase letters (" + key + ") cannot be defined as global variables.");
-  }
-  if (key == "\\" || key == "{" || find_builtin(key) != nullptr) {
-    return fail(report, position, "Built", "Built in function [" + key + "] cannot be re-defined.");
-  }
-  CellRef body = right_of(parsed.get());
-  if (uncached) {
-    definitions().set(key, make_pair(make_atom("I"), std::move(body)));
-    uncached_names().insert(key);
-  } else {
-    definitions().set(key, std::move(body));
-    uncached_names().erase(key);
-  }
-}
-
-}  // namespace
 
 bool is_definable_name(std::string_view name) {
   if (name.empty()) return false;
@@ -100,28 +80,71 @@ std::string normalized_name(std::string_view name) {
   return std::string(name);
 }
 
+bool check_depth(std::string_view text, ErrorReport& report) {
+  const long deep = find_too_deep(text, kMaxNesting);
+  if (deep < 0) return true;
+  const size_t position = static_cast<size_t>(deep);
+  fail(report, position, "Depth",
+       "Depth[" + encode_offset(position) + "]Expression nested deeper than " +
+           std::to_string(kMaxNesting) + " groups.");
+  return false;
+}
+
+std::vector<ProgramPiece> split_program(std::string_view normal) {
+  const std::vector<size_t> commas = find_separators(normal, ",");
+  std::vector<ProgramPiece> pieces;
+  pieces.reserve(commas.size() + 1);
+  size_t begin = 0;
+  for (size_t comma : commas) {
+    pieces.push_back({begin, normal.substr(begin, comma - begin)});
+    begin = comma + 1;
+  }
+  pieces.push_back({begin, normal.substr(begin)});
+  return pieces;
+}
+
+std::optional<Definition> parse_definition(std::string_view piece) {
+  CellRef parsed = parse_expression(piece);
+  if (!is_lambda(parsed.get())) return std::nullopt;
+  const Cell* binder = pair_right(pair_left(parsed.get()));
+  Definition definition;
+  if (is_atom(binder)) {
+    definition.name = atom_text(binder);
+  } else if (is_atom(pair_right(binder)) && head_char(pair_right(binder)) == '}') {
+    // «N()»: the name is N's text, empty when that part is a pair.
+    definition.name = atom_text(pair_left(binder));
+    definition.uncached = true;
+  } else {
+    return std::nullopt;
+  }
+  definition.body = right_of(parsed.get());
+  return definition;
+}
+
+bool is_local_letter(std::string_view key) { return key.size() == 1 && key[0] >= 'a' && key[0] <= 'z'; }
+
+void store_definition(DefinitionTable& table, NameSet& uncached, std::string_view key, Definition definition) {
+  if (definition.uncached) {
+    table.set(key, make_pair(make_atom("I"), std::move(definition.body)));
+    uncached.emplace(key);
+  } else {
+    table.set(key, std::move(definition.body));
+    uncached.erase(std::string(key));
+  }
+}
+
 ErrorReport& read_program(ErrorReport& report, std::string_view text) {
   report.reset();
   if (!check_brackets(text, report)) return report;
-  if (const long deep = find_too_deep(text, kMaxNesting); deep >= 0) {
-    const size_t position = static_cast<size_t>(deep);
-    fail(report, position, "Depth",
-         "Depth[" + encode_offset(position) +
-             "]Expression nested deeper than " + std::to_string(kMaxNesting) + " groups.");
-    return report;
-  }
+  if (!check_depth(text, report)) return report;
 
   for (const auto& [name, entry] : builtin_table()) definitions().set(name, placeholder(entry.arity));
 
   const std::string normal = normalise_text(text);
-  const std::string_view program(normal);
-  const std::vector<size_t> commas = find_separators(program, ",");
-  const size_t main_end = commas.empty() ? program.size() : commas[0];
-  definitions().set("", parse_expression(program.substr(0, main_end)));
-  for (size_t k = 0; k < commas.size(); ++k) {
-    const size_t begin = commas[k] + 1;
-    const size_t end = k + 1 < commas.size() ? commas[k + 1] : program.size();
-    read_definition(report, program.substr(begin, end - begin), begin);
+  const std::vector<ProgramPiece> pieces = split_program(normal);
+  definitions().set("", parse_expression(pieces[0].text));
+  for (size_t k = 1; k < pieces.size(); ++k) {
+    read_definition(report, pieces[k].text, pieces[k].position);
     if (report.failed()) break;
   }
   return report;

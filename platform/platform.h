@@ -2,6 +2,8 @@
 // interpreter expects from its original platform, given over POSIX.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tove::platform {
@@ -16,5 +18,20 @@ void set_default_binary_mode();
 // ignores SIGPIPE, so writing to a closed connection answers -1 as a call
 // of the socket library does.
 int start_socket_library();
+
+// The NUL-terminated string at a machine address of this process, copied;
+// nullopt when the address is null or the memory up to the NUL cannot be
+// read. A bad address never ends the process.
+std::optional<std::string> read_c_string(uint64_t address);
+
+// True when standard input is a terminal (someone typing), not a pipe or a
+// file.
+bool input_is_terminal();
+
+// From now on an interrupt from the terminal (Ctrl-C) calls `handler`,
+// which must be safe to run in a signal handler, instead of ending the
+// process. A blocking read that the interrupt breaks into returns early
+// with an error rather than carrying on.
+void on_terminal_interrupt(void (*handler)());
 
 }  // namespace tove::platform

@@ -219,3 +219,62 @@ TEST(Prelude, LoadingAgainResetsEveryTable) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Definitions, PlainAndUncachedShapes) {
+  std::optional<Definition> plain = parse_definition("gg\\x\\x");
+  ASSERT_TRUE(plain);
+  EXPECT_EQ(plain->name, "gg");
+  EXPECT_FALSE(plain->uncached);
+  EXPECT_EQ(show(plain->body), "((\\ x) x)");
+
+  std::optional<Definition> uncached = parse_definition("ff()\\plus(1,2)");
+  ASSERT_TRUE(uncached);
+  EXPECT_EQ(uncached->name, "ff");
+  EXPECT_TRUE(uncached->uncached);
+  EXPECT_EQ(show(uncached->body), "((plus 1) 2)");
+
+  std::optional<Definition> bracketed = parse_definition("[+]\\x\\y\\x");
+  ASSERT_TRUE(bracketed);
+  EXPECT_EQ(bracketed->name, "[+]");
+}
+
+TEST(Definitions, OtherShapesAreNoDefinitions) {
+  EXPECT_FALSE(parse_definition("1+2"));
+  EXPECT_FALSE(parse_definition("G"));
+  EXPECT_FALSE(parse_definition("(f g)\\x"));  // a binder pair not ending in "()"
+  EXPECT_FALSE(parse_definition(""));
+}
+
+TEST(Definitions, NamesAreNotCheckedByTheParser) {
+  std::optional<Definition> number = parse_definition("1\\5");
+  ASSERT_TRUE(number);
+  EXPECT_EQ(number->name, "1");
+  EXPECT_FALSE(is_definable_name(number->name));
+}
+
+TEST(Definitions, SplitProgramKeepsPositions) {
+  const std::vector<ProgramPiece> pieces = split_program("main,gg\\1,[,]\\2");
+  ASSERT_EQ(pieces.size(), 3u);
+  EXPECT_EQ(pieces[0].text, "main");
+  EXPECT_EQ(pieces[0].position, 0u);
+  EXPECT_EQ(pieces[1].text, "gg\\1");
+  EXPECT_EQ(pieces[1].position, 5u);
+  EXPECT_EQ(pieces[2].text, "[,]\\2");
+  EXPECT_EQ(pieces[2].position, 10u);
+  EXPECT_EQ(split_program("").size(), 1u);
+}
+
+TEST(Definitions, StoreKeepsTheUncachedSetInStep) {
+  DefinitionTable table;
+  NameSet uncached;
+  store_definition(table, uncached, "gg", *parse_definition("gg()\\5"));
+  EXPECT_EQ(show(*table.find("gg")), "(I 5)");
+  EXPECT_EQ(uncached.count("gg"), 1u);
+  store_definition(table, uncached, "gg", *parse_definition("gg\\6"));
+  EXPECT_EQ(show(*table.find("gg")), "6");
+  EXPECT_EQ(uncached.count("gg"), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,135 @@
+#include "compiler/load.h"
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "compiler/analysis.h"
+#include "compiler/compile.h"
+#include "frontend/frontend.h"
+
+namespace tove {
+
+namespace {
+
+void fail(ErrorReport& report, int64_t position, std::string_view type_word, std::string message) {
+  report.position = position;
+  report.type_word = std::string(type_word);
+  report.message = std::move(message);
+}
+
+// Stores the definitions of the pieces from `first` on in the private
+// table; false with the report filled when a name may not be defined.
+bool read_definitions(const std::vector<ProgramPiece>& pieces, size_t first, DefinitionTable& local,
+                      NameSet& local_uncached, ErrorReport& report) {
+  for (size_t k = first; k < pieces.size(); ++k) {
+    std::optional<Definition> definition = parse_definition(pieces[k].text);
+    if (!definition) continue;
+    const auto position = static_cast<int64_t>(pieces[k].position);
+    if (!is_definable_name(definition->name)) {
+      fail(report, position, "Funky", "Funky name [" + definition->name + "] in a definition.");
+      return false;
+    }
+    const std::string key = normalized_name(definition->name);
+    if (is_local_letter(key)) {
+      fail(report, position, "Lower",
+           "Single lowercase letters (" + key + ") cannot be defined as global variables.");
+      return false;
+    }
+    if (key == "\\" || key == "{") {
+      fail(report, position, "Built", "Built in function [" + key + "] cannot be re-defined.");
+      return false;
+    }
+    store_definition(local, local_uncached, key, std::move(*definition));
+  }
+  return true;
+}
+
+// A loaded text adds names; it never replaces one the program has.
+bool check_new_names(DefinitionTable& local, ErrorReport& report) {
+  for (const auto& [name, body] : local) {
+    if (name.empty() || !definitions().contains(name)) continue;
+    report.location = name;
+    if (find_builtin(name) != nullptr) {
+      fail(report, -1, "Built", "Built in function [" + name + "] cannot be re-defined.");
+    } else {
+      fail(report, -1, "Taken", "Function [" + name + "] is already defined and cannot be re-defined.");
+    }
+    return false;
+  }
+  return true;
+}
+
+// Drops the definitions that depend on names neither table defines. The
+// main expression, and with definitions only every definition, must not be
+// among them: that fails with the reachability report.
+bool prune_undefined(DefinitionTable& local, NameSet& local_uncached, LoadShape shape, ErrorReport& report) {
+  auto defined_globally = [](std::string_view name) { return definitions().contains(name); };
+  const NameSet doomed = caller_closure(
+      local, [&](std::string_view name) { return local.contains(name) || defined_globally(name); });
+  if (doomed.empty()) return true;
+  NameSet roots;
+  if (shape == LoadShape::main_and_definitions) {
+    if (doomed.count(std::string_view()) == 0) {
+      for (const std::string& name : doomed) {
+        local.erase(name);
+        local_uncached.erase(name);
+      }
+      return true;
+    }
+    roots.insert(std::string());
+  } else {
+    for (const auto& [name, body] : local) roots.insert(name);
+  }
+  const bool reachable = check_reachable_from(local, roots, defined_globally, report);
+  TOVE_ASSERT(!reachable);
+  return false;
+}
+
+// A merged definition that uses a local variable unbound could never run
+// (a rewrite needs a closed focus), yet other definitions may already name
+// it: it stays defined with its parameters, answering "Z".
+void disarm_unbound(DefinitionTable& local) {
+  for (auto& [name, body] : local) {
+    if (name.empty() || node_mask(body.get()) == 0) continue;
+    definitions().set(name, placeholder(static_cast<unsigned>(count_parameters(body.get()))));
+  }
+}
+
+}  // namespace
+
+CellRef load_program_text(std::string_view text, ErrorReport& report, LoadShape shape) {
+  report.reset();
+  if (!check_brackets(text, report) || !check_depth(text, report)) return {};
+
+  const std::string normal = normalise_text(text);
+  const std::vector<ProgramPiece> pieces = split_program(normal);
+  DefinitionTable local;
+  NameSet local_uncached;
+  size_t first_definition = 0;
+  if (shape == LoadShape::main_and_definitions) {
+    local.set("", parse_expression(pieces[0].text));
+    first_definition = 1;
+  }
+  if (!read_definitions(pieces, first_definition, local, local_uncached, report)) return {};
+  if (!check_new_names(local, report)) return {};
+  if (!prune_undefined(local, local_uncached, shape, report)) return {};
+  if (!check_binders(local, report)) return {};
+  if (!assign_all_letters(local, report, LetterLog::skip)) return {};
+  if (!check_arity(local, report)) return {};
+
+  for (auto& [name, body] : local) {
+    if (!name.empty()) definitions().set(name, body.share());
+  }
+  for (const std::string& name : local_uncached) uncached_names().insert(name);
+
+  if (!check_locals(local, report)) {
+    disarm_unbound(local);
+    return {};
+  }
+  CellRef* main = local.find("");
+  return main ? main->share() : make_atom("I");
+}
+
+}  // namespace tove
