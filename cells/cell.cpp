@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
+
+#include "cells/memory.h"
 
 namespace tove {
 
@@ -26,9 +29,10 @@ void consistency_failure(const char* word, const char* file, int line) {
 //
 // Pairs come from a pool: a free list threaded through the left field of
 // free pairs, refilled a chunk at a time. Atoms are single blocks from the
-// general allocator. Both counters are always kept; a checking build also
-// poisons freed cells and gives every pair its own block, so a sanitizer
-// sees each use after free.
+// general allocator. Both take their memory through the counted allocator,
+// so running out throws std::bad_alloc before any count changes. Both
+// counters are always kept; a checking build also poisons freed cells and
+// gives every pair its own block, so a sanitizer sees each use after free.
 
 namespace {
 
@@ -54,16 +58,14 @@ constexpr bool kChecking = false;
 
 Pair* allocate_pair() {
   PairPool& p = pool();
-  ++p.live_pairs;
   if constexpr (kChecking) {
-    void* block = std::malloc(sizeof(Pair));
-    TOVE_ASSERT(block != nullptr);
+    void* block = allocate_counted(sizeof(Pair));
+    ++p.live_pairs;
     return static_cast<Pair*>(block);
   }
   if (p.free_list == nullptr) {
     // Chunks are never returned: pairs are recycled through the free list.
-    auto* chunk = static_cast<Pair*>(std::malloc(sizeof(Pair) * kPairsPerChunk));
-    TOVE_ASSERT(chunk != nullptr);
+    auto* chunk = static_cast<Pair*>(allocate_counted(sizeof(Pair) * kPairsPerChunk));
     for (size_t i = 0; i < kPairsPerChunk; ++i) {
       chunk[i].left = (i + 1 < kPairsPerChunk) ? &chunk[i + 1] : nullptr;
     }
@@ -71,6 +73,7 @@ Pair* allocate_pair() {
   }
   Pair* pair = p.free_list;
   p.free_list = static_cast<Pair*>(pair->left);
+  ++p.live_pairs;
   return pair;
 }
 
@@ -79,7 +82,7 @@ void free_pair(Pair* pair) {
   --p.live_pairs;
   if constexpr (kChecking) {
     std::memset(static_cast<void*>(pair), kPoison, sizeof(Pair));
-    std::free(pair);
+    free_counted(pair);
     return;
   }
   pair->left = p.free_list;
@@ -87,9 +90,9 @@ void free_pair(Pair* pair) {
 }
 
 Atom* allocate_atom(size_t text_length) {
+  if (text_length > SIZE_MAX - kAtomOverhead) throw std::bad_alloc();
+  void* block = allocate_counted(text_length + kAtomOverhead);
   ++pool().live_atoms;
-  void* block = std::malloc(text_length + kAtomOverhead);
-  TOVE_ASSERT(block != nullptr);
   return static_cast<Atom*>(block);
 }
 
@@ -100,7 +103,7 @@ void free_atom(Atom* atom) {
     size_t n = atom_text(atom).size();
     std::memset(static_cast<void*>(atom), kPoison, n + kAtomOverhead);
   }
-  std::free(atom);
+  free_counted(atom);
 }
 
 }  // namespace
@@ -185,9 +188,9 @@ CellRef make_pair(CellRef left, CellRef right) {
 
 CellRef make_pair(Cell* left, Cell* right) {
   TOVE_ASSERT(left != nullptr && right != nullptr);
+  Pair* pair = allocate_pair();
   retain(left);
   retain(right);
-  Pair* pair = allocate_pair();
   pair->header = 1;
   pair->left = left;
   pair->right = right;

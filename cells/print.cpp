@@ -5,8 +5,13 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
+
+#include "cells/memory.h"
 
 namespace tove {
 
@@ -235,6 +240,51 @@ Shape decide_forms(const Cell* root, std::vector<Form>& forms) {
   return shapes.back();
 }
 
+// A printed form longer than the memory left is out of memory before it is
+// walked: a value that shares its parts prints each occurrence, so its form
+// can be exponentially longer than the value. The shapes of shared cells
+// are computed once here, so this costs time in the distinct cells only,
+// and the check comes before any count could overflow.
+void refuse_oversized_form(const Cell* root) {
+  const size_t in_use = memory_in_use();
+  const size_t ceiling = memory_ceiling();
+  const uint64_t room = std::min<uint64_t>(ceiling > in_use ? ceiling - in_use : 0, uint64_t{1} << 61);
+  std::unordered_map<const Cell*, Shape> known;
+  std::vector<std::pair<const Cell*, bool>> work{{root, false}};
+  std::vector<Shape> shapes;
+  std::string scratch;
+  while (!work.empty()) {
+    const Cell* const c = work.back().first;
+    const bool parts_done = work.back().second;
+    work.pop_back();
+    const bool shared = ref_count(c) > 1;
+    if (!parts_done && shared) {
+      if (auto it = known.find(c); it != known.end()) {
+        shapes.push_back(it->second);
+        continue;
+      }
+    }
+    Shape shape;
+    if (is_atom(c)) {
+      shape = text_shape(atom_form(c, scratch));
+    } else if (!parts_done) {
+      work.push_back({c, true});
+      work.push_back({pair_right(c), false});
+      work.push_back({pair_left(c), false});
+      continue;
+    } else {
+      const Shape r = shapes.back();
+      shapes.pop_back();
+      const Shape l = shapes.back();
+      shapes.pop_back();
+      shape = pair_shape(l, r, choose_form(l, r));
+    }
+    if (shape.size > room) throw std::bad_alloc();
+    if (shared) known.emplace(c, shape);
+    shapes.push_back(shape);
+  }
+}
+
 // Fills a string of known length from its end.
 struct BackwardWriter {
   std::string& out;
@@ -258,6 +308,7 @@ struct BackwardWriter {
 
 std::string print_expression(const Cell* c) {
   TOVE_ASSERT(c != nullptr);
+  refuse_oversized_form(c);
   std::vector<Form> forms;
   Shape whole = decide_forms(c, forms);
 

@@ -8,7 +8,8 @@
 // The arity is the number of parameters, so it cannot disagree with the
 // signature. The generated handler collects the arguments, decodes each in
 // order by its role and answers "Z" at the first mismatch, before anything
-// is called; then it calls the function once and builds the result.
+// is called; then it calls the function once and builds the result. A
+// sandboxed process reaches no C function: every call answers "Z".
 //
 // Parameter types and their roles (numbers/args.h):
 //   int64_t        integer, its low 64 bits
@@ -152,6 +153,7 @@ struct Binding<Fn> {
   static constexpr uint8_t arity = sizeof...(A);
 
   static CellRef handle(CellRef redex) {
+    if (sandboxed()) return make_refusal();
     const auto cells = redex_arguments<sizeof...(A)>(redex.get());
     std::tuple<std::optional<std::decay_t<A>>...> decoded;
     const bool accepted = [&]<size_t... I>(std::index_sequence<I...>) {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <unordered_set>
 #include <vector>
 
 #include "frontend/tables.h"
@@ -320,22 +321,62 @@ int compare_atoms(const Cell* x, const Cell* y) {
 
 }  // namespace
 
+// Two pairs are compared left first, then right, on an explicit stack. A
+// value that shares its parts (k{...} k k, forty levels deep) has few
+// distinct cells but exponentially many paths, so every pair of cells found
+// equal is remembered for the rest of this comparison and not walked again:
+// the cost is linear in the number of distinct pairs of cells visited. Small
+// comparisons, the usual case, finish before the memo is ever made.
+namespace {
+
+constexpr size_t kStepsBeforeMemo = 64;
+
+struct CellPairHash {
+  size_t operator()(const std::pair<const Cell*, const Cell*>& p) const {
+    const auto x = reinterpret_cast<uintptr_t>(p.first);
+    const auto y = reinterpret_cast<uintptr_t>(p.second);
+    return static_cast<size_t>((x * 0x9E3779B97F4A7C15ull) ^ (y + (y >> 17)));
+  }
+};
+
+// One entry of the walk: the two cells, and whether their parts are already
+// pushed (then reaching the entry again means the parts were equal).
+struct Comparison {
+  const Cell* x;
+  const Cell* y;
+  bool parts_pushed;
+};
+
+}  // namespace
+
 int compare_cells(const Cell* a, const Cell* b) {
   if (a == b) return 0;
   if (is_atom(a) && is_atom(b)) return compare_atoms(a, b);
-  std::vector<std::pair<const Cell*, const Cell*>> stack{{a, b}};
+  std::vector<Comparison> stack{{a, b, false}};
+  std::unordered_set<std::pair<const Cell*, const Cell*>, CellPairHash> equal;
+  size_t steps = 0;
   while (!stack.empty()) {
-    auto [x, y] = stack.back();
+    const Comparison top = stack.back();
     stack.pop_back();
+    const Cell* x = top.x;
+    const Cell* y = top.y;
+    if (top.parts_pushed) {
+      equal.insert({x, y});
+      continue;
+    }
     if (x == y) continue;
     const bool x_atom = is_atom(x), y_atom = is_atom(y);
     if (x_atom != y_atom) return x_atom ? 1 : -1;
-    if (!x_atom) {
-      stack.push_back({pair_right(x), pair_right(y)});
-      stack.push_back({pair_left(x), pair_left(y)});
+    if (x_atom) {
+      if (int order = compare_atoms(x, y); order != 0) return order;
       continue;
     }
-    if (int order = compare_atoms(x, y); order != 0) return order;
+    if (++steps > kStepsBeforeMemo) {
+      if (equal.contains({x, y})) continue;
+      stack.push_back({x, y, true});
+    }
+    stack.push_back({pair_right(x), pair_right(y), false});
+    stack.push_back({pair_left(x), pair_left(y), false});
   }
   return 0;
 }

@@ -1,6 +1,7 @@
 #include "compiler/transform.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -441,9 +442,18 @@ CellRef rename_local(Cell* body, std::string_view name, char letter) {
 
 // ---- letter assignment --------------------------------------------------------------------
 
+// The log is shared with whoever else can write to /tmp, so the line goes
+// only to a regular file reached without a symbolic link; a FIFO, a device
+// or a folder in its place is skipped, and nothing here ever waits.
 void append_log_line(const char* path, std::string_view line) {
-  const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  const int fd =
+      ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
   if (fd < 0) return;
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    return;
+  }
   const char* data = line.data();
   size_t left = line.size();
   while (left > 0) {
@@ -461,7 +471,7 @@ bool assign_letters(std::string_view name, CellRef& body, LetterLog log) {
   CellRef short_list = short_binders(body.get());
   const size_t long_count = name_list_length(long_list.get());
   if (long_count == 0) return true;
-  if (log == LetterLog::write) {
+  if (log == LetterLog::write && !sandboxed()) {
     append_log_line(kLogPath, "First " + std::string(name) + ": " + print_expression(body.get()) + "\n");
   }
   if (long_count + name_list_length(short_list.get()) > 26) return false;
@@ -649,7 +659,8 @@ CellRef share(Cell* body) {
   std::vector<std::pair<Cell*, bool>> work{{body, false}};
   std::vector<Shared> results;
   while (!work.empty()) {
-    auto [cell, expanded] = work.back();
+    Cell* const cell = work.back().first;
+    const bool expanded = work.back().second;
     work.pop_back();
     const bool shared = ref_count(cell) > 1;
     if (!expanded && shared) {

@@ -2,7 +2,11 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <new>
+#include <stdexcept>
 
 #include "clib/family.h"
 #include "eval/load.h"
@@ -136,6 +140,54 @@ std::optional<std::string> read_program_file(const std::string& path) {
   return text;
 }
 
+// ---- the memory ceiling -------------------------------------------------------------
+
+std::optional<size_t> parse_memory_size(std::string_view text) {
+  size_t i = 0;
+  uint64_t value = 0;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+    const uint64_t digit = static_cast<uint64_t>(text[i] - '0');
+    if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
+    ++i;
+  }
+  if (i == 0) return std::nullopt;
+  unsigned shift = 0;
+  if (i + 1 == text.size()) {
+    switch (text[i]) {
+      case 'K': case 'k': shift = 10; break;
+      case 'M': case 'm': shift = 20; break;
+      case 'G': case 'g': shift = 30; break;
+      case 'T': case 't': shift = 40; break;
+      default: return std::nullopt;
+    }
+  } else if (i != text.size()) {
+    return std::nullopt;
+  }
+  if (value > (UINT64_MAX >> shift)) return std::nullopt;
+  return static_cast<size_t>(value << shift);
+}
+
+size_t default_memory_ceiling() {
+  size_t limit = platform::physical_memory();
+  const size_t address_space = platform::address_space_limit();
+  if (limit == 0 || address_space < limit) limit = address_space;
+  if (limit == SIZE_MAX) return kNoMemoryCeiling;
+  return limit / 4 * 3;
+}
+
+ErrorReport space_report(MemoryPhase phase) {
+  ErrorReport report;
+  report.type_word = "Space";
+  switch (phase) {
+    case MemoryPhase::reading: report.message = "Memory ran out while reading the program."; break;
+    case MemoryPhase::compiling: report.message = "Memory ran out while compiling the program."; break;
+    case MemoryPhase::evaluating: report.message = "Memory ran out while evaluating the program."; break;
+    case MemoryPhase::printing: report.message = "Memory ran out while printing the result."; break;
+  }
+  return report;
+}
+
 // ---- the run --------------------------------------------------------------------------
 
 namespace {
@@ -164,7 +216,7 @@ constexpr const char* kHelpText =
     "                     name\\body or an expression whose value is printed\n"
     "  --max-memory=SIZE  set the memory ceiling (default three quarters of\n"
     "                     physical memory); SIZE in bytes with an optional\n"
-    "                     K, M or G suffix\n"
+    "                     K, M or G suffix; written before file, - or -i\n"
     "  --help             print this help and exit\n"
     "  --version          print the version and exit\n"
     "\n"
@@ -184,15 +236,6 @@ int report_unreadable(const std::string& path) {
   return kFailureStatus;
 }
 
-namespace {
-
-int report_failure(const ErrorReport& report) {
-  print_report(report);
-  return kFailureStatus;
-}
-
-}  // namespace
-
 void print_report(const ErrorReport& report) {
   std::fflush(stdout);
   std::string text = "\033[m" + colour_text(format_report(report));
@@ -211,28 +254,46 @@ void announce_families() {
   (void)announced;
 }
 
-int run_driver(int argc, char** argv) {
-  announce_families();
-  platform::set_default_binary_mode();
-  if (int code = platform::start_socket_library(); code != 0) {
-    std::printf("WSAStartup failed: %d\n", code);
-    return -1;
+namespace {
+
+int report_failure(const ErrorReport& report) {
+  print_report(report);
+  return kFailureStatus;
+}
+
+// Out of memory: the reserve pays for the report.
+int report_out_of_memory() {
+  spend_memory_reserve();
+  return report_failure(space_report(memory_phase()));
+}
+
+// An allocation that fails where no exception may pass (a destructor, a
+// noexcept function) ends in std::terminate; it is still out of memory.
+[[noreturn]] void on_terminate() {
+  if (std::exception_ptr current = std::current_exception()) {
+    try {
+      std::rethrow_exception(current);
+    } catch (const std::bad_alloc&) {
+      report_out_of_memory();
+      std::_Exit(kFailureStatus);
+    } catch (const std::length_error&) {
+      report_out_of_memory();
+      std::_Exit(kFailureStatus);
+    } catch (...) {
+    }
   }
-  TOVE_ASSERT(argc >= 1);
-  if (argc == 1) {
-    std::fputs("Error.\n Type: Usage\nUsage: tove file arg0 arg1 arg2 ...\n\\/\n", stderr);
-    return 1;
-  }
-  if (std::strcmp(argv[1], "-i") == 0) return run_session(argc > 2 ? argv[2] : nullptr);
-  const std::string path = argv[1];
-  if (argc == 2 && path == kHelpOption) {
-    std::fputs(kHelpText, stdout);
-    return 0;
-  }
-  if (argc == 2 && path == kVersionOption) {
-    std::fputs(kVersionText, stdout);
-    return 0;
-  }
+  std::abort();
+}
+
+int usage() {
+  std::fputs("Error.\n Type: Usage\nUsage: tove file arg0 arg1 arg2 ...\n\\/\n", stderr);
+  return 1;
+}
+
+// Reads, compiles and runs the program file; `arguments` are the argument
+// strings after it, ended by a null entry.
+int run_file(const std::string& path, char** arguments) {
+  set_memory_phase(MemoryPhase::reading);
   std::optional<std::string> text;
   if (path == kStdinName) {
     text = read_program_stream(stdin);
@@ -249,7 +310,7 @@ int run_driver(int argc, char** argv) {
   read_program(report, *text);
   if (report.failed()) return report_failure(report);
 
-  run_program(report, static_cast<int64_t>(reinterpret_cast<intptr_t>(argv + 2)));
+  run_program(report, static_cast<int64_t>(reinterpret_cast<intptr_t>(arguments)));
   if (report.failed()) return report_failure(report);
 
   CellRef* result = definitions().find("");
@@ -258,6 +319,50 @@ int run_driver(int argc, char** argv) {
   std::fflush(stdout);
   // The program's low 32 bits, of which a POSIX status keeps the low 8.
   return static_cast<int>(static_cast<uint32_t>(value) & 0xFF);
+}
+
+}  // namespace
+
+int run_driver(int argc, char** argv) {
+  announce_families();
+  platform::set_default_binary_mode();
+  if (int code = platform::start_socket_library(); code != 0) {
+    std::printf("WSAStartup failed: %d\n", code);
+    return -1;
+  }
+  TOVE_ASSERT(argc >= 1);
+  if (argc == 2 && argv[1] == kHelpOption) {
+    std::fputs(kHelpText, stdout);
+    return 0;
+  }
+  if (argc == 2 && argv[1] == kVersionOption) {
+    std::fputs(kVersionText, stdout);
+    return 0;
+  }
+  platform::install_fault_messages();
+  std::set_terminate(on_terminate);
+
+  size_t ceiling = default_memory_ceiling();
+  int file = 1;
+  for (; file < argc && std::string_view(argv[file]).starts_with(kMaxMemoryOption); ++file) {
+    std::optional<size_t> size =
+        parse_memory_size(std::string_view(argv[file]).substr(kMaxMemoryOption.size()));
+    if (!size) return usage();
+    ceiling = *size;
+  }
+  if (file == argc) return usage();
+
+  take_memory_reserve();
+  set_memory_ceiling(ceiling);
+  try {
+    if (std::string_view(argv[file]) == "-i") return run_session(file + 1 < argc ? argv[file + 1] : nullptr);
+    return run_file(argv[file], argv + file + 1);
+  } catch (const std::bad_alloc&) {
+    return report_out_of_memory();
+  } catch (const std::length_error&) {
+    // A size past what any allocation could give.
+    return report_out_of_memory();
+  }
 }
 
 }  // namespace tove

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "cells/memory.h"
 #include "frontend/tables.h"
 
 namespace tove {
@@ -35,5 +36,23 @@ std::optional<std::string> read_program_stream(std::FILE* file);
 
 // A POSIX status keeps 8 bits, so every reported failure exits with 128.
 inline constexpr int kFailureStatus = 128;
+
+// ---- the memory ceiling ------------------------------------------------------------
+
+// The option that sets the ceiling, given before the program file.
+inline constexpr std::string_view kMaxMemoryOption = "--max-memory=";
+// Its line in the usage help.
+inline constexpr std::string_view kMaxMemoryHelp =
+    "  --max-memory=SIZE  end with a Space report when memory use would pass SIZE bytes\n"
+    "                     (suffix K, M, G or T; default three quarters of physical memory)\n";
+
+// SIZE of the option: decimal digits with an optional binary suffix K, M, G
+// or T (upper or lower case); nullopt for anything else or a size past 2^64.
+std::optional<size_t> parse_memory_size(std::string_view text);
+// Three quarters of the physical memory, or of the address-space limit when
+// that is lower; no ceiling when neither can be told.
+size_t default_memory_ceiling();
+// The out-of-memory report for the phase the interpreter was in.
+ErrorReport space_report(MemoryPhase phase);
 
 }  // namespace tove

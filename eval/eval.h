@@ -55,4 +55,10 @@ void clear_interrupt();
 // Machine steps taken by every evaluation of this process.
 uint64_t total_steps();
 
+// A bounded run (the fuzz harnesses) stops evaluating once the process has
+// taken more than `steps` machine steps in all: `evaluate` then throws
+// StepLimitReached. No limit unless one is set.
+struct StepLimitReached {};
+void set_step_limit(uint64_t steps);
+
 }  // namespace tove

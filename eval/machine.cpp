@@ -220,31 +220,51 @@ void machine_step(Machine& m) {
   descend(m, !is_done(pair_left(r)));
 }
 
+namespace {
+
+uint64_t g_step_limit = UINT64_MAX;
+
+// One evaluation in progress; the outermost one drops the caches when it
+// ends, whether it finishes or is cut short by an exception (out of memory,
+// a spent step limit).
+struct Nesting {
+  Machine& m;
+  explicit Nesting(Machine& machine) : m(machine) { ++g_nesting; }
+  ~Nesting() {
+    if (--g_nesting == 0) {
+      forget_resolved_names();
+      forget_recent_integers();
+    }
+    g_total_steps += m.steps;
+  }
+};
+
+}  // namespace
+
 CellRef evaluate(CellRef expression) {
   Machine m;
   m.focus = std::move(expression);
   m.plain_apply = apply_through_prelude_t();
-  ++g_nesting;
+  Nesting nesting(m);
+  // The interrupt flag and the step limit are looked at every few thousand
+  // steps, off the path of each step.
   uint32_t countdown = kPollInterval;
   while (!(m.frames.empty() && is_done(m.focus.get()))) {
     machine_step(m);
-    if (--countdown == 0) {
+    if (__builtin_expect(--countdown == 0, 0)) {
       countdown = kPollInterval;
+      if (g_total_steps + m.steps > g_step_limit) throw StepLimitReached();
       if (interrupt_requested()) {
         unwind_interrupted(m);
         break;
       }
     }
   }
-  if (--g_nesting == 0) {
-    forget_resolved_names();
-    forget_recent_integers();
-  }
-  g_total_steps += m.steps;
   return std::move(m.focus);
 }
 
 uint64_t total_steps() { return g_total_steps; }
+void set_step_limit(uint64_t steps) { g_step_limit = steps; }
 
 #if defined(TOVE_STATS)
 namespace {

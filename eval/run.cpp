@@ -1,5 +1,6 @@
 #include "eval/run.h"
 
+#include "cells/memory.h"
 #include "cells/print.h"
 #include "compiler/compile.h"
 #include "eval/eval.h"
@@ -23,13 +24,16 @@ bool report_cycle(const Cell* result, ErrorReport& report) {
 }
 
 void run_program(ErrorReport& report, int64_t argument_address) {
+  set_memory_phase(MemoryPhase::compiling);
   compile_program(report);
   if (report.failed()) return;
 
   CellRef* main = definitions().find("");
   TOVE_ASSERT(main != nullptr);
+  set_memory_phase(MemoryPhase::evaluating);
   CellRef result =
       evaluate(make_pair(main->share(), integer_from_int64(argument_address)));
+  set_memory_phase(MemoryPhase::printing);
   Cell* r = result.get();
 
   if (report_cycle(r, report)) return;

@@ -75,4 +75,11 @@ CellRef answer_z(CellRef redex) {
   return make_atom("Z");
 }
 
+namespace {
+bool g_sandboxed = false;
+}  // namespace
+
+bool sandboxed() { return g_sandboxed; }
+void set_sandboxed(bool on) { g_sandboxed = on; }
+
 }  // namespace tove

@@ -113,4 +113,13 @@ void register_builtins();
 // The handler of built-ins whose family is not installed: it answers "Z".
 CellRef answer_z(CellRef redex);
 
+// ---- sandbox ----------------------------------------------------------------------
+
+// A sandboxed process (the fuzz harnesses) keeps programs inside the
+// interpreter: every primitive that reads or writes machine memory at an
+// address, reaches the C library or loads program text answers "Z" without
+// doing anything, and the compiler writes no log line. Off unless set.
+bool sandboxed();
+void set_sandboxed(bool on);
+
 }  // namespace tove

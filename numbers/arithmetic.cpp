@@ -114,8 +114,9 @@ Words add_words(const Words& a, const Words& b) {
   unsigned char carry = 0;
   for (size_t i = 0; i < big.size(); ++i) {
     unsigned long long sum;
-    carry = static_cast<unsigned char>(__builtin_uaddll_overflow(big[i], i < small.size() ? small[i] : 0, &sum) |
-                                       __builtin_uaddll_overflow(sum, carry, &sum));
+    const bool first = __builtin_uaddll_overflow(big[i], i < small.size() ? small[i] : 0, &sum);
+    const bool second = __builtin_uaddll_overflow(sum, carry, &sum);
+    carry = first || second;
     out[i] = sum;
   }
   out.back() = carry;
@@ -129,8 +130,9 @@ Words subtract_words(const Words& a, const Words& b) {
   unsigned char borrow = 0;
   for (size_t i = 0; i < a.size(); ++i) {
     unsigned long long diff;
-    borrow = static_cast<unsigned char>(__builtin_usubll_overflow(a[i], i < b.size() ? b[i] : 0, &diff) |
-                                        __builtin_usubll_overflow(diff, borrow, &diff));
+    const bool first = __builtin_usubll_overflow(a[i], i < b.size() ? b[i] : 0, &diff);
+    const bool second = __builtin_usubll_overflow(diff, borrow, &diff);
+    borrow = first || second;
     out[i] = diff;
   }
   TOVE_ASSERT(borrow == 0);

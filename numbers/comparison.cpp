@@ -4,9 +4,8 @@
 #include <cmath>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
+#include "compiler/analysis.h"
 #include "numbers/family.h"
 #include "numbers/numbers.h"
 
@@ -75,25 +74,6 @@ bool order_values(const CellRef& redex, Order* order) {
   return true;
 }
 
-// 1 when a sorts first, -1 when b does, 0 when the cells are identical.
-int compare_structure(Cell* a, Cell* b) {
-  std::vector<std::pair<Cell*, Cell*>> pending{{a, b}};
-  while (!pending.empty()) {
-    auto [x, y] = pending.back();
-    pending.pop_back();
-    if (x == y) continue;
-    if (is_atom(x) != is_atom(y)) return is_atom(x) ? 1 : -1;
-    if (is_pair(x)) {
-      pending.emplace_back(pair_right(x), pair_right(y));
-      pending.emplace_back(pair_left(x), pair_left(y));
-      continue;
-    }
-    const int c = atom_text(x).compare(atom_text(y));
-    if (c != 0) return c < 0 ? 1 : -1;
-  }
-  return 0;
-}
-
 }  // namespace
 
 static CellRef less_handler(CellRef redex) {
@@ -122,7 +102,7 @@ static CellRef diff_handler(CellRef redex) {
 
 static CellRef cmpr_handler(CellRef redex) {
   auto [a, b] = redex_arguments<2>(redex.get());
-  return make_integer(static_cast<int64_t>(compare_structure(a, b)));
+  return make_integer(static_cast<int64_t>(compare_cells(a, b)));
 }
 
 // ---- members --------------------------------------------------------------------------

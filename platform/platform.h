@@ -2,6 +2,7 @@
 // interpreter expects from its original platform, given over POSIX.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -33,5 +34,18 @@ bool input_is_terminal();
 // process. A blocking read that the interrupt breaks into returns early
 // with an error rather than carrying on.
 void on_terminal_interrupt(void (*handler)());
+
+// The machine's physical memory in bytes (0 when it cannot be told).
+size_t physical_memory();
+// The process's soft address-space limit in bytes (SIZE_MAX when none).
+size_t address_space_limit();
+
+// A fault signal (SIGSEGV, SIGBUS, SIGILL, SIGFPE) first writes one line on
+// standard error naming the signal, then ends the process with that same
+// signal. The handler runs on its own stack, so it works whatever the state
+// of the native stack.
+void install_fault_messages();
+// The line written for a fault signal ("" for any other signal).
+const char* fault_message(int signal_number);
 
 }  // namespace tove::platform

@@ -55,6 +55,14 @@ os.close(folder)
 if (run.returncode, run.stdout, run.stderr) != (
         128, b"Error.\n", b" Type: Start\n Name: \"-\"\nCould not read program file.\n\\/\n"):
     failures.append(f"- from a folder: got {(run.returncode, run.stdout, run.stderr)!r}")
+# Options come before the program file; a bad size is a usage error.
+usage = b"Error.\n Type: Usage\nUsage: tove file arg0 arg1 arg2 ...\n\\/\n"
+expect(["--max-memory=64M"], 1, b"", usage)
+expect(["--max-memory=lots", "x.tv"], 1, b"", usage)
+expect(["--max-memory=99999999999999999999", "x.tv"], 1, b"", usage)
+# A file that never ends runs out of memory while it is read.
+expect(["--max-memory=64M", "/dev/zero"], 128, b"",
+       b"\033[mError.\n Type: Space\nMemory ran out while reading the program.\n\\/\n")
 
 for f in failures:
     print(f)

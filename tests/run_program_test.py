@@ -3,9 +3,11 @@
 
 Expected results sit beside the program: NAME.status (decimal exit status,
 default 0), NAME.stdout and NAME.stderr (exact bytes, default empty) and
-NAME.args (whitespace-separated extra arguments). The program runs with the
-program file's folder as its working directory. A process ended by signal N
-has the status 128 + N, as a shell reports it (an abort is 134).
+NAME.args (whitespace-separated extra arguments) and NAME.options
+(whitespace-separated interpreter options, given before the program file). The
+program runs with the program file's folder as its working directory. A process
+ended by signal N has the status 128 + N, as a shell reports it (an abort is
+134).
 """
 import os
 import subprocess
@@ -27,8 +29,9 @@ def main():
     stdout = read(base + ".stdout", b"")
     stderr = read(base + ".stderr", b"")
     args = read(base + ".args", b"").decode().split()
+    options = read(base + ".options", b"").decode().split()
     folder = os.path.dirname(os.path.abspath(program))
-    run = subprocess.run([tove, os.path.basename(program)] + args, cwd=folder,
+    run = subprocess.run([tove] + options + [os.path.basename(program)] + args, cwd=folder,
                          capture_output=True, timeout=120)
     got = 128 - run.returncode if run.returncode < 0 else run.returncode
     ok = True

@@ -2,10 +2,12 @@
 
 #include <cstring>
 #include <cstddef>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "cells/cell.h"
+#include "cells/memory.h"
 #include "cells/print.h"
 #include "leak_check.h"
 
@@ -178,6 +180,37 @@ TEST_F(Printer, MillionDeepRightSpineNestsParentheses) {
   expected += "Kx";
   expected.append(kDepth - 1, ')');
   EXPECT_EQ(print(e), expected);
+}
+
+}  // namespace
+
+namespace {
+
+// ((V k) k) nested `depth` times over [a]; shared parts when `shared`.
+tove::CellRef tower(int depth, bool shared) {
+  using namespace tove;
+  if (depth == 0) return make_atom("[a]");
+  CellRef left = tower(depth - 1, shared);
+  CellRef right = shared ? left.share() : tower(depth - 1, shared);
+  return make_pair(make_pair(make_atom("V"), std::move(left)), std::move(right));
+}
+
+TEST(PrintSize, SharedPartsPrintAsEveryOccurrence) {
+  tove::CellRef shared = tower(10, true);
+  tove::CellRef plain = tower(10, false);
+  const std::string printed = tove::print_expression(shared.get());
+  EXPECT_EQ(printed, tove::print_expression(plain.get()));
+  EXPECT_GT(printed.size(), size_t{3} << 10);
+}
+
+TEST(PrintSize, AFormLongerThanMemoryIsOutOfMemoryAtOnce) {
+  tove::CellRef huge = tower(70, true);
+  EXPECT_THROW(tove::print_expression(huge.get()), std::bad_alloc);
+  tove::CellRef big = tower(16, true);
+  tove::set_memory_ceiling(tove::memory_in_use() + (size_t{1} << 16));
+  EXPECT_THROW(tove::print_expression(big.get()), std::bad_alloc);
+  tove::set_memory_ceiling(tove::kNoMemoryCeiling);
+  EXPECT_GT(tove::print_expression(big.get()).size(), size_t{1} << 16);
 }
 
 }  // namespace

@@ -79,6 +79,16 @@ TEST_F(Binding, RolesAreCheckedInOrderBeforeAnythingIsCalled) {
   EXPECT_EQ(show(call("assert", make_atom("K"))), "I");
 }
 
+TEST_F(Binding, ASandboxedProcessCallsNothing) {
+  char block[4] = {'a', 'b', 'c', 0};
+  set_sandboxed(true);
+  EXPECT_EQ(show(call("memset", address(block), num(65), num(3))), "Z");
+  EXPECT_EQ(show(call("strlen", address(block))), "Z");
+  set_sandboxed(false);
+  EXPECT_STREQ(block, "abc");
+  EXPECT_EQ(integer(call("strlen", address(block))), 3);
+}
+
 TEST_F(Binding, CountsThatDoNotFitAreRefusedNotTruncated) {
   char block[8];
   std::memset(block, 'q', sizeof block);

@@ -145,3 +145,56 @@ TEST(AnalysisDeath, UndefinedLongNameIsABrokenInvariant) {
 }
 
 }  // namespace
+
+namespace {
+
+// ((V k) k) nested `depth` times over `bottom`: depth distinct pairs, but
+// 2^depth paths from the top.
+CellRef shared_tower(int depth, const char* bottom) {
+  CellRef k = make_atom(bottom);
+  for (int i = 0; i < depth; ++i) k = make_pair(make_pair(make_atom("V"), k.share()), k.share());
+  return k;
+}
+
+class SharedOrder : public LeakCheck {};
+
+TEST_F(SharedOrder, SeparatelyBuiltSharedTowersAreEqual) {
+  CellRef a = shared_tower(40, "[a]");
+  CellRef b = shared_tower(40, "[a]");
+  ASSERT_NE(a.get(), b.get());
+  EXPECT_EQ(compare_cells(a.get(), b.get()), 0);
+  EXPECT_EQ(compare_cells(b.get(), a.get()), 0);
+}
+
+TEST_F(SharedOrder, ADifferenceAtTheBottomOfSharedTowersIsFound) {
+  CellRef a = shared_tower(40, "[a]");
+  CellRef b = shared_tower(40, "[b]");
+  EXPECT_EQ(compare_cells(a.get(), b.get()), 1);
+  EXPECT_EQ(compare_cells(b.get(), a.get()), -1);
+}
+
+TEST_F(SharedOrder, ADifferenceOnlyInTheLastRightPartIsFound) {
+  // Equal left halves all the way down, so the memo of equal pairs is in
+  // use when the difference turns up.
+  CellRef a = shared_tower(40, "[a]");
+  CellRef b = shared_tower(40, "[a]");
+  CellRef x = make_pair(a.share(), make_atom("1"));
+  CellRef y = make_pair(b.share(), make_atom("2"));
+  EXPECT_EQ(compare_cells(x.get(), y.get()), 1);
+  EXPECT_EQ(compare_cells(y.get(), x.get()), -1);
+  CellRef z = make_pair(b.share(), make_atom("1"));
+  EXPECT_EQ(compare_cells(x.get(), z.get()), 0);
+}
+
+TEST_F(SharedOrder, UnsharedDeepChainsCompareLikeTheirParts) {
+  CellRef a = make_atom("x");
+  CellRef b = make_atom("x");
+  for (int i = 0; i < 100000; ++i) {
+    a = make_pair(std::move(a), make_atom("1"));
+    b = make_pair(std::move(b), make_atom(i == 50000 ? "2" : "1"));
+  }
+  EXPECT_EQ(compare_cells(a.get(), b.get()), 1);
+  EXPECT_EQ(compare_cells(b.get(), a.get()), -1);
+}
+
+}  // namespace

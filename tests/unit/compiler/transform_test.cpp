@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -198,6 +199,41 @@ TEST(Log, AppendsAndNeverFollowsSymbolicLinks) {
   std::remove(link.c_str());
   std::remove(target.c_str());
   std::remove(file.c_str());
+  ::rmdir(dir.c_str());
+}
+
+TEST(Log, SkipsAFifoAFolderAndALinkWithoutWaiting) {
+  char dir_template[] = "/tmp/tove_log_XXXXXX";
+  ASSERT_NE(::mkdtemp(dir_template), nullptr);
+  const std::string dir = dir_template;
+
+  // A FIFO nobody reads: opening it for writing would wait for a reader.
+  const std::string fifo = dir + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  append_log_line(fifo.c_str(), "dropped\n");
+
+  // A FIFO with a reader: the open succeeds, but the line is not written.
+  const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  append_log_line(fifo.c_str(), "dropped\n");
+  char byte;
+  EXPECT_LE(::read(reader, &byte, 1), 0);
+  ::close(reader);
+
+  // A folder, and a link to the FIFO.
+  const std::string folder = dir + "/folder";
+  ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+  append_log_line(folder.c_str(), "dropped\n");
+  struct stat info;
+  ASSERT_EQ(::lstat(folder.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISDIR(info.st_mode));
+  const std::string link = dir + "/link";
+  ASSERT_EQ(::symlink(fifo.c_str(), link.c_str()), 0);
+  append_log_line(link.c_str(), "dropped\n");
+
+  std::remove(link.c_str());
+  ::rmdir(folder.c_str());
+  std::remove(fifo.c_str());
   ::rmdir(dir.c_str());
 }
 

@@ -4,6 +4,9 @@
 #include <string>
 
 #include "driver/driver.h"
+#include "platform/platform.h"
+
+#include <csignal>
 
 using namespace tove;
 
@@ -82,6 +85,53 @@ TEST(Report, ReadProgramStreamFailsOnAReadError) {
   ASSERT_NE(f, nullptr);
   EXPECT_FALSE(read_program_stream(f).has_value());
   std::fclose(f);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MemorySize, DigitsWithABinarySuffix) {
+  EXPECT_EQ(parse_memory_size("4096"), 4096u);
+  EXPECT_EQ(parse_memory_size("64k"), size_t{64} << 10);
+  EXPECT_EQ(parse_memory_size("64M"), size_t{64} << 20);
+  EXPECT_EQ(parse_memory_size("3G"), size_t{3} << 30);
+  EXPECT_EQ(parse_memory_size("2t"), size_t{2} << 40);
+  EXPECT_EQ(parse_memory_size("0"), 0u);
+}
+
+TEST(MemorySize, AnythingElseIsRefused) {
+  EXPECT_EQ(parse_memory_size(""), std::nullopt);
+  EXPECT_EQ(parse_memory_size("M"), std::nullopt);
+  EXPECT_EQ(parse_memory_size("64MB"), std::nullopt);
+  EXPECT_EQ(parse_memory_size("6 4"), std::nullopt);
+  EXPECT_EQ(parse_memory_size("-1"), std::nullopt);
+  EXPECT_EQ(parse_memory_size("18446744073709551616"), std::nullopt);
+  EXPECT_EQ(parse_memory_size("16777216T"), std::nullopt);
+}
+
+TEST(MemorySize, DefaultCeilingLeavesAQuarterOfTheMachine) {
+  const size_t ceiling = default_memory_ceiling();
+  EXPECT_GT(ceiling, 0u);
+  EXPECT_LT(ceiling, platform::physical_memory());
+  EXPECT_EQ(ceiling, platform::physical_memory() / 4 * 3);  // no address-space limit here
+}
+
+TEST(MemorySize, SpaceReportNamesThePhase) {
+  ErrorReport report = space_report(MemoryPhase::compiling);
+  EXPECT_EQ(format_report(report),
+            "Error.\n Type: Space\nMemory ran out while compiling the program.\n\\/\n");
+  EXPECT_EQ(space_report(MemoryPhase::reading).message, "Memory ran out while reading the program.");
+  EXPECT_EQ(space_report(MemoryPhase::evaluating).message,
+            "Memory ran out while evaluating the program.");
+  EXPECT_EQ(space_report(MemoryPhase::printing).message, "Memory ran out while printing the result.");
+}
+
+TEST(FaultMessage, NamesTheSignal) {
+  EXPECT_STREQ(platform::fault_message(SIGSEGV),
+               "tove: the program ended with signal SIGSEGV (an access to memory it does not own)\n");
+  EXPECT_NE(std::string(platform::fault_message(SIGBUS)).find("SIGBUS"), std::string::npos);
+  EXPECT_STREQ(platform::fault_message(SIGTERM), "");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "cells/cell.h"
 #include "cells/print.h"
+#include "frontend/tables.h"
 #include "leak_check.h"
 #include "numbers/numbers.h"
 #include "prims/family.h"
@@ -324,6 +325,29 @@ TEST_F(Memory, LeakedAddressesReachAValuesOwnBytes) {
   EXPECT_EQ(show(text), "[zb]");
   CellRef leaked = call("leak", text.share());
   EXPECT_EQ(show(leaked), show(address_of(text.get())));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Memory, ASandboxRefusesEveryAddressWithoutTouchingIt) {
+  unsigned char buffer[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  set_sandboxed(true);
+  for (const char* reader : {"getx", "gety", "gett", "getv", "getu", "gets", "getw", "getz"}) {
+    EXPECT_EQ(show(call(reader, address_of(buffer))), "Z") << reader;
+    EXPECT_EQ(show(call(reader, num(0))), "Z") << reader;
+  }
+  for (const char* writer : {"setx", "sett", "setu", "setw"}) {
+    EXPECT_EQ(show(call(writer, address_of(buffer), num(0))), "Z") << writer;
+    EXPECT_EQ(show(call(writer, num(0), num(0))), "Z") << writer;
+  }
+  EXPECT_EQ(show(call("copy", num(77), address_of(buffer))), "Z");
+  EXPECT_EQ(show(call("copy", num(77), num(0))), "Z");
+  set_sandboxed(false);
+  EXPECT_EQ(buffer[0], 1);
+  EXPECT_EQ(buffer[7], 8);
+  EXPECT_EQ(show(call("getx", address_of(buffer + 2))), "3");
 }
 
 }  // namespace

@@ -1,0 +1,18 @@
+// The reader and then the compile step: every transformation and check of
+// a program that reads.
+#include "compiler/compile.h"
+#include "tests/fuzz/harness.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  tove::fuzz::set_up();
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  tove::fuzz::run_bounded(data, size, [](std::string_view text) {
+    tove::ErrorReport report;
+    tove::read_program(report, text);
+    if (!report.failed()) tove::compile_program(report);
+  });
+  return 0;
+}
