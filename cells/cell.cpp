@@ -27,12 +27,13 @@ void consistency_failure(const char* word, const char* file, int line) {
 
 // ---- allocators ---------------------------------------------------------------
 //
-// Pairs come from a pool: a free list threaded through the left field of
-// free pairs, refilled a chunk at a time. Atoms are single blocks from the
-// general allocator. Both take their memory through the counted allocator,
-// so running out throws std::bad_alloc before any count changes. Both
-// counters are always kept; a checking build also poisons freed cells and
-// gives every pair its own block, so a sanitizer sees each use after free.
+// Pairs come from a pool of 24-byte blocks: a free list threaded through the
+// left field of free blocks, refilled a chunk at a time. Short atoms share
+// the pool; longer atoms are single blocks from the general allocator. All
+// memory comes through the counted allocator, so running out throws
+// std::bad_alloc before any count changes. Both counters are always kept; a
+// checking build also poisons freed cells and gives every cell its own
+// block, so a sanitizer sees each use after free.
 
 namespace {
 
@@ -56,52 +57,73 @@ constexpr bool kChecking = true;
 constexpr bool kChecking = false;
 #endif
 
-Pair* allocate_pair() {
+// A 24-byte block from the pool's free list, refilled a chunk at a time.
+Pair* take_block() {
   PairPool& p = pool();
-  if constexpr (kChecking) {
-    void* block = allocate_counted(sizeof(Pair));
-    ++p.live_pairs;
-    return static_cast<Pair*>(block);
-  }
   if (p.free_list == nullptr) {
-    // Chunks are never returned: pairs are recycled through the free list.
+    // Chunks are never returned: blocks are recycled through the free list.
     auto* chunk = static_cast<Pair*>(allocate_counted(sizeof(Pair) * kPairsPerChunk));
     for (size_t i = 0; i < kPairsPerChunk; ++i) {
       chunk[i].left = (i + 1 < kPairsPerChunk) ? &chunk[i + 1] : nullptr;
     }
     p.free_list = chunk;
   }
-  Pair* pair = p.free_list;
-  p.free_list = static_cast<Pair*>(pair->left);
-  ++p.live_pairs;
+  Pair* block = p.free_list;
+  p.free_list = static_cast<Pair*>(block->left);
+  return block;
+}
+
+void give_block(Pair* block) {
+  PairPool& p = pool();
+  block->left = p.free_list;
+  p.free_list = block;
+}
+
+Pair* allocate_pair() {
+  Pair* pair;
+  if constexpr (kChecking) {
+    pair = static_cast<Pair*>(allocate_counted(sizeof(Pair)));
+  } else {
+    pair = take_block();
+  }
+  ++pool().live_pairs;
   return pair;
 }
 
 void free_pair(Pair* pair) {
-  PairPool& p = pool();
-  --p.live_pairs;
+  --pool().live_pairs;
   if constexpr (kChecking) {
     std::memset(static_cast<void*>(pair), kPoison, sizeof(Pair));
     free_counted(pair);
     return;
   }
-  pair->left = p.free_list;
-  p.free_list = pair;
+  give_block(pair);
 }
+
+// An atom whose block fits in a pair's 24 bytes (a text of up to 15 bytes:
+// names, truth values, small numbers, reals) takes a pair's place in the
+// pool; longer ones come from the general allocator. The block size follows
+// from the text, so freeing finds the same source.
+constexpr size_t kPooledTextLimit = sizeof(Pair) - kAtomOverhead;
 
 Atom* allocate_atom(size_t text_length) {
   if (text_length > SIZE_MAX - kAtomOverhead) throw std::bad_alloc();
-  void* block = allocate_counted(text_length + kAtomOverhead);
+  void* block = !kChecking && text_length <= kPooledTextLimit
+                    ? static_cast<void*>(take_block())
+                    : allocate_counted(text_length + kAtomOverhead);
   ++pool().live_atoms;
   return static_cast<Atom*>(block);
 }
 
 void free_atom(Atom* atom) {
   --pool().live_atoms;
+  const size_t n = atom_text(atom).size();
   if constexpr (kChecking) {
     // The whole block is poisoned; its length comes from the text rules.
-    size_t n = atom_text(atom).size();
     std::memset(static_cast<void*>(atom), kPoison, n + kAtomOverhead);
+  } else if (n <= kPooledTextLimit) {
+    give_block(reinterpret_cast<Pair*>(atom));
+    return;
   }
   free_counted(atom);
 }
@@ -184,6 +206,23 @@ CellRef make_pair(CellRef left, CellRef right) {
   pair->left = left.leak();
   pair->right = right.leak();
   return CellRef::adopt(pair);
+}
+
+Cell* new_pair(Cell* left, Cell* right) {
+  TOVE_ASSERT(left != nullptr && right != nullptr);
+  Pair* pair = allocate_pair();
+  pair->header = 1;
+  pair->left = left;
+  pair->right = right;
+  return pair;
+}
+
+void dismantle_pair(Cell* pair, Cell** left, Cell** right) {
+  TOVE_ASSERT(is_pair(pair) && ref_count(pair) == 1);
+  Pair* p = static_cast<Pair*>(pair);
+  *left = p->left;
+  *right = p->right;
+  free_pair(p);
 }
 
 CellRef make_pair(Cell* left, Cell* right) {

@@ -201,6 +201,12 @@ Atom* make_raw_atom(std::string_view text);
 
 // (left right), consuming both references.
 CellRef make_pair(CellRef left, CellRef right);
+// (left right) from two counts the caller hands over: count 1, unanalysed.
+Cell* new_pair(Cell* left, Cell* right);
+// Takes apart a pair that has exactly one reference, which the caller gives
+// up: the counts the pair held on its parts pass to the caller, and the pair
+// is freed.
+void dismantle_pair(Cell* pair, Cell** left, Cell** right);
 // (left right), retaining both borrowed parts.
 CellRef make_pair(Cell* left, Cell* right);
 CellRef make_pair(CellRef a, CellRef b, CellRef c);            // ((a b) c)

@@ -47,6 +47,11 @@ int leading_lambdas(Cell* body) {
 }
 
 void analyse_atom(Cell* atom) {
+  // Numbers (the atoms most often made at run time) are no name tokens.
+  if (head_char(atom) >= '0' && head_char(atom) <= '9') {
+    set_analysis_bits(atom, encode_arity(1, false));
+    return;
+  }
   const std::string_view text = atom_text(atom);
   const unsigned char first = text.empty() ? 0 : static_cast<unsigned char>(text[0]);
   if (first == ')' || first == ']') {
@@ -71,19 +76,49 @@ void analyse_atom(Cell* atom) {
   set_analysis_bits(atom, encode_arity(1, false));
 }
 
-// Analysis of a pair whose parts are both analysed: each part's header is
-// read once.
-void analyse_pair(Cell* node) {
-  Cell* left = pair_left(node);
-  Cell* right = pair_right(node);
-  const uint8_t left_bits = analysis_bits(left);
-  const uint8_t right_bits = analysis_bits(right);
+// The free-variable mask of an analysed cell from its header word: none for
+// data and for atoms whose payload is a recorded length.
+inline uint32_t mask_from(const Cell* c, uint64_t header) {
+  const uint8_t bits = static_cast<uint8_t>(header >> kTagShift) & kTagAnalysis;
+  if (bits == kTagData) return 0;
+  if (static_cast<int64_t>(header) < 0 && records_length(head_char(c))) return 0;
+  return static_cast<uint32_t>((header & kPayloadMask) >> kPayloadShift);
+}
+
+bool is_binder_atom(const Cell* c, unsigned char binder) {
+  return is_atom(c) && head_char(c) == binder;
+}
+
+// The partial let ({ k) y or the let node ((({ k) y) z) whose left part is
+// `left`: the mask that the key does not enter.
+uint32_t let_mask(Cell* left, uint32_t left_mask, uint32_t right_mask, bool* matched) {
+  Cell* inner = static_cast<Pair*>(left)->left;
+  *matched = true;
+  if (is_binder_atom(inner, '{')) return right_mask;  // ({ k) y: the key is not counted
+  if (is_pair(inner) && is_binder_atom(static_cast<Pair*>(inner)->left, '{')) {
+    Cell* key = static_cast<Pair*>(inner)->right;
+    return (right_mask & ~node_mask(key)) | left_mask;
+  }
+  *matched = false;
+  return 0;
+}
+
+// A pair with a data part: a data pair when both are, else as below with
+// the data part counting as arity 1, mask 0 and never pending.
+void analyse_pair_with_data(Cell* node, uint64_t left_header, uint64_t right_header) {
+  Cell* left = static_cast<Pair*>(node)->left;
+  Cell* right = static_cast<Pair*>(node)->right;
+  const uint8_t left_bits = static_cast<uint8_t>(left_header >> kTagShift) & kTagAnalysis;
+  const uint8_t right_bits = static_cast<uint8_t>(right_header >> kTagShift) & kTagAnalysis;
   const bool left_data = left_bits == kTagData;
   const bool right_data = right_bits == kTagData;
+  uint64_t header = node->header & ~(kPayloadMask | kTagMask);
   if (left_data && right_data) {
-    uint32_t a = payload(left), b = payload(right);
-    if (a >= 2 && b >= 2 && uint64_t{a} + b < kPayloadLimit) set_payload(node, a + b);
-    set_analysis_bits(node, kTagData);
+    const uint64_t a = (left_header & kPayloadMask) >> kPayloadShift;
+    const uint64_t b = (right_header & kPayloadMask) >> kPayloadShift;
+    if (a >= 2 && b >= 2 && a + b < kPayloadLimit) header |= (a + b) << kPayloadShift;
+    else header |= node->header & kPayloadMask;
+    node->header = header | (uint64_t{kTagData} << kTagShift);
     return;
   }
   int arity = 0;
@@ -91,30 +126,66 @@ void analyse_pair(Cell* node) {
     const int l = static_cast<int>(left_bits & kTagArityMask) - kArityBias;
     arity = (l == kArityUnbounded || l <= kArityFloor) ? l : l - 1;
   }
-  Cell* inner = is_pair(left) ? pair_left(left) : nullptr;
-  // Lambda node: the bound variable leaves the mask; bodies are never pending.
-  if (inner != nullptr && is_atom(inner) && head_char(inner) == '\\') {
-    set_payload(node, node_mask(right) & ~node_mask(left));
-    set_analysis_bits(node, encode_arity(arity, false));
+  const uint32_t left_mask = mask_from(left, left_header);
+  const uint32_t right_mask = mask_from(right, right_header);
+  uint32_t mask = left_mask | right_mask;
+  bool pending;
+  if (is_pair(left) && is_binder_atom(static_cast<Pair*>(left)->left, '\\')) {
+    mask = right_mask & ~left_mask;
+    pending = false;
+  } else {
+    const int right_arity =
+        right_data ? 1 : static_cast<int>(right_bits & kTagArityMask) - kArityBias;
+    pending = (!left_data && (left_bits & kTagPending) != 0) ||
+              (!right_data && (right_bits & kTagPending) != 0) || right_arity < 1;
+    bool matched;
+    if (is_pair(left)) {
+      const uint32_t let = let_mask(left, left_mask, right_mask, &matched);
+      if (matched) mask = let;
+    }
+  }
+  node->header = header | (uint64_t{mask} << kPayloadShift) |
+                 (uint64_t{encode_arity(arity, pending)} << kTagShift);
+}
+
+// Analysis of a pair whose parts are both analysed: each part's header is
+// read once and the pair's header is written once. Pairs with a data part
+// take the path above.
+[[gnu::always_inline]] inline void analyse_pair(Cell* node) {
+  Cell* left = static_cast<Pair*>(node)->left;
+  Cell* right = static_cast<Pair*>(node)->right;
+  const uint64_t left_header = left->header;
+  const uint64_t right_header = right->header;
+  const uint8_t left_bits = static_cast<uint8_t>(left_header >> kTagShift) & kTagAnalysis;
+  const uint8_t right_bits = static_cast<uint8_t>(right_header >> kTagShift) & kTagAnalysis;
+  TOVE_ASSERT(left_bits != 0 && right_bits != 0);
+  if (__builtin_expect(left_bits == kTagData || right_bits == kTagData, 0)) {
+    analyse_pair_with_data(node, left_header, right_header);
     return;
   }
-  const int right_arity =
-      right_data ? 1 : static_cast<int>(right_bits & kTagArityMask) - kArityBias;
-  const bool pending = (!left_data && (left_bits & kTagPending) != 0) ||
-                       (!right_data && (right_bits & kTagPending) != 0) || right_arity < 1;
-  uint32_t mask;
-  if (inner == nullptr) {
-    mask = node_mask(left) | node_mask(right);
-  } else if (is_atom(inner) && head_char(inner) == '{') {
-    mask = node_mask(right);  // the partial let ({ k) y: the key is not counted
-  } else if (is_pair(inner) && is_atom(pair_left(inner)) && head_char(pair_left(inner)) == '{') {
-    Cell* key = pair_right(inner);
-    mask = (node_mask(right) & ~node_mask(key)) | node_mask(left);
-  } else {
-    mask = node_mask(left) | node_mask(right);
+  // Arity 11 (unbounded) and the floor are never decremented.
+  const int l = static_cast<int>(left_bits & kTagArityMask) - kArityBias;
+  const int arity = (l == kArityUnbounded || l <= kArityFloor) ? l : l - 1;
+  const uint32_t left_mask = mask_from(left, left_header);
+  const uint32_t right_mask = mask_from(right, right_header);
+  uint32_t mask = left_mask | right_mask;
+  bool pending = ((left_bits | right_bits) & kTagPending) != 0 ||
+                 static_cast<int>(right_bits & kTagArityMask) - kArityBias < 1;
+  if (is_pair(left)) {
+    Cell* inner = static_cast<Pair*>(left)->left;
+    if (is_binder_atom(inner, '\\')) {
+      // Lambda node: the bound variable leaves the mask; bodies are never
+      // pending.
+      mask = right_mask & ~left_mask;
+      pending = false;
+    } else {
+      bool matched;
+      const uint32_t let = let_mask(left, left_mask, right_mask, &matched);
+      if (matched) mask = let;
+    }
   }
-  set_payload(node, mask);
-  set_analysis_bits(node, encode_arity(arity, pending));
+  node->header = (node->header & ~(kPayloadMask | kTagMask)) | (uint64_t{mask} << kPayloadShift) |
+                 (uint64_t{encode_arity(arity, pending)} << kTagShift);
 }
 
 }  // namespace
@@ -169,6 +240,19 @@ void analyse_node(Cell* root) {
     analyse_pair(top);
     stack.pop_back();
   }
+}
+
+Cell* new_analysed_pair(Cell* left, Cell* right) {
+  analysed_bits(left);
+  analysed_bits(right);
+  Cell* pair = new_pair(left, right);
+  analyse_pair(pair);
+  return pair;
+}
+
+CellRef make_analysed_pair(CellRef left, CellRef right) {
+  Cell* l = left.leak();
+  return CellRef::adopt(new_analysed_pair(l, right.leak()));
 }
 
 bool is_lambda_node(const Cell* c) {

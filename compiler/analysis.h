@@ -56,6 +56,12 @@ inline uint32_t node_mask(Cell* c) {
   return payload(c);
 }
 
+// A new pair (left right) with its analysis filled in at once from the
+// analysis of its parts, which are analysed first if they are not yet.
+CellRef make_analysed_pair(CellRef left, CellRef right);
+// The same from two counts the caller hands over; the result owns one count.
+Cell* new_analysed_pair(Cell* left, Cell* right);
+
 // A new expression with `value` for every free occurrence of local variable
 // `letter` ('a' .. 'z'); unchanged paths are shared.
 CellRef substitute(Cell* expr, char letter, Cell* value);

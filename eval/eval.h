@@ -2,7 +2,9 @@
 // evaluation, and the reduction engine, which rewrites one redex at a time.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "cells/cell.h"
@@ -31,12 +33,41 @@ struct Machine {
   uint64_t steps = 0;
 };
 
+// Two engines give the same results, cell for cell. The fast engine
+// instantiates a global's body in one pass from a plan made once per
+// definition and analyses each new pair as it is built; the reference engine
+// rewrites literally, one substitution per parameter, and leaves analysis to
+// the generic walk. The reference is the yardstick of the differential test.
+enum class Engine : uint8_t { Fast, Reference };
+void set_engine(Engine engine);
+Engine current_engine();
+
+// The spine of a redex ((...((h a1) a2)...) an): the head h, reached through
+// left parts that are pairs and not data, and the arguments, a1 innermost.
+// At most ten parameters reach a rewrite (the compiler refuses more), and
+// built-ins take at most seven arguments.
+inline constexpr size_t kMaxSpine = 16;
+struct Spine {
+  Cell* head;
+  std::array<Cell*, kMaxSpine> args;  // borrowed from the redex
+  size_t count = 0;
+  // The head's whole text, measured only by the rewrites that need it.
+  std::string_view text() const { return atom_text(head); }
+};
+Spine walk_spine(Cell* redex);
+
 // Evaluates a closed expression until it is done.
 CellRef evaluate(CellRef expression);
+// As evaluate, but gives up after `step_budget` machine steps and then
+// answers an empty reference (the definition table keeps whatever the
+// unfinished evaluation stored in it).
+CellRef evaluate_within(CellRef expression, uint64_t step_budget);
 // One transition of the machine on an unfinished state.
 void machine_step(Machine& machine);
 // One rewrite of the redex in the focus.
 void reduce_step(Machine& machine);
+// The same, on the focus's spine already walked.
+void reduce_spine(Machine& machine, const Spine& spine);
 bool has_lazy_head(Cell* c);
 // Drops the evaluator's cache of resolved head names (and the counts it
 // holds on their atoms); done when the outermost evaluation ends.

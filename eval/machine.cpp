@@ -1,6 +1,7 @@
 // The evaluation machine. The continuation is a growable array of frames
 // rather than a chain of frame cells: it behaves exactly as the chain would
 // ((B k) g frames), without allocating a cell per pushed frame.
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdio>
@@ -50,6 +51,12 @@ bool apply_through_prelude_t() {
 
 CellRef t_atom() { return make_atom("T"); }
 
+// A pair the machine builds: the fast engine analyses it at once.
+CellRef build(CellRef left, CellRef right) {
+  if (current_engine() == Engine::Fast) return make_analysed_pair(std::move(left), std::move(right));
+  return make_pair(std::move(left), std::move(right));
+}
+
 // The frame's function g applied to the done value v.
 void return_to_frame(Machine& m) {
   Frame frame = std::move(m.frames.back());
@@ -58,13 +65,13 @@ void return_to_frame(Machine& m) {
     case Frame::Apply:
       // (T x) v = v x
       if (m.plain_apply) {
-        m.focus = make_pair(std::move(m.focus), std::move(frame.first));
+        m.focus = build(std::move(m.focus), std::move(frame.first));
       } else {
-        m.focus = make_pair(make_pair(t_atom(), std::move(frame.first)), std::move(m.focus));
+        m.focus = build(build(t_atom(), std::move(frame.first)), std::move(m.focus));
       }
       return;
     case Frame::Function:
-      m.focus = make_pair(std::move(frame.first), std::move(m.focus));
+      m.focus = build(std::move(frame.first), std::move(m.focus));
       return;
     case Frame::Lambda:
       // ((\ k) z) v = z[k := v]
@@ -85,26 +92,29 @@ Cell* apply_frame_argument(const Frame& frame) {
   return nullptr;
 }
 
-void push_apply(Machine& m, Cell* argument) {
-  m.frames.push_back({Frame::Apply, CellRef::borrow(argument), {}});
-}
-
-void push_function(Machine& m, Cell* function) {
-  m.frames.push_back({Frame::Function, CellRef::borrow(function), {}});
-}
-
 // Evaluate the function part first (an apply frame keeps the argument) or,
 // when the function part is already a value, the argument.
 void descend(Machine& m, bool function_first) {
-  CellRef whole = std::move(m.focus);
-  Cell* f = pair_left(whole.get());
-  Cell* a = pair_right(whole.get());
-  if (function_first) {
-    push_apply(m, a);
-    m.focus = CellRef::borrow(f);
+  Cell* whole = m.focus.leak();
+  Cell* f;
+  Cell* a;
+  if (current_engine() == Engine::Fast && ref_count(whole) == 1) {
+    // The focus is the pair's only reference: its counts on its parts move
+    // to the frame and the new focus, and the pair goes.
+    dismantle_pair(whole, &f, &a);
   } else {
-    push_function(m, f);
-    m.focus = CellRef::borrow(a);
+    f = pair_left(whole);
+    a = pair_right(whole);
+    retain(f);
+    retain(a);
+    release(whole);
+  }
+  if (function_first) {
+    m.frames.push_back({Frame::Apply, CellRef::adopt(a), {}});
+    m.focus = CellRef::adopt(f);
+  } else {
+    m.frames.push_back({Frame::Function, CellRef::adopt(f), {}});
+    m.focus = CellRef::adopt(a);
   }
 }
 
@@ -117,7 +127,7 @@ bool take_arguments_from_frames(Machine& m, int d) {
   }
   for (int i = 0; i < d; ++i) {
     Cell* x = apply_frame_argument(m.frames.back());
-    m.focus = make_pair(std::move(m.focus), CellRef::borrow(x));
+    m.focus = build(std::move(m.focus), CellRef::borrow(x));
     m.frames.pop_back();
   }
   return true;
@@ -166,6 +176,8 @@ void unwind_interrupted(Machine& m) {
   m.focus = make_atom("Z");
 }
 
+bool is_lazy_head_atom(Cell* c) { return is_atom(c) && !is_data(c) && kLazyHead[head_char(c)]; }
+
 }  // namespace
 
 void request_interrupt() { g_interrupt.store(true, std::memory_order_relaxed); }
@@ -174,7 +186,7 @@ void clear_interrupt() { g_interrupt.store(false, std::memory_order_relaxed); }
 
 bool has_lazy_head(Cell* c) {
   while (is_pair(c) && !is_data(c)) c = pair_left(c);
-  return is_atom(c) && !is_data(c) && kLazyHead[head_char(c)];
+  return is_lazy_head_atom(c);
 }
 
 void machine_step(Machine& m) {
@@ -239,28 +251,112 @@ struct Nesting {
   }
 };
 
-}  // namespace
+#if defined(TOVE_REFERENCE_ENGINE)
+Engine g_engine = Engine::Reference;
+#else
+Engine g_engine = Engine::Fast;
+#endif
 
-CellRef evaluate(CellRef expression) {
+// The transitions of machine_step, each counted as one step, in a single
+// loop: the spine of a redex is walked once for both the lazy-head test and
+// the rewrite. Runs until the evaluation is finished (true) or `pause`
+// steps have been taken (false).
+bool run_fast(Machine& m, uint64_t pause) {
+  for (;;) {
+    Cell* r = m.focus.get();
+    if (is_done(r)) {
+      if (m.frames.empty()) return true;
+      ++m.steps;
+      // (T x) v = v x and F v, built straight from the counts they held.
+      Frame& top = m.frames.back();
+      if (top.kind == Frame::Function || (top.kind == Frame::Apply && m.plain_apply)) {
+        Cell* other = top.first.leak();
+        Cell* value = m.focus.leak();
+        const bool apply = top.kind == Frame::Apply;
+        m.frames.pop_back();
+        m.focus = CellRef::adopt(apply ? new_analysed_pair(value, other) : new_analysed_pair(other, value));
+        continue;
+      }
+      return_to_frame(m);
+      continue;
+    }
+    if (m.steps >= pause) return false;
+    ++m.steps;
+    const int d = node_arity(r);
+    if (d < 0) {
+      descend(m, true);
+      continue;
+    }
+    if (d == 0) {
+      const Spine s = walk_spine(r);
+      if (is_lazy_head_atom(s.head) || !is_pending(r)) {
+        reduce_spine(m, s);
+        continue;
+      }
+      if (is_let_node(r)) {
+        if (is_done(s.args[1])) {
+          reduce_spine(m, s);
+          continue;
+        }
+        m.frames.push_back({Frame::Lambda, CellRef::borrow(s.args[0]), CellRef::borrow(s.args[2])});
+        m.focus = CellRef::borrow(s.args[1]);
+        continue;
+      }
+      Cell* f = pair_left(r);
+      descend(m, !(is_data(f) || is_done(f)));
+      continue;
+    }
+    if (has_lazy_head(r) && take_arguments_from_frames(m, d)) {
+      reduce_step(m);
+      continue;
+    }
+    descend(m, !is_done(pair_left(r)));
+  }
+}
+
+// The literal engine, with the same contract as run_fast.
+bool run_reference(Machine& m, uint64_t pause) {
+  while (!(m.frames.empty() && is_done(m.focus.get()))) {
+    if (m.steps >= pause) return false;
+    machine_step(m);
+  }
+  return true;
+}
+
+// Runs an evaluation in stretches of kPollInterval steps; between them the
+// step budget, the process's step limit and the interrupt flag are looked
+// at, off the path of each step.
+CellRef run_machine(CellRef expression, uint64_t step_budget) {
   Machine m;
   m.focus = std::move(expression);
   m.plain_apply = apply_through_prelude_t();
   Nesting nesting(m);
-  // The interrupt flag and the step limit are looked at every few thousand
-  // steps, off the path of each step.
-  uint32_t countdown = kPollInterval;
-  while (!(m.frames.empty() && is_done(m.focus.get()))) {
-    machine_step(m);
-    if (__builtin_expect(--countdown == 0, 0)) {
-      countdown = kPollInterval;
-      if (g_total_steps + m.steps > g_step_limit) throw StepLimitReached();
-      if (interrupt_requested()) {
-        unwind_interrupted(m);
-        break;
-      }
+  for (;;) {
+    const uint64_t pause = m.steps + std::min<uint64_t>(kPollInterval, step_budget - m.steps);
+    if (g_engine == Engine::Fast ? run_fast(m, pause) : run_reference(m, pause)) break;
+    if (m.steps >= step_budget) {
+      m.frames.clear();
+      m.focus.reset();
+      break;
+    }
+    if (g_total_steps + m.steps > g_step_limit) throw StepLimitReached();
+    if (interrupt_requested()) {
+      unwind_interrupted(m);
+      break;
     }
   }
   return std::move(m.focus);
+}
+
+}  // namespace
+
+void set_engine(Engine engine) { g_engine = engine; }
+Engine current_engine() { return g_engine; }
+
+CellRef evaluate(CellRef expression) { return run_machine(std::move(expression), UINT64_MAX); }
+
+CellRef evaluate_within(CellRef expression, uint64_t step_budget) {
+  return run_machine(std::move(expression), step_budget);
 }
 
 uint64_t total_steps() { return g_total_steps; }

@@ -9,6 +9,7 @@
 
 #include "compiler/analysis.h"
 #include "eval/eval.h"
+#include "eval/instantiate.h"
 #include "frontend/tables.h"
 #include "numbers/numbers.h"
 #include "numbers/trees.h"
@@ -16,34 +17,6 @@
 namespace tove {
 
 namespace {
-
-// At most ten parameters reach a rewrite (the compiler refuses more), and
-// built-ins take at most seven arguments.
-constexpr size_t kMaxSpine = 16;
-
-struct Spine {
-  Cell* head;
-  std::array<Cell*, kMaxSpine> args;  // a1 innermost ... an, borrowed
-  size_t count = 0;
-  // The head's whole text, measured only by the rewrites that need it.
-  std::string_view text() const { return atom_text(head); }
-};
-
-Spine walk_spine(Cell* redex) {
-  Spine spine;
-  std::array<Cell*, kMaxSpine> reversed;
-  size_t n = 0;
-  Cell* c = redex;
-  while (is_pair(c) && !is_data(c)) {
-    TOVE_ASSERT(n < kMaxSpine);
-    reversed[n++] = pair_right(c);
-    c = pair_left(c);
-  }
-  spine.head = c;
-  spine.count = n;
-  for (size_t i = 0; i < n; ++i) spine.args[i] = reversed[n - 1 - i];
-  return spine;
-}
 
 // The atom's text is exactly one character.
 bool is_single(Cell* atom) { return atom_chars(atom)[1] == '\0'; }
@@ -58,19 +31,35 @@ struct Resolved {
   Cell* atom = nullptr;  // owned count
   const BuiltinEntry* builtin = nullptr;
   CellRef* slot = nullptr;
+  const InstantiationPlan* plan = nullptr;  // of the body *slot held when made
 };
 
 constexpr size_t kNameCacheSize = 1024;
 std::array<Resolved, kNameCacheSize> g_names;
 
-Resolved resolve(Cell* head) {
+// Single-character names (combinators and operators, and the fresh "K" and
+// "H" atoms that comparisons answer) are resolved by their byte alone.
+std::array<Resolved, 256> g_single_names;
+
+Resolved& resolve(Cell* head) {
+  static Resolved unresolved;
+  const char* chars = atom_chars(head);
+  if (chars[0] != '\0' && chars[1] == '\0') {
+    // Every built-in name is a word of several letters.
+    Resolved& entry = g_single_names[static_cast<unsigned char>(chars[0])];
+    if (entry.slot == nullptr) entry.slot = definitions().find(std::string_view(chars, 1));
+    return entry;
+  }
   Resolved& entry = g_names[(reinterpret_cast<uintptr_t>(head) >> 4) % kNameCacheSize];
   if (entry.atom == head) return entry;
   const std::string_view text = atom_text(head);
   // Every built-in name is a lower-case word.
   const bool may_be_builtin = !text.empty() && text[0] >= 'a' && text[0] <= 'z';
   Resolved fresh{head, may_be_builtin ? find_builtin(text) : nullptr, definitions().find(text)};
-  if (fresh.builtin == nullptr && fresh.slot == nullptr) return fresh;
+  if (fresh.builtin == nullptr && fresh.slot == nullptr) {
+    unresolved = fresh;
+    return unresolved;
+  }
   retain(head);
   if (entry.atom) release(entry.atom);
   entry = fresh;
@@ -186,18 +175,21 @@ void reduce_real(Machine& m, const Spine& s) {
 
 // g a1 ... an = body[x1 := a1, ..., xn := an], substituting from the last
 // parameter, so a repeated letter takes the last of its arguments.
-void reduce_global(Machine& m, const Spine& s, CellRef* slot) {
+void reduce_global(Machine& m, const Spine& s, Resolved& name) {
+  CellRef* slot = name.slot;
   if (slot == nullptr) {
     discard_continuation(m);
     m.focus = make_atom("]" + std::string(s.text()));
     return;
   }
   Cell* body = slot->get();
-  std::array<char, kMaxSpine> letters{};
+  if (name.plan != nullptr && name.plan->body.get() == body) {
+    m.focus = instantiate(*name.plan, s.args.data());
+    return;
+  }
   size_t params = 0;
   while (is_lambda_node(body)) {
-    TOVE_ASSERT(params < kMaxSpine);
-    letters[params++] = static_cast<char>(head_char(pair_right(pair_left(body))));
+    ++params;
     body = pair_right(body);
   }
   if (params == 0) {
@@ -219,9 +211,12 @@ void reduce_global(Machine& m, const Spine& s, CellRef* slot) {
     return;
   }
   TOVE_ASSERT(params == s.count);
-  CellRef e = CellRef::borrow(body);
-  for (size_t i = params; i-- > 0;) e = substitute(e.get(), letters[i], s.args[i]);
-  m.focus = std::move(e);
+  if (current_engine() == Engine::Reference) {
+    m.focus = substitute_parameters(slot->get(), s.args.data(), s.count);
+    return;
+  }
+  name.plan = &plan_for(slot->get());
+  m.focus = instantiate(*name.plan, s.args.data());
 }
 
 // )name a = a, once a is done, and a becomes the stored value of name.
@@ -242,11 +237,33 @@ void reduce_update(Machine& m, const Spine& s) {
 
 }  // namespace
 
+Spine walk_spine(Cell* redex) {
+  Spine spine;
+  size_t n = 0;
+  Cell* c = redex;
+  while (is_pair(c) && !is_data(c)) {
+    ++n;
+    c = pair_left(c);
+  }
+  TOVE_ASSERT(n <= kMaxSpine);
+  spine.head = c;
+  spine.count = n;
+  c = redex;
+  for (size_t i = n; i-- > 0;) {
+    spine.args[i] = pair_right(c);
+    c = pair_left(c);
+  }
+  return spine;
+}
+
 void reduce_step(Machine& m) {
   Cell* redex = m.focus.get();
   TOVE_ASSERT(!is_data(redex) && node_arity(redex) == 0);
-  TOVE_ASSERT(node_mask(redex) == 0);
-  const Spine s = walk_spine(redex);
+  reduce_spine(m, walk_spine(redex));
+}
+
+void reduce_spine(Machine& m, const Spine& s) {
+  TOVE_ASSERT(node_mask(m.focus.get()) == 0);
   if (is_data(s.head)) return reduce_data(m, s);
   const unsigned char first = head_char(s.head);
   if (first >= '0' && first <= '9') return reduce_integer(m, s);
@@ -256,11 +273,11 @@ void reduce_step(Machine& m) {
     case ')': return reduce_update(m, s);
     default: break;
   }
-  const Resolved name = resolve(s.head);
+  Resolved& name = resolve(s.head);
   if (name.builtin != nullptr) return reduce_builtin(m, *name.builtin);
   if (first == '{' && is_single(s.head)) return reduce_let(m, s);
   if (first == '\\' && is_single(s.head)) return reduce_lambda(m, s);
-  reduce_global(m, s, name.slot);
+  reduce_global(m, s, name);
 }
 
 void forget_resolved_names() {
@@ -268,6 +285,8 @@ void forget_resolved_names() {
     if (entry.atom) release(entry.atom);
     entry = Resolved{};
   }
+  g_single_names.fill(Resolved{});
+  forget_plans();
 }
 
 }  // namespace tove

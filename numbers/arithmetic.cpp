@@ -606,6 +606,11 @@ CellRef mixed_kinds(Op op, Cell* a, ValueKind ka, Cell* b, ValueKind kb) {
 
 CellRef binary_primitive(Op op, CellRef redex) {
   auto [a, b] = redex_arguments<2>(redex.get());
+  // Counters and indices: two short integers add and subtract in a word.
+  int64_t x, y;
+  if ((op == Op::plus || op == Op::dash) && read_short_integer(a, &x) && read_short_integer(b, &y)) {
+    return small_integer_atom(op == Op::plus ? x + y : x - y);
+  }
   const ValueKind ka = classify_kind(a);
   const ValueKind kb = classify_kind(b);
   if (ka == ValueKind::other || kb == ValueKind::other) return make_refusal();

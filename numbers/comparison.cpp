@@ -63,6 +63,11 @@ Order order_same_kind(Cell* a, Cell* b, ValueKind kind) {
 // False for an argument of kind `w`.
 bool order_values(const CellRef& redex, Order* order) {
   auto [a, b] = redex_arguments<2>(redex.get());
+  int64_t x, y;
+  if (read_short_integer(a, &x) && read_short_integer(b, &y)) {
+    *order = x < y ? Order::less : x > y ? Order::greater : Order::equal;
+    return true;
+  }
   const ValueKind ka = classify_kind(a);
   const ValueKind kb = classify_kind(b);
   if (ka == ValueKind::other || kb == ValueKind::other) return false;

@@ -167,6 +167,34 @@ CellRef real_to_fraction(const Cell* real);
 // Every handler reads the same way: collect the arguments from the redex,
 // decode them (or answer "Z"), compute, build the result with these.
 
+// A short integer atom in canonical form ("0", or at most 18 digits with no
+// leading zero, after a "0" for a negative value), read straight from its
+// digits; false for every other cell, which the general reading handles.
+inline bool read_short_integer(const Cell* c, int64_t* out) {
+  if (!is_atom(c)) return false;
+  const char* text = atom_chars(c);
+  const size_t n = payload(c);  // the recorded length of a digit atom
+  if (text[0] < '0' || text[0] > '9' || n == 0 || n > 19) return false;
+  size_t i = 0;
+  if (text[0] == '0') {
+    if (n == 1) {
+      *out = 0;
+      return true;
+    }
+    if (text[1] == '0') return false;  // a binary fraction
+    i = 1;
+  }
+  if (n - i > 18) return false;
+  int64_t value = 0;
+  for (; i < n; ++i) {
+    const unsigned digit = static_cast<unsigned char>(text[i]) - unsigned{'0'};
+    if (digit > 9) return false;
+    value = value * 10 + digit;
+  }
+  *out = text[0] == '0' ? -value : value;
+  return true;
+}
+
 // The bytes of a byte string atom, after its "(" + length + ")" header.
 std::string_view byte_string_contents(const Cell* bytes);
 CellRef byte_string_atom(std::string_view contents);
