@@ -118,9 +118,7 @@ std::string escape_name(std::string_view name) {
   return out;
 }
 
-std::optional<std::string> read_program_file(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return std::nullopt;
+std::optional<std::string> read_program_stream(std::FILE* file) {
   std::string text;
   char buffer[4096];
   for (;;) {
@@ -130,9 +128,15 @@ std::optional<std::string> read_program_file(const std::string& path) {
   }
   // A read error (a folder, a failing device) must not pass for a short
   // program: the caller reports the file as unreadable.
-  const bool failed = std::ferror(file) != 0;
+  if (std::ferror(file) != 0) return std::nullopt;
+  return text;
+}
+
+std::optional<std::string> read_program_file(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return std::nullopt;
+  std::optional<std::string> text = read_program_stream(file);
   TOVE_ASSERT(std::fclose(file) == 0);
-  if (failed) return std::nullopt;
   return text;
 }
 
@@ -185,6 +189,42 @@ ErrorReport space_report(MemoryPhase phase) {
 }
 
 // ---- the run --------------------------------------------------------------------------
+
+namespace {
+
+constexpr std::string_view kHelpOption = "--help";
+constexpr std::string_view kVersionOption = "--version";
+// The program file name that stands for standard input.
+constexpr std::string_view kStdinName = "-";
+
+constexpr const char* kVersionText = "tove " TOVE_VERSION "\n";
+
+constexpr const char* kHelpText =
+    "Usage: tove file arg0 arg1 arg2 ...\n"
+    "       tove - arg0 arg1 arg2 ...\n"
+    "       tove -i [file]\n"
+    "       tove --help | --version\n"
+    "\n"
+    "Reads the program in file, applies its main expression to the address of\n"
+    "the arguments arg0 arg1 ... and exits with the low 8 bits of the integer\n"
+    "it yields. A failure is reported on standard error and exits with 128.\n"
+    "\n"
+    "Options:\n"
+    "  -                  read the program from standard input\n"
+    "  -i [file]          start an interactive session, with the definitions\n"
+    "                     of file when given: each line is a definition\n"
+    "                     name\\body or an expression whose value is printed\n"
+    "  --max-memory=SIZE  set the memory ceiling (default three quarters of\n"
+    "                     physical memory); SIZE in bytes with an optional\n"
+    "                     K, M or G suffix; written before file, - or -i\n"
+    "  --help             print this help and exit\n"
+    "  --version          print the version and exit\n"
+    "\n"
+    "Exit status: the program's result (low 8 bits); 1 when no program file\n"
+    "is given; 128 for every reported failure.\n"
+    "Documentation: man tove, and the docs folder of the installation.\n";
+
+}  // namespace
 
 int report_unreadable(const std::string& path) {
   std::fputs("Error.\n", stdout);
@@ -256,12 +296,15 @@ int usage() {
 // strings after it, ended by a null entry.
 int run_file(const std::string& path, char** arguments) {
   set_memory_phase(MemoryPhase::reading);
-  if (std::FILE* probe = std::fopen(path.c_str(), "rb")) {
+  std::optional<std::string> text;
+  if (path == kStdinName) {
+    text = read_program_stream(stdin);
+  } else if (std::FILE* probe = std::fopen(path.c_str(), "rb")) {
     std::fclose(probe);
+    text = read_program_file(path);
   } else {
     return report_unreadable(path);
   }
-  std::optional<std::string> text = read_program_file(path);
   if (!text) return report_unreadable(path);
 
   load_prelude();
@@ -290,6 +333,14 @@ int run_driver(int argc, char** argv) {
     return -1;
   }
   TOVE_ASSERT(argc >= 1);
+  if (argc == 2 && argv[1] == kHelpOption) {
+    std::fputs(kHelpText, stdout);
+    return 0;
+  }
+  if (argc == 2 && argv[1] == kVersionOption) {
+    std::fputs(kVersionText, stdout);
+    return 0;
+  }
   platform::install_fault_messages();
   std::set_terminate(on_terminate);
 

@@ -1,6 +1,7 @@
 // The process entry and the error report's printed form.
 #pragma once
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,8 @@ std::string colour_text(std::string_view text);
 std::string escape_name(std::string_view name);
 // The whole file, zero bytes included; nullopt when it cannot be read.
 std::optional<std::string> read_program_file(const std::string& path);
+// Everything left on an open stream (standard input for the file name "-").
+std::optional<std::string> read_program_stream(std::FILE* file);
 
 // A POSIX status keeps 8 bits, so every reported failure exits with 128.
 inline constexpr int kFailureStatus = 128;

@@ -62,6 +62,31 @@ TEST(Report, ReadProgramFileKeepsZeroBytesAndLargeFiles) {
   EXPECT_FALSE(read_program_file("/").has_value());
 }
 
+TEST(Report, ReadProgramStreamTakesTheRestOfAnOpenStream) {
+  std::FILE* f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  std::string content(9000, 'y');
+  content[0] = '\0';
+  content[8999] = '\n';
+  std::fwrite(content.data(), 1, content.size(), f);
+  std::fseek(f, 100, SEEK_SET);
+  auto text = read_program_stream(f);
+  ASSERT_TRUE(text.has_value());
+  EXPECT_EQ(*text, content.substr(100));
+  // At the end of the stream nothing is left: an empty program, not a failure.
+  auto rest = read_program_stream(f);
+  ASSERT_TRUE(rest.has_value());
+  EXPECT_EQ(*rest, "");
+  std::fclose(f);
+}
+
+TEST(Report, ReadProgramStreamFailsOnAReadError) {
+  std::FILE* f = std::fopen("/", "rb");
+  ASSERT_NE(f, nullptr);
+  EXPECT_FALSE(read_program_stream(f).has_value());
+  std::fclose(f);
+}
+
 }  // namespace
 
 namespace {

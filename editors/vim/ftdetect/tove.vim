@@ -1,0 +1,2 @@
+" Programs of the tove language end in .tv.
+au BufRead,BufNewFile *.tv setfiletype tove

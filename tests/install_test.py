@@ -1,0 +1,42 @@
+#!/usr/bin/env python3
+"""Installs the build into a fresh prefix and checks what lands where.
+
+Usage: install_test.py CMAKE BUILD_DIR VERSION
+
+The interpreter goes to bin/, the manual page to share/man/man1/ and the
+documentation to share/doc/tove/; the installed interpreter runs, and the
+manual page carries the project's version.
+"""
+import os
+import subprocess
+import sys
+import tempfile
+
+cmake, build, version = sys.argv[1], sys.argv[2], sys.argv[3]
+problems = []
+with tempfile.TemporaryDirectory() as prefix:
+    subprocess.run([cmake, "--install", build, "--prefix", prefix],
+                   check=True, capture_output=True, timeout=120)
+    expected = ["bin/tove", "share/man/man1/tove.1", "share/doc/tove/README.md",
+                "share/doc/tove/tutorial.md", "share/doc/tove/language.md",
+                "share/doc/tove/primitives.md", "share/doc/tove/errors.md",
+                "share/doc/tove/examples/double.tv",
+                "share/tove/editors/vim/syntax/tove.vim",
+                "share/tove/editors/vscode/syntaxes/tove.tmLanguage.json"]
+    for path in expected:
+        if not os.path.isfile(os.path.join(prefix, path)):
+            problems.append(f"{path} not installed")
+    tove = os.path.join(prefix, "bin/tove")
+    if os.path.isfile(tove):
+        run = subprocess.run([tove, "-"], input=b"a\\6*7", capture_output=True, timeout=60)
+        if run.returncode != 42:
+            problems.append(f"installed tove exits with {run.returncode} for a\\6*7")
+    page = os.path.join(prefix, "share/man/man1/tove.1")
+    if os.path.isfile(page):
+        with open(page, encoding="utf-8") as f:
+            header = f.readline()
+        if f'"tove {version}"' not in header:
+            problems.append(f"manual page header {header.strip()!r} lacks version {version}")
+for problem in problems:
+    print(problem)
+sys.exit(1 if problems else 0)
