@@ -1,7 +1,5 @@
 #include "prims/family.h"
 
-#include <array>
-#include <limits>
 #include <vector>
 
 #include "numbers/numbers.h"
