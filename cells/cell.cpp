@@ -35,31 +35,16 @@ void consistency_failure(const char* word, const char* file, int line) {
 // checking build also poisons freed cells and gives every cell its own
 // block, so a sanitizer sees each use after free.
 
+constinit PairPool g_pair_pool{};
+
 namespace {
 
 constexpr size_t kPairsPerChunk = 1 << 16;
 constexpr unsigned char kPoison = 0xDB;
 
-struct PairPool {
-  Pair* free_list = nullptr;
-  int64_t live_pairs = 0;
-  int64_t live_atoms = 0;
-};
-
-PairPool& pool() {
-  static PairPool p;
-  return p;
-}
-
-#if defined(TOVE_CHECKING)
-constexpr bool kChecking = true;
-#else
-constexpr bool kChecking = false;
-#endif
-
 // A 24-byte block from the pool's free list, refilled a chunk at a time.
 Pair* take_block() {
-  PairPool& p = pool();
+  PairPool& p = g_pair_pool;
   if (p.free_list == nullptr) {
     // Chunks are never returned: blocks are recycled through the free list.
     auto* chunk = static_cast<Pair*>(allocate_counted(sizeof(Pair) * kPairsPerChunk));
@@ -73,26 +58,25 @@ Pair* take_block() {
   return block;
 }
 
-void give_block(Pair* block) {
-  PairPool& p = pool();
-  block->left = p.free_list;
-  p.free_list = block;
+inline void give_block(Pair* block) {
+  block->left = g_pair_pool.free_list;
+  g_pair_pool.free_list = block;
 }
 
 Pair* allocate_pair() {
   Pair* pair;
-  if constexpr (kChecking) {
+  if constexpr (kCheckingBuild) {
     pair = static_cast<Pair*>(allocate_counted(sizeof(Pair)));
   } else {
     pair = take_block();
   }
-  ++pool().live_pairs;
+  ++g_pair_pool.live_pairs;
   return pair;
 }
 
-void free_pair(Pair* pair) {
-  --pool().live_pairs;
-  if constexpr (kChecking) {
+inline void free_pair(Pair* pair) {
+  --g_pair_pool.live_pairs;
+  if constexpr (kCheckingBuild) {
     std::memset(static_cast<void*>(pair), kPoison, sizeof(Pair));
     free_counted(pair);
     return;
@@ -108,17 +92,17 @@ constexpr size_t kPooledTextLimit = sizeof(Pair) - kAtomOverhead;
 
 Atom* allocate_atom(size_t text_length) {
   if (text_length > SIZE_MAX - kAtomOverhead) throw std::bad_alloc();
-  void* block = !kChecking && text_length <= kPooledTextLimit
+  void* block = !kCheckingBuild && text_length <= kPooledTextLimit
                     ? static_cast<void*>(take_block())
                     : allocate_counted(text_length + kAtomOverhead);
-  ++pool().live_atoms;
+  ++g_pair_pool.live_atoms;
   return static_cast<Atom*>(block);
 }
 
 void free_atom(Atom* atom) {
-  --pool().live_atoms;
+  --g_pair_pool.live_atoms;
   const size_t n = atom_text(atom).size();
-  if constexpr (kChecking) {
+  if constexpr (kCheckingBuild) {
     // The whole block is poisoned; its length comes from the text rules.
     std::memset(static_cast<void*>(atom), kPoison, n + kAtomOverhead);
   } else if (n <= kPooledTextLimit) {
@@ -130,7 +114,7 @@ void free_atom(Atom* atom) {
 
 }  // namespace
 
-CellCounts live_cells() { return {pool().live_pairs, pool().live_atoms}; }
+CellCounts live_cells() { return {g_pair_pool.live_pairs, g_pair_pool.live_atoms}; }
 
 // ---- release --------------------------------------------------------------------
 
@@ -208,7 +192,7 @@ CellRef make_pair(CellRef left, CellRef right) {
   return CellRef::adopt(pair);
 }
 
-Cell* new_pair(Cell* left, Cell* right) {
+Cell* new_pair_refilling(Cell* left, Cell* right) {
   TOVE_ASSERT(left != nullptr && right != nullptr);
   Pair* pair = allocate_pair();
   pair->header = 1;
@@ -217,13 +201,7 @@ Cell* new_pair(Cell* left, Cell* right) {
   return pair;
 }
 
-void dismantle_pair(Cell* pair, Cell** left, Cell** right) {
-  TOVE_ASSERT(is_pair(pair) && ref_count(pair) == 1);
-  Pair* p = static_cast<Pair*>(pair);
-  *left = p->left;
-  *right = p->right;
-  free_pair(p);
-}
+void free_pair_block(Pair* pair) { free_pair(pair); }
 
 CellRef make_pair(Cell* left, Cell* right) {
   TOVE_ASSERT(left != nullptr && right != nullptr);

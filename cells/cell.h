@@ -201,12 +201,51 @@ Atom* make_raw_atom(std::string_view text);
 
 // (left right), consuming both references.
 CellRef make_pair(CellRef left, CellRef right);
+
+// The pair pool: 24-byte blocks on a free list threaded through the `left`
+// field of free blocks, refilled a chunk at a time. The evaluator makes and
+// takes apart pairs on every step, so the common path of both is inline; a
+// checking build gives every cell its own block and always goes through the
+// out-of-line path, where freed cells are poisoned.
+#if defined(TOVE_CHECKING)
+inline constexpr bool kCheckingBuild = true;
+#else
+inline constexpr bool kCheckingBuild = false;
+#endif
+struct PairPool {
+  Pair* free_list = nullptr;
+  int64_t live_pairs = 0;
+  int64_t live_atoms = 0;
+};
+extern constinit PairPool g_pair_pool;
+Cell* new_pair_refilling(Cell* left, Cell* right);  // the free list is empty
+void free_pair_block(Pair* pair);                   // the out-of-line free
+
 // (left right) from two counts the caller hands over: count 1, unanalysed.
-Cell* new_pair(Cell* left, Cell* right);
+inline Cell* new_pair(Cell* left, Cell* right) {
+  Pair* block = g_pair_pool.free_list;
+  if (kCheckingBuild || __builtin_expect(block == nullptr, 0)) return new_pair_refilling(left, right);
+  g_pair_pool.free_list = static_cast<Pair*>(block->left);
+  ++g_pair_pool.live_pairs;
+  block->header = 1;  // count 1, payload 0, tag 0
+  block->left = left;
+  block->right = right;
+  return block;
+}
+
 // Takes apart a pair that has exactly one reference, which the caller gives
 // up: the counts the pair held on its parts pass to the caller, and the pair
 // is freed.
-void dismantle_pair(Cell* pair, Cell** left, Cell** right);
+inline void dismantle_pair(Cell* pair, Cell** left, Cell** right) {
+  TOVE_ASSERT(is_pair(pair) && ref_count(pair) == 1);
+  Pair* p = static_cast<Pair*>(pair);
+  *left = p->left;
+  *right = p->right;
+  if (kCheckingBuild) return free_pair_block(p);
+  --g_pair_pool.live_pairs;
+  p->left = g_pair_pool.free_list;
+  g_pair_pool.free_list = p;
+}
 // (left right), retaining both borrowed parts.
 CellRef make_pair(Cell* left, Cell* right);
 CellRef make_pair(CellRef a, CellRef b, CellRef c);            // ((a b) c)

@@ -33,7 +33,6 @@ uint8_t encode_arity(int arity, bool pending) {
   return static_cast<uint8_t>((arity + kArityBias) | (pending ? kTagPending : 0));
 }
 
-
 bool is_analysed(const Cell* c) { return analysis_bits(c) != 0; }
 
 // Leading lambda nodes of a definition body, counted down its right spine.
@@ -76,35 +75,30 @@ void analyse_atom(Cell* atom) {
   set_analysis_bits(atom, encode_arity(1, false));
 }
 
-// The free-variable mask of an analysed cell from its header word: none for
-// data and for atoms whose payload is a recorded length.
-inline uint32_t mask_from(const Cell* c, uint64_t header) {
-  const uint8_t bits = static_cast<uint8_t>(header >> kTagShift) & kTagAnalysis;
-  if (bits == kTagData) return 0;
-  if (static_cast<int64_t>(header) < 0 && records_length(head_char(c))) return 0;
-  return static_cast<uint32_t>((header & kPayloadMask) >> kPayloadShift);
-}
-
 bool is_binder_atom(const Cell* c, unsigned char binder) {
   return is_atom(c) && head_char(c) == binder;
 }
 
+}  // namespace
+
+namespace analysis_detail {
+
 // The partial let ({ k) y or the let node ((({ k) y) z) whose left part is
-// `left`: the mask that the key does not enter.
-uint32_t let_mask(Cell* left, uint32_t left_mask, uint32_t right_mask, bool* matched) {
+// `left`: the mask that the key does not enter; `fallback` for any other
+// pair.
+uint32_t let_mask(Cell* left, uint32_t left_mask, uint32_t right_mask, uint32_t fallback) {
   Cell* inner = static_cast<Pair*>(left)->left;
-  *matched = true;
   if (is_binder_atom(inner, '{')) return right_mask;  // ({ k) y: the key is not counted
   if (is_pair(inner) && is_binder_atom(static_cast<Pair*>(inner)->left, '{')) {
     Cell* key = static_cast<Pair*>(inner)->right;
     return (right_mask & ~node_mask(key)) | left_mask;
   }
-  *matched = false;
-  return 0;
+  return fallback;
 }
 
-// A pair with a data part: a data pair when both are, else as below with
-// the data part counting as arity 1, mask 0 and never pending.
+// A pair with a data part: a data pair when both are, else as a pair of
+// other parts with the data part counting as arity 1, mask 0 and never
+// pending.
 void analyse_pair_with_data(Cell* node, uint64_t left_header, uint64_t right_header) {
   Cell* left = static_cast<Pair*>(node)->left;
   Cell* right = static_cast<Pair*>(node)->right;
@@ -126,8 +120,8 @@ void analyse_pair_with_data(Cell* node, uint64_t left_header, uint64_t right_hea
     const int l = static_cast<int>(left_bits & kTagArityMask) - kArityBias;
     arity = (l == kArityUnbounded || l <= kArityFloor) ? l : l - 1;
   }
-  const uint32_t left_mask = mask_from(left, left_header);
-  const uint32_t right_mask = mask_from(right, right_header);
+  const uint32_t left_mask = mask_of_header(left, left_header);
+  const uint32_t right_mask = mask_of_header(right, right_header);
   uint32_t mask = left_mask | right_mask;
   bool pending;
   if (is_pair(left) && is_binder_atom(static_cast<Pair*>(left)->left, '\\')) {
@@ -138,57 +132,13 @@ void analyse_pair_with_data(Cell* node, uint64_t left_header, uint64_t right_hea
         right_data ? 1 : static_cast<int>(right_bits & kTagArityMask) - kArityBias;
     pending = (!left_data && (left_bits & kTagPending) != 0) ||
               (!right_data && (right_bits & kTagPending) != 0) || right_arity < 1;
-    bool matched;
-    if (is_pair(left)) {
-      const uint32_t let = let_mask(left, left_mask, right_mask, &matched);
-      if (matched) mask = let;
-    }
+    if (is_pair(left)) mask = let_mask(left, left_mask, right_mask, mask);
   }
   node->header = header | (uint64_t{mask} << kPayloadShift) |
                  (uint64_t{encode_arity(arity, pending)} << kTagShift);
 }
 
-// Analysis of a pair whose parts are both analysed: each part's header is
-// read once and the pair's header is written once. Pairs with a data part
-// take the path above.
-[[gnu::always_inline]] inline void analyse_pair(Cell* node) {
-  Cell* left = static_cast<Pair*>(node)->left;
-  Cell* right = static_cast<Pair*>(node)->right;
-  const uint64_t left_header = left->header;
-  const uint64_t right_header = right->header;
-  const uint8_t left_bits = static_cast<uint8_t>(left_header >> kTagShift) & kTagAnalysis;
-  const uint8_t right_bits = static_cast<uint8_t>(right_header >> kTagShift) & kTagAnalysis;
-  TOVE_ASSERT(left_bits != 0 && right_bits != 0);
-  if (__builtin_expect(left_bits == kTagData || right_bits == kTagData, 0)) {
-    analyse_pair_with_data(node, left_header, right_header);
-    return;
-  }
-  // Arity 11 (unbounded) and the floor are never decremented.
-  const int l = static_cast<int>(left_bits & kTagArityMask) - kArityBias;
-  const int arity = (l == kArityUnbounded || l <= kArityFloor) ? l : l - 1;
-  const uint32_t left_mask = mask_from(left, left_header);
-  const uint32_t right_mask = mask_from(right, right_header);
-  uint32_t mask = left_mask | right_mask;
-  bool pending = ((left_bits | right_bits) & kTagPending) != 0 ||
-                 static_cast<int>(right_bits & kTagArityMask) - kArityBias < 1;
-  if (is_pair(left)) {
-    Cell* inner = static_cast<Pair*>(left)->left;
-    if (is_binder_atom(inner, '\\')) {
-      // Lambda node: the bound variable leaves the mask; bodies are never
-      // pending.
-      mask = right_mask & ~left_mask;
-      pending = false;
-    } else {
-      bool matched;
-      const uint32_t let = let_mask(left, left_mask, right_mask, &matched);
-      if (matched) mask = let;
-    }
-  }
-  node->header = (node->header & ~(kPayloadMask | kTagMask)) | (uint64_t{mask} << kPayloadShift) |
-                 (uint64_t{encode_arity(arity, pending)} << kTagShift);
-}
-
-}  // namespace
+}  // namespace analysis_detail
 
 bool is_name_token(std::string_view text) {
   if (text.empty()) return false;
@@ -206,7 +156,7 @@ void analyse_node(Cell* root) {
     return;
   }
   if (is_analysed(pair_left(root)) && is_analysed(pair_right(root))) {
-    analyse_pair(root);
+    analysis_detail::analyse_built_pair(root);
     return;
   }
   // Post-order over the unanalysed part of the graph; analysed cells (and
@@ -237,22 +187,9 @@ void analyse_node(Cell* root) {
       stack.push_back(right);
       continue;
     }
-    analyse_pair(top);
+    analysis_detail::analyse_built_pair(top);
     stack.pop_back();
   }
-}
-
-Cell* new_analysed_pair(Cell* left, Cell* right) {
-  analysed_bits(left);
-  analysed_bits(right);
-  Cell* pair = new_pair(left, right);
-  analyse_pair(pair);
-  return pair;
-}
-
-CellRef make_analysed_pair(CellRef left, CellRef right) {
-  Cell* l = left.leak();
-  return CellRef::adopt(new_analysed_pair(l, right.leak()));
 }
 
 bool is_lambda_node(const Cell* c) {

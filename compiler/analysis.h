@@ -56,11 +56,85 @@ inline uint32_t node_mask(Cell* c) {
   return payload(c);
 }
 
-// A new pair (left right) with its analysis filled in at once from the
-// analysis of its parts, which are analysed first if they are not yet.
-CellRef make_analysed_pair(CellRef left, CellRef right);
-// The same from two counts the caller hands over; the result owns one count.
-Cell* new_analysed_pair(Cell* left, Cell* right);
+// Analysis of a pair from its analysed parts, inline because the evaluator
+// analyses every pair it builds: each part's header is read once and the
+// pair's header is written once. The rarer shapes (a data part, a let key)
+// take the out-of-line paths.
+namespace analysis_detail {
+void analyse_pair_with_data(Cell* node, uint64_t left_header, uint64_t right_header);
+uint32_t let_mask(Cell* left, uint32_t left_mask, uint32_t right_mask, uint32_t fallback);
+
+// The free-variable mask of an analysed cell from its header word: none for
+// data and for atoms whose payload is a recorded length.
+inline uint32_t mask_of_header(const Cell* c, uint64_t header) {
+  const uint32_t mask = static_cast<uint32_t>((header & kPayloadMask) >> kPayloadShift);
+  if (mask == 0) return 0;
+  if (((header >> kTagShift) & kTagAnalysis) == kTagData) return 0;
+  if (static_cast<int64_t>(header) < 0) {
+    const unsigned char first = head_char(c);
+    if ((first >= '0' && first <= '9') || first == '[') return 0;
+  }
+  return mask;
+}
+
+inline void analyse_built_pair(Cell* node) {
+  Cell* left = static_cast<Pair*>(node)->left;
+  Cell* right = static_cast<Pair*>(node)->right;
+  const uint64_t left_header = left->header;
+  const uint64_t right_header = right->header;
+  const uint8_t left_bits = static_cast<uint8_t>(left_header >> kTagShift) & kTagAnalysis;
+  const uint8_t right_bits = static_cast<uint8_t>(right_header >> kTagShift) & kTagAnalysis;
+  if (__builtin_expect(left_bits == kTagData || right_bits == kTagData, 0)) {
+    analyse_pair_with_data(node, left_header, right_header);
+    return;
+  }
+  // The arity field holds arity + 52; 11 (unbounded, field 63) and the
+  // floor (fields 0 and 1) are never decremented.
+  const uint8_t left_field = left_bits & kTagArityMask;
+  const uint8_t field = (left_field == kArityUnbounded + kArityBias || left_field <= kArityFloor + kArityBias)
+                            ? left_field
+                            : static_cast<uint8_t>(left_field - 1);
+  const uint32_t left_mask = mask_of_header(left, left_header);
+  const uint32_t right_mask = mask_of_header(right, right_header);
+  uint32_t mask = left_mask | right_mask;
+  // Pending: a part is pending, or the right part is a redex (arity < 1).
+  bool pending = ((left_bits | right_bits) & kTagPending) != 0 || (right_bits & kTagArityMask) < 1 + kArityBias;
+  if (static_cast<int64_t>(left_header) >= 0) {
+    Cell* inner = static_cast<Pair*>(left)->left;
+    if (is_atom(inner)) {
+      const unsigned char binder = head_char(inner);
+      if (binder == '\\') {
+        // Lambda node: the bound variable leaves the mask; bodies are never
+        // pending.
+        mask = right_mask & ~left_mask;
+        pending = false;
+      } else if (binder == '{') {
+        mask = let_mask(left, left_mask, right_mask, mask);
+      }
+    } else {
+      mask = let_mask(left, left_mask, right_mask, mask);
+    }
+  }
+  node->header = (node->header & ~(kPayloadMask | kTagMask)) | (uint64_t{mask} << kPayloadShift) |
+                 (uint64_t{static_cast<uint8_t>(field | (pending ? kTagPending : 0))} << kTagShift);
+}
+}  // namespace analysis_detail
+
+// A new pair (left right) from two counts the caller hands over, with its
+// analysis filled in at once from the analysis of its parts, which are
+// analysed first if they are not yet. The result owns one count.
+inline Cell* new_analysed_pair(Cell* left, Cell* right) {
+  analysed_bits(left);
+  analysed_bits(right);
+  Cell* pair = new_pair(left, right);
+  analysis_detail::analyse_built_pair(pair);
+  return pair;
+}
+// The same, consuming two references.
+inline CellRef make_analysed_pair(CellRef left, CellRef right) {
+  Cell* l = left.leak();
+  return CellRef::adopt(new_analysed_pair(l, right.leak()));
+}
 
 // A new expression with `value` for every free occurrence of local variable
 // `letter` ('a' .. 'z'); unchanged paths are shared.

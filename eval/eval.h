@@ -69,6 +69,11 @@ void reduce_step(Machine& machine);
 // The same, on the focus's spine already walked.
 void reduce_spine(Machine& machine, const Spine& spine);
 bool has_lazy_head(Cell* c);
+// The value a head atom stands for when it names a constant definition whose
+// body is already done (an operator such as "+" stands for `plus`):
+// rewriting the head reads the body and changes nothing, so the machine may
+// put the body in the head's place at once. nullptr for any other head.
+Cell* done_constant_of_head(Cell* head);
 // Drops the evaluator's cache of resolved head names (and the counts it
 // holds on their atoms); done when the outermost evaluation ends.
 void forget_resolved_names();

@@ -145,6 +145,12 @@ const InstantiationPlan& plan_for(Cell* body) {
 }
 
 CellRef instantiate(const InstantiationPlan& plan, Cell* const* arguments) {
+  // A result that is one argument or one cell of the body (K, I, H and
+  // their kind) builds nothing, whatever the arguments are.
+  if (plan.steps.size() == 1) {
+    const InstantiationPlan::Step& only = plan.steps[0];
+    return CellRef::borrow(only.op == InstantiationPlan::Share ? only.cell : arguments[only.argument]);
+  }
   bool literal = plan.literal_only;
   for (size_t i = 0; i < plan.parameters && !literal; ++i) literal = shapes_binders(arguments[i]);
   if (literal) return substitute_parameters(plan.body.get(), arguments, plan.parameters);

@@ -178,6 +178,58 @@ void unwind_interrupted(Machine& m) {
 
 bool is_lazy_head_atom(Cell* c) { return is_atom(c) && !is_data(c) && kLazyHead[head_char(c)]; }
 
+// An over-applied focus (h a) whose head names a done constant v: the
+// literal machine would descend to h, rewrite it to v and return v through
+// the apply frame of a. The focus (v a) is that state. A pair the focus alone
+// owns is rewritten in place and analysed again.
+bool replace_constant_head(Machine& m) {
+  Cell* r = m.focus.get();
+  Cell* head = pair_left(r);
+  if (!is_atom(head)) return false;
+  Cell* value = done_constant_of_head(head);
+  if (value == nullptr) return false;
+  analysed_bits(value);
+  retain(value);
+  if (ref_count(r) == 1) {
+    static_cast<Pair*>(r)->left = value;
+    release(head);
+    analysis_detail::analyse_built_pair(r);
+    return true;
+  }
+  Cell* argument = pair_right(r);
+  retain(argument);
+  m.focus = CellRef::adopt(new_analysed_pair(value, argument));
+  return true;
+}
+
+// A lazy head of remaining arity d whose missing arguments are the top d
+// apply frames: the rewrite takes them from the frames, as the literal
+// machine would after forming (R x1 ... xd), without building those pairs.
+bool reduce_with_frame_arguments(Machine& m, int d) {
+  if (m.frames.size() < static_cast<size_t>(d)) return false;
+  for (int i = 1; i <= d; ++i) {
+    if (apply_frame_argument(m.frames[m.frames.size() - i]) == nullptr) return false;
+  }
+  Spine s = walk_spine(m.focus.get());
+  if (s.count + static_cast<size_t>(d) > kMaxSpine) return false;
+  // Each taken argument keeps one count until the rewrite is done.
+  std::array<Cell*, kMaxSpine> taken;
+  for (int i = 0; i < d; ++i) {
+    Frame& frame = m.frames.back();
+    if (frame.kind == Frame::Apply) {
+      taken[i] = frame.first.leak();
+    } else {
+      taken[i] = apply_frame_argument(frame);
+      retain(taken[i]);
+    }
+    s.args[s.count++] = taken[i];
+    m.frames.pop_back();
+  }
+  reduce_spine(m, s);
+  for (int i = 0; i < d; ++i) release(taken[i]);
+  return true;
+}
+
 }  // namespace
 
 void request_interrupt() { g_interrupt.store(true, std::memory_order_relaxed); }
@@ -284,7 +336,7 @@ bool run_fast(Machine& m, uint64_t pause) {
     ++m.steps;
     const int d = node_arity(r);
     if (d < 0) {
-      descend(m, true);
+      if (!replace_constant_head(m)) descend(m, true);
       continue;
     }
     if (d == 0) {
@@ -306,10 +358,7 @@ bool run_fast(Machine& m, uint64_t pause) {
       descend(m, !(is_data(f) || is_done(f)));
       continue;
     }
-    if (has_lazy_head(r) && take_arguments_from_frames(m, d)) {
-      reduce_step(m);
-      continue;
-    }
+    if (has_lazy_head(r) && reduce_with_frame_arguments(m, d)) continue;
     descend(m, !is_done(pair_left(r)));
   }
 }

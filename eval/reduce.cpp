@@ -280,6 +280,22 @@ void reduce_spine(Machine& m, const Spine& s) {
   reduce_global(m, s, name);
 }
 
+Cell* done_constant_of_head(Cell* head) {
+  if (!is_atom(head) || is_data(head)) return nullptr;
+  const unsigned char first = head_char(head);
+  if ((first >= '0' && first <= '9') || first == '(' || first == ' ' || first == ')' || first == ']') {
+    return nullptr;
+  }
+  const Resolved& name = resolve(head);
+  if (name.builtin != nullptr || name.slot == nullptr) return nullptr;
+  Cell* body = name.slot->get();
+  // A black hole is done too, but meeting it is a cycle; uncached bodies
+  // (I body) are never done.
+  if (is_lambda_node(body) || !is_done(body)) return nullptr;
+  if (is_atom(body) && head_char(body) == ')') return nullptr;
+  return body;
+}
+
 void forget_resolved_names() {
   for (Resolved& entry : g_names) {
     if (entry.atom) release(entry.atom);
