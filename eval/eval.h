@@ -11,15 +11,23 @@
 
 namespace tove {
 
+struct InstantiationPlan;
+
 // A continuation frame: what to do with the focus once it is done.
 //   Apply    (T x)      the done value is applied to x
 //   Function F          the done value is passed to F
 //   Lambda   ((\ k) z)  the done value is bound to k in z
+//   Deferred (T x)      an apply frame whose x is not built yet: the part
+//                       `part` of `plan`, built from the arguments of the
+//                       call held in `first` when the frame is used, and
+//                       never built when a rewrite drops it
 struct Frame {
-  enum Kind : uint8_t { Apply, Function, Lambda };
+  enum Kind : uint8_t { Apply, Function, Lambda, Deferred };
   Kind kind;
-  CellRef first;   // x, F, or the key k
+  CellRef first;   // x, F, the key k, or the call of a Deferred frame
   CellRef second;  // the body z of a Lambda frame
+  const InstantiationPlan* plan = nullptr;
+  uint32_t part = 0;
 };
 
 // An evaluation state: the continuation (innermost frame last) and the
@@ -51,6 +59,9 @@ struct Spine {
   Cell* head;
   std::array<Cell*, kMaxSpine> args;  // borrowed from the redex
   size_t count = 0;
+  // The redex the arguments were read from; nullptr when some came from
+  // elsewhere (the frames).
+  Cell* call = nullptr;
   // The head's whole text, measured only by the rewrites that need it.
   std::string_view text() const { return atom_text(head); }
 };
@@ -74,6 +85,9 @@ bool has_lazy_head(Cell* c);
 // rewriting the head reads the body and changes nothing, so the machine may
 // put the body in the head's place at once. nullptr for any other head.
 Cell* done_constant_of_head(Cell* head);
+// The plan of the global a head atom names, when it is made already and its
+// whole result is one argument or one body cell (K, I, H and their kind).
+const InstantiationPlan* single_step_plan_of_head(Cell* head);
 // Drops the evaluator's cache of resolved head names (and the counts it
 // holds on their atoms); done when the outermost evaluation ends.
 void forget_resolved_names();

@@ -128,6 +128,52 @@ CellRef substitute_parameters(Cell* body, Cell* const* arguments, size_t count) 
   return e;
 }
 
+// The start of the subtree that ends at each step, and from them the
+// ranges of the arguments of the body's negative top levels.
+void read_top_levels(InstantiationPlan& plan) {
+  const auto& steps = plan.steps;
+  if (plan.literal_only || steps.empty()) return;
+  std::vector<uint32_t> start(steps.size());
+  std::vector<uint32_t> open;  // starts of the subtrees waiting to be joined
+  for (uint32_t i = 0; i < steps.size(); ++i) {
+    if (steps[i].op == InstantiationPlan::Build) {
+      open.pop_back();
+      start[i] = open.back();
+    } else {
+      start[i] = i;
+      open.push_back(i);
+    }
+  }
+  // The spine from the root down: each level's argument ends just before
+  // the level's Build step, and its function part just before that.
+  std::vector<InstantiationPlan::Range> levels;  // outermost first
+  uint32_t end = static_cast<uint32_t>(steps.size());
+  while (steps[end - 1].op == InstantiationPlan::Build) {
+    const uint32_t argument_end = end - 1;
+    const uint32_t argument_begin = start[argument_end - 1];
+    levels.push_back({argument_begin, argument_end});
+    end = argument_begin;
+  }
+  const InstantiationPlan::Step& bottom = steps[end - 1];
+  if (bottom.op != InstantiationPlan::Share || levels.size() < 2) return;
+  Cell* head = bottom.cell;
+  if (is_data(head)) return;
+  // Level j (j arguments applied) has the arity of the head decreased j
+  // times, except that the unbounded arity and the floor stay.
+  int arity = node_arity(head);
+  std::vector<int> level_arity(levels.size() + 1);
+  for (size_t j = 1; j <= levels.size(); ++j) {
+    if (arity != kArityUnbounded && arity > kArityFloor) --arity;
+    level_arity[j] = arity;
+  }
+  // The innermost level (h a1) stays a pair: the machine rewrites an
+  // operator head in place there.
+  for (size_t j = levels.size(); j >= 2 && level_arity[j] < 0; --j) {
+    plan.frame_arguments.push_back(levels[levels.size() - j]);
+    plan.focus_end = levels[levels.size() - j].begin;
+  }
+}
+
 const InstantiationPlan& plan_for(Cell* body) {
   auto [it, fresh] = plans().try_emplace(body);
   InstantiationPlan& plan = it->second;
@@ -136,6 +182,7 @@ const InstantiationPlan& plan_for(Cell* body) {
   std::array<char, kMaxParameters> letters{};
   Cell* rest = strip_parameters(body, letters, plan.parameters);
   read_plan(plan, rest);
+  read_top_levels(plan);
   size_t waiting = 0;
   for (const InstantiationPlan::Step& step : plan.steps) {
     waiting = step.op == InstantiationPlan::Build ? waiting - 1 : waiting + 1;
@@ -144,22 +191,27 @@ const InstantiationPlan& plan_for(Cell* body) {
   return plan;
 }
 
-CellRef instantiate(const InstantiationPlan& plan, Cell* const* arguments) {
-  // A result that is one argument or one cell of the body (K, I, H and
-  // their kind) builds nothing, whatever the arguments are.
-  if (plan.steps.size() == 1) {
-    const InstantiationPlan::Step& only = plan.steps[0];
-    return CellRef::borrow(only.op == InstantiationPlan::Share ? only.cell : arguments[only.argument]);
+namespace {
+
+bool needs_literal_rewrite(const InstantiationPlan& plan, Cell* const* arguments) {
+  if (plan.literal_only) return true;
+  for (size_t i = 0; i < plan.parameters; ++i) {
+    if (shapes_binders(arguments[i])) return true;
   }
-  bool literal = plan.literal_only;
-  for (size_t i = 0; i < plan.parameters && !literal; ++i) literal = shapes_binders(arguments[i]);
-  if (literal) return substitute_parameters(plan.body.get(), arguments, plan.parameters);
-  // Plans never run inside one another, so one stack serves every call.
-  // Each entry owns one count.
+  return false;
+}
+
+// Runs the steps [begin, end), which build one cell, and answers it with
+// one count. Plans never run inside one another, so one stack serves every
+// call; each entry owns one count.
+Cell* run_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t end, Cell* const* arguments) {
   static std::vector<Cell*> stack;
   if (stack.size() < plan.depth) stack.resize(plan.depth);
-  Cell** top = stack.data();
-  for (const InstantiationPlan::Step& step : plan.steps) {
+  Cell** const bottom = stack.data();
+  Cell** top = bottom;
+  const InstantiationPlan::Step* steps = plan.steps.data();
+  for (uint32_t i = begin; i < end; ++i) {
+    const InstantiationPlan::Step& step = steps[i];
     switch (step.op) {
       case InstantiationPlan::Share:
         retain(step.cell);
@@ -175,8 +227,48 @@ CellRef instantiate(const InstantiationPlan& plan, Cell* const* arguments) {
         break;
     }
   }
-  TOVE_ASSERT(top == stack.data() + 1);
-  return CellRef::adopt(stack[0]);
+  TOVE_ASSERT(top == bottom + 1);
+  return *bottom;
+}
+
+}  // namespace
+
+CellRef instantiate(const InstantiationPlan& plan, Cell* const* arguments) {
+  // A result that is one argument or one cell of the body (K, I, H and
+  // their kind) builds nothing, whatever the arguments are.
+  if (plan.steps.size() == 1) {
+    const InstantiationPlan::Step& only = plan.steps[0];
+    return CellRef::borrow(only.op == InstantiationPlan::Share ? only.cell : arguments[only.argument]);
+  }
+  if (needs_literal_rewrite(plan, arguments)) {
+    return substitute_parameters(plan.body.get(), arguments, plan.parameters);
+  }
+  return CellRef::adopt(run_steps(plan, 0, static_cast<uint32_t>(plan.steps.size()), arguments));
+}
+
+CellRef instantiate_into_frames(const InstantiationPlan& plan, Cell* const* arguments, Cell* call,
+                                std::vector<Frame>& frames) {
+  if (plan.frame_arguments.empty() || needs_literal_rewrite(plan, arguments)) {
+    return instantiate(plan, arguments);
+  }
+  for (uint32_t i = 0; i < plan.frame_arguments.size(); ++i) {
+    const InstantiationPlan::Range& range = plan.frame_arguments[i];
+    if (call != nullptr && range.end - range.begin > 1) {
+      frames.push_back({Frame::Deferred, CellRef::borrow(call), {}, &plan, i});
+    } else {
+      frames.push_back({Frame::Apply, CellRef::adopt(run_steps(plan, range.begin, range.end, arguments)), {}});
+    }
+  }
+  return CellRef::adopt(run_steps(plan, 0, plan.focus_end, arguments));
+}
+
+void build_deferred_argument(Frame& frame) {
+  TOVE_ASSERT(frame.kind == Frame::Deferred);
+  const Spine s = walk_spine(frame.first.get());
+  const InstantiationPlan::Range& range = frame.plan->frame_arguments[frame.part];
+  frame.first = CellRef::adopt(run_steps(*frame.plan, range.begin, range.end, s.args.data()));
+  frame.kind = Frame::Apply;
+  frame.plan = nullptr;
 }
 
 void forget_plans() { plans().clear(); }

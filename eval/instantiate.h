@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cells/cell.h"
+#include "eval/eval.h"
 
 namespace tove {
 
@@ -33,6 +34,18 @@ struct InstantiationPlan {
   // Some bodies, with some arguments, take a shape the stand-ins cannot
   // show; those calls are rewritten literally.
   bool literal_only = false;
+  // A body whose top is over-applied whatever the arguments are,
+  // (... ((h a1) a2) ... an) with h a cell of the body: the machine would
+  // take the new pairs of its negative levels apart at once, each into an
+  // apply frame. `frame_arguments` are the step ranges [begin, end) of the
+  // arguments of those levels, outermost first; the steps before
+  // `focus_end` build the rest, which becomes the focus.
+  struct Range {
+    uint32_t begin;
+    uint32_t end;
+  };
+  std::vector<Range> frame_arguments;
+  uint32_t focus_end = 0;
 };
 
 // The plan of a definition body (made on first use, then cached).
@@ -40,6 +53,15 @@ const InstantiationPlan& plan_for(Cell* body);
 // The body instantiated with `arguments` (a1 first, borrowed); when the plan
 // cannot stand for these arguments, the literal rewrite gives the result.
 CellRef instantiate(const InstantiationPlan& plan, Cell* const* arguments);
+// As instantiate, for a call whose result becomes the machine's focus: the
+// arguments of the body's negative top levels are built and pushed onto
+// `frames` as apply frames, outermost first, and the rest is returned.
+// When `call` is the redex the arguments were read from, an argument that
+// needs new pairs is pushed as a Deferred frame holding a count on the call.
+CellRef instantiate_into_frames(const InstantiationPlan& plan, Cell* const* arguments, Cell* call,
+                                std::vector<Frame>& frames);
+// Builds the argument of a Deferred frame, which becomes an Apply frame.
+void build_deferred_argument(Frame& frame);
 // The literal rewrite: substitute the arguments for the parameters, starting
 // from the last, into the body stripped of its lambda nodes.
 CellRef substitute_parameters(Cell* body, Cell* const* arguments, size_t count);

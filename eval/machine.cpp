@@ -9,6 +9,7 @@
 
 #include "compiler/analysis.h"
 #include "eval/eval.h"
+#include "eval/instantiate.h"
 #include "frontend/tables.h"
 #include "numbers/numbers.h"
 
@@ -59,6 +60,7 @@ CellRef build(CellRef left, CellRef right) {
 
 // The frame's function g applied to the done value v.
 void return_to_frame(Machine& m) {
+  if (m.frames.back().kind == Frame::Deferred) build_deferred_argument(m.frames.back());
   Frame frame = std::move(m.frames.back());
   m.frames.pop_back();
   switch (frame.kind) {
@@ -78,12 +80,17 @@ void return_to_frame(Machine& m) {
       m.focus = substitute(frame.second.get(), static_cast<char>(head_char(frame.first.get())),
                            m.focus.get());
       return;
+    case Frame::Deferred:
+      break;
   }
+  TOVE_ASSERT(false);
 }
 
 // The argument a frame would apply the value to, when it is an apply frame
-// (T x) or a function frame of that same shape.
-Cell* apply_frame_argument(const Frame& frame) {
+// (T x) or a function frame of that same shape; a Deferred frame's argument
+// is built first.
+Cell* apply_frame_argument(Frame& frame) {
+  if (frame.kind == Frame::Deferred) build_deferred_argument(frame);
   if (frame.kind == Frame::Apply) return frame.first.get();
   if (frame.kind == Frame::Function) {
     Cell* g = frame.first.get();
@@ -205,17 +212,44 @@ bool replace_constant_head(Machine& m) {
 // A lazy head of remaining arity d whose missing arguments are the top d
 // apply frames: the rewrite takes them from the frames, as the literal
 // machine would after forming (R x1 ... xd), without building those pairs.
-bool reduce_with_frame_arguments(Machine& m, int d) {
-  if (m.frames.size() < static_cast<size_t>(d)) return false;
+//
+// A done lazy-head value returning into d apply frames meets the same
+// rewrite: the literal machine would build (v x1), ((v x1) x2), ... through
+// the frames and rewrite the last. Only plain apply frames count there
+// (`returning`), since a function frame (T x) would go through T's own
+// rewrite.
+bool reduce_with_frame_arguments(Machine& m, int d, bool returning) {
+  const size_t frame_count = m.frames.size();
+  if (frame_count < static_cast<size_t>(d)) return false;
   for (int i = 1; i <= d; ++i) {
-    if (apply_frame_argument(m.frames[m.frames.size() - i]) == nullptr) return false;
+    Frame& frame = m.frames[frame_count - i];
+    if (frame.kind == Frame::Deferred || frame.kind == Frame::Apply) continue;
+    if (returning || apply_frame_argument(frame) == nullptr) return false;
   }
   Spine s = walk_spine(m.focus.get());
   if (s.count + static_cast<size_t>(d) > kMaxSpine) return false;
+  // A rewrite whose result is one argument or one cell of its body builds
+  // nothing; the arguments it drops are never built.
+  if (const InstantiationPlan* plan = single_step_plan_of_head(s.head);
+      plan != nullptr && plan->parameters == s.count + static_cast<size_t>(d)) {
+    const InstantiationPlan::Step& only = plan->steps[0];
+    CellRef result;
+    if (only.op == InstantiationPlan::Share) {
+      result = CellRef::borrow(only.cell);
+    } else if (only.argument < s.count) {
+      result = CellRef::borrow(s.args[only.argument]);
+    } else {
+      result = CellRef::borrow(apply_frame_argument(m.frames[frame_count - 1 - (only.argument - s.count)]));
+    }
+    m.frames.resize(frame_count - static_cast<size_t>(d));
+    m.focus = std::move(result);
+    return true;
+  }
   // Each taken argument keeps one count until the rewrite is done.
   std::array<Cell*, kMaxSpine> taken;
   for (int i = 0; i < d; ++i) {
     Frame& frame = m.frames.back();
+    if (frame.kind == Frame::Deferred) build_deferred_argument(frame);
     if (frame.kind == Frame::Apply) {
       taken[i] = frame.first.leak();
     } else {
@@ -225,6 +259,7 @@ bool reduce_with_frame_arguments(Machine& m, int d) {
     s.args[s.count++] = taken[i];
     m.frames.pop_back();
   }
+  s.call = nullptr;
   reduce_spine(m, s);
   for (int i = 0; i < d; ++i) release(taken[i]);
   return true;
@@ -321,6 +356,11 @@ bool run_fast(Machine& m, uint64_t pause) {
       ++m.steps;
       // (T x) v = v x and F v, built straight from the counts they held.
       Frame& top = m.frames.back();
+      if (m.plain_apply && (top.kind == Frame::Apply || top.kind == Frame::Deferred) && has_lazy_head(r) &&
+          reduce_with_frame_arguments(m, node_arity(r), true)) {
+        continue;
+      }
+      if (top.kind == Frame::Deferred) build_deferred_argument(top);
       if (top.kind == Frame::Function || (top.kind == Frame::Apply && m.plain_apply)) {
         Cell* other = top.first.leak();
         Cell* value = m.focus.leak();
@@ -358,7 +398,7 @@ bool run_fast(Machine& m, uint64_t pause) {
       descend(m, !(is_data(f) || is_done(f)));
       continue;
     }
-    if (has_lazy_head(r) && reduce_with_frame_arguments(m, d)) continue;
+    if (has_lazy_head(r) && reduce_with_frame_arguments(m, d, false)) continue;
     descend(m, !is_done(pair_left(r)));
   }
 }

@@ -184,7 +184,7 @@ void reduce_global(Machine& m, const Spine& s, Resolved& name) {
   }
   Cell* body = slot->get();
   if (name.plan != nullptr && name.plan->body.get() == body) {
-    m.focus = instantiate(*name.plan, s.args.data());
+    m.focus = instantiate_into_frames(*name.plan, s.args.data(), s.call, m.frames);
     return;
   }
   size_t params = 0;
@@ -216,7 +216,7 @@ void reduce_global(Machine& m, const Spine& s, Resolved& name) {
     return;
   }
   name.plan = &plan_for(slot->get());
-  m.focus = instantiate(*name.plan, s.args.data());
+  m.focus = instantiate_into_frames(*name.plan, s.args.data(), s.call, m.frames);
 }
 
 // )name a = a, once a is done, and a becomes the stored value of name.
@@ -248,6 +248,7 @@ Spine walk_spine(Cell* redex) {
   TOVE_ASSERT(n <= kMaxSpine);
   spine.head = c;
   spine.count = n;
+  spine.call = redex;
   c = redex;
   for (size_t i = n; i-- > 0;) {
     spine.args[i] = pair_right(c);
@@ -294,6 +295,14 @@ Cell* done_constant_of_head(Cell* head) {
   if (is_lambda_node(body) || !is_done(body)) return nullptr;
   if (is_atom(body) && head_char(body) == ')') return nullptr;
   return body;
+}
+
+const InstantiationPlan* single_step_plan_of_head(Cell* head) {
+  if (!is_atom(head)) return nullptr;
+  const Resolved& name = resolve(head);
+  if (name.plan == nullptr || name.builtin != nullptr || name.slot == nullptr) return nullptr;
+  if (name.plan->body.get() != name.slot->get() || name.plan->steps.size() != 1) return nullptr;
+  return name.plan;
 }
 
 void forget_resolved_names() {
