@@ -84,12 +84,6 @@ inline void free_pair(Pair* pair) {
   give_block(pair);
 }
 
-// An atom whose block fits in a pair's 24 bytes (a text of up to 15 bytes:
-// names, truth values, small numbers, reals) takes a pair's place in the
-// pool; longer ones come from the general allocator. The block size follows
-// from the text, so freeing finds the same source.
-constexpr size_t kPooledTextLimit = sizeof(Pair) - kAtomOverhead;
-
 Atom* allocate_atom(size_t text_length) {
   if (text_length > SIZE_MAX - kAtomOverhead) throw std::bad_alloc();
   void* block = !kCheckingBuild && text_length <= kPooledTextLimit
@@ -172,7 +166,7 @@ Atom* make_raw_atom(std::string_view text) {
   return atom;
 }
 
-CellRef make_atom(std::string_view text) {
+CellRef make_atom_from_allocator(std::string_view text) {
   Atom* atom = make_raw_atom(text);
   retain(atom);
   return CellRef::adopt(atom);

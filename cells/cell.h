@@ -191,16 +191,7 @@ class CellRef {
 // Replaces the cell held by a slot; nothing happens when it is that very cell.
 void assign(CellRef& slot, Cell* cell);
 
-// ---- making cells -----------------------------------------------------------
-
-CellRef make_atom(std::string_view text);
-CellRef make_atom(const char* text);
-// The raw constructor: count 0, tag 0x80 and the payload rule; the caller
-// retains it at once.
-Atom* make_raw_atom(std::string_view text);
-
-// (left right), consuming both references.
-CellRef make_pair(CellRef left, CellRef right);
+// ---- the pair pool ------------------------------------------------------------
 
 // The pair pool: 24-byte blocks on a free list threaded through the `left`
 // field of free blocks, refilled a chunk at a time. The evaluator makes and
@@ -232,6 +223,42 @@ inline Cell* new_pair(Cell* left, Cell* right) {
   block->right = right;
   return block;
 }
+
+// ---- making cells -----------------------------------------------------------
+
+// An atom whose block fits in a pair's 24 bytes (a text of up to 15 bytes:
+// names, truth values, small numbers, reals) takes a pair's place in the
+// pool; longer ones come from the general allocator. The block size follows
+// from the text, so freeing finds the same source.
+inline constexpr size_t kPooledTextLimit = sizeof(Pair) - kAtomOverhead;
+static_assert(kPooledTextLimit == 15);
+
+CellRef make_atom_from_allocator(std::string_view text);
+inline CellRef make_atom(std::string_view text) {
+  const size_t n = text.size();
+  Pair* block = g_pair_pool.free_list;
+  if (kCheckingBuild || n > kPooledTextLimit || __builtin_expect(block == nullptr, 0)) {
+    return make_atom_from_allocator(text);
+  }
+  g_pair_pool.free_list = static_cast<Pair*>(block->left);
+  ++g_pair_pool.live_atoms;
+  Atom* atom = reinterpret_cast<Atom*>(block);
+  // Count 1, the atom tag, and the recorded length of a number or text.
+  uint64_t header = (uint64_t{kTagAtom} << kTagShift) | 1;
+  const unsigned char first = n ? static_cast<unsigned char>(text[0]) : 0;
+  if ((first >= '0' && first <= '9') || first == '[') header |= uint64_t{n} << kPayloadShift;
+  atom->header = header;
+  if (n) __builtin_memcpy(atom->text, text.data(), n);
+  atom->text[n] = '\0';
+  return CellRef::adopt(atom);
+}
+CellRef make_atom(const char* text);
+// The raw constructor: count 0, tag 0x80 and the payload rule; the caller
+// retains it at once.
+Atom* make_raw_atom(std::string_view text);
+
+// (left right), consuming both references.
+CellRef make_pair(CellRef left, CellRef right);
 
 // Takes apart a pair that has exactly one reference, which the caller gives
 // up: the counts the pair held on its parts pass to the caller, and the pair

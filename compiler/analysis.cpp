@@ -120,8 +120,8 @@ void analyse_pair_with_data(Cell* node, uint64_t left_header, uint64_t right_hea
     const int l = static_cast<int>(left_bits & kTagArityMask) - kArityBias;
     arity = (l == kArityUnbounded || l <= kArityFloor) ? l : l - 1;
   }
-  const uint32_t left_mask = mask_of_header(left, left_header);
-  const uint32_t right_mask = mask_of_header(right, right_header);
+  const uint32_t left_mask = left_data ? 0 : mask_of_header(left_header);
+  const uint32_t right_mask = right_data ? 0 : mask_of_header(right_header);
   uint32_t mask = left_mask | right_mask;
   bool pending;
   if (is_pair(left) && is_binder_atom(static_cast<Pair*>(left)->left, '\\')) {
@@ -211,18 +211,20 @@ namespace {
 constexpr int kShallowDepth = 64;
 
 // The substitution of a sub-expression that holds the variable, or an empty
-// reference when the expression is deeper than the shallow limit.
+// reference when the expression is deeper than the shallow limit. `Join`
+// makes each new pair from its two parts.
+template <CellRef (*Join)(CellRef, CellRef)>
 CellRef substitute_shallow(Cell* c, uint32_t bit, char letter, Cell* value, int depth) {
   if (is_atom(c)) return CellRef::borrow(value);
   if (depth == 0) return {};
   auto part = [&](Cell* sub) -> CellRef {
     if ((node_mask(sub) & bit) == 0) return CellRef::borrow(sub);
-    return substitute_shallow(sub, bit, letter, value, depth - 1);
+    return substitute_shallow<Join>(sub, bit, letter, value, depth - 1);
   };
   if (is_lambda_node(c)) {
     CellRef body = part(pair_right(c));
     if (!body) return {};
-    return make_pair(CellRef::borrow(pair_left(c)), std::move(body));
+    return Join(CellRef::borrow(pair_left(c)), std::move(body));
   }
   if (is_let_node(c)) {
     Cell* binder = pair_left(pair_left(c));
@@ -231,14 +233,16 @@ CellRef substitute_shallow(Cell* c, uint32_t bit, char letter, Cell* value, int 
     const bool shadowed = head_char(pair_right(binder)) == static_cast<unsigned char>(letter);
     CellRef body = shadowed ? CellRef::borrow(pair_right(c)) : part(pair_right(c));
     if (!body) return {};
-    return make_pair(make_pair(CellRef::borrow(binder), std::move(bound)), std::move(body));
+    return Join(Join(CellRef::borrow(binder), std::move(bound)), std::move(body));
   }
   CellRef left = part(pair_left(c));
   if (!left) return {};
   CellRef right = part(pair_right(c));
   if (!right) return {};
-  return make_pair(std::move(left), std::move(right));
+  return Join(std::move(left), std::move(right));
 }
+
+CellRef join_plain(CellRef left, CellRef right) { return make_pair(std::move(left), std::move(right)); }
 
 }  // namespace
 
@@ -246,7 +250,7 @@ CellRef substitute(Cell* expr, char letter, Cell* value) {
   TOVE_ASSERT(letter >= 'a' && letter <= 'z');
   const uint32_t bit = uint32_t{1} << (letter - 'a');
   if ((node_mask(expr) & bit) == 0) return CellRef::borrow(expr);
-  if (CellRef quick = substitute_shallow(expr, bit, letter, value, kShallowDepth)) return quick;
+  if (CellRef quick = substitute_shallow<join_plain>(expr, bit, letter, value, kShallowDepth)) return quick;
 
   // Tasks run last-in first-out; each Visit leaves one result on `results`,
   // each Build combines the results of its parts.
@@ -317,6 +321,16 @@ CellRef substitute(Cell* expr, char letter, Cell* value) {
   CellRef result = std::move(results.back());
   results.clear();
   return result;
+}
+
+CellRef substitute_analysed(Cell* expr, char letter, Cell* value) {
+  TOVE_ASSERT(letter >= 'a' && letter <= 'z');
+  const uint32_t bit = uint32_t{1} << (letter - 'a');
+  if ((node_mask(expr) & bit) == 0) return CellRef::borrow(expr);
+  if (CellRef quick = substitute_shallow<make_analysed_pair>(expr, bit, letter, value, kShallowDepth)) {
+    return quick;
+  }
+  return substitute(expr, letter, value);
 }
 
 // ---- order on cells ---------------------------------------------------------------

@@ -64,17 +64,16 @@ namespace analysis_detail {
 void analyse_pair_with_data(Cell* node, uint64_t left_header, uint64_t right_header);
 uint32_t let_mask(Cell* left, uint32_t left_mask, uint32_t right_mask, uint32_t fallback);
 
-// The free-variable mask of an analysed cell from its header word: none for
-// data and for atoms whose payload is a recorded length.
-inline uint32_t mask_of_header(const Cell* c, uint64_t header) {
-  const uint32_t mask = static_cast<uint32_t>((header & kPayloadMask) >> kPayloadShift);
-  if (mask == 0) return 0;
-  if (((header >> kTagShift) & kTagAnalysis) == kTagData) return 0;
-  if (static_cast<int64_t>(header) < 0) {
-    const unsigned char first = head_char(c);
-    if ((first >= '0' && first <= '9') || first == '[') return 0;
-  }
-  return mask;
+// The free-variable mask of an analysed cell that is not data, from its
+// header word. Of the atoms only a local variable has a mask, and only a
+// local variable (or a global of more than ten parameters, whose payload is
+// empty) has the unbounded arity; the payload of any other atom is empty or
+// a recorded length.
+inline uint32_t mask_of_header(uint64_t header) {
+  const uint32_t payload_bits = static_cast<uint32_t>((header & kPayloadMask) >> kPayloadShift);
+  if (static_cast<int64_t>(header) >= 0) return payload_bits;
+  const uint8_t field = static_cast<uint8_t>(header >> kTagShift) & kTagArityMask;
+  return field == kArityUnbounded + kArityBias ? payload_bits : 0;
 }
 
 inline void analyse_built_pair(Cell* node) {
@@ -94,8 +93,8 @@ inline void analyse_built_pair(Cell* node) {
   const uint8_t field = (left_field == kArityUnbounded + kArityBias || left_field <= kArityFloor + kArityBias)
                             ? left_field
                             : static_cast<uint8_t>(left_field - 1);
-  const uint32_t left_mask = mask_of_header(left, left_header);
-  const uint32_t right_mask = mask_of_header(right, right_header);
+  const uint32_t left_mask = mask_of_header(left_header);
+  const uint32_t right_mask = mask_of_header(right_header);
   uint32_t mask = left_mask | right_mask;
   // Pending: a part is pending, or the right part is a redex (arity < 1).
   bool pending = ((left_bits | right_bits) & kTagPending) != 0 || (right_bits & kTagArityMask) < 1 + kArityBias;
@@ -139,6 +138,9 @@ inline CellRef make_analysed_pair(CellRef left, CellRef right) {
 // A new expression with `value` for every free occurrence of local variable
 // `letter` ('a' .. 'z'); unchanged paths are shared.
 CellRef substitute(Cell* expr, char letter, Cell* value);
+// The same expression, with each new pair of a shallow expression analysed
+// as it is built.
+CellRef substitute_analysed(Cell* expr, char letter, Cell* value);
 
 // +1 when a comes first, -1 when b comes first, 0 when equal.
 int compare_cells(const Cell* a, const Cell* b);

@@ -77,8 +77,11 @@ void return_to_frame(Machine& m) {
       return;
     case Frame::Lambda:
       // ((\ k) z) v = z[k := v]
-      m.focus = substitute(frame.second.get(), static_cast<char>(head_char(frame.first.get())),
-                           m.focus.get());
+      m.focus = current_engine() == Engine::Fast
+                    ? substitute_analysed(frame.second.get(), static_cast<char>(head_char(frame.first.get())),
+                                          m.focus.get())
+                    : substitute(frame.second.get(), static_cast<char>(head_char(frame.first.get())),
+                                 m.focus.get());
       return;
     case Frame::Deferred:
       break;

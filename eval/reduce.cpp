@@ -68,6 +68,11 @@ Resolved& resolve(Cell* head) {
 
 void discard_continuation(Machine& m) { m.frames.clear(); }
 
+CellRef substitute_in(Cell* body, char letter, Cell* value) {
+  if (current_engine() == Engine::Fast) return substitute_analysed(body, letter, value);
+  return substitute(body, letter, value);
+}
+
 // Built-in f a1 ... an = the handler's answer. A marker-headed answer ends
 // the whole evaluation with it.
 void reduce_builtin(Machine& m, const BuiltinEntry& entry) {
@@ -93,12 +98,12 @@ void reduce_let(Machine& m, const Spine& s) {
     m.focus = CellRef::borrow(bound);
     return;
   }
-  m.focus = substitute(body, static_cast<char>(head_char(key)), bound);
+  m.focus = substitute_in(body, static_cast<char>(head_char(key)), bound);
 }
 
 // \ x e v = e[x := v]
 void reduce_lambda(Machine& m, const Spine& s) {
-  m.focus = substitute(s.args[1], static_cast<char>(head_char(s.args[0])), s.args[2]);
+  m.focus = substitute_in(s.args[1], static_cast<char>(head_char(s.args[0])), s.args[2]);
 }
 
 // n a = V (first bit of n) (rest of n): an integer read as a list of bits.
