@@ -155,6 +155,14 @@ void read_top_levels(InstantiationPlan& plan) {
     end = argument_begin;
   }
   const InstantiationPlan::Step& bottom = steps[end - 1];
+  if (bottom.op == InstantiationPlan::Argument && !levels.empty()) {
+    bool simple = true;
+    for (const InstantiationPlan::Range& level : levels) simple = simple && level.end - level.begin == 1;
+    if (simple) {
+      plan.head_argument = bottom.argument;
+      for (size_t j = levels.size(); j-- > 0;) plan.head_spine.push_back(steps[levels[j].begin]);
+    }
+  }
   if (bottom.op != InstantiationPlan::Share || levels.size() < 2) return;
   Cell* head = bottom.cell;
   if (is_data(head)) return;
@@ -183,6 +191,23 @@ const InstantiationPlan& plan_for(Cell* body) {
   Cell* rest = strip_parameters(body, letters, plan.parameters);
   read_plan(plan, rest);
   read_top_levels(plan);
+  // Where each argument lands: a part is an argument, or a new pair whose
+  // left part is one.
+  struct Part {
+    bool argument;
+    bool left_argument;
+  };
+  std::vector<Part> parts;
+  for (const InstantiationPlan::Step& step : plan.steps) {
+    if (step.op != InstantiationPlan::Build) {
+      parts.push_back({step.op == InstantiationPlan::Argument, false});
+      continue;
+    }
+    parts.pop_back();
+    const Part left = parts.back();
+    if (left.argument || left.left_argument) plan.arguments_lead = true;
+    parts.back() = {false, left.argument};
+  }
   size_t waiting = 0;
   for (const InstantiationPlan::Step& step : plan.steps) {
     waiting = step.op == InstantiationPlan::Build ? waiting - 1 : waiting + 1;
@@ -195,6 +220,7 @@ namespace {
 
 bool needs_literal_rewrite(const InstantiationPlan& plan, Cell* const* arguments) {
   if (plan.literal_only) return true;
+  if (!plan.arguments_lead) return false;
   for (size_t i = 0; i < plan.parameters; ++i) {
     if (shapes_binders(arguments[i])) return true;
   }

@@ -34,6 +34,9 @@ struct InstantiationPlan {
   // Some bodies, with some arguments, take a shape the stand-ins cannot
   // show; those calls are rewritten literally.
   bool literal_only = false;
+  // Some argument lands as the left part of a new pair, or as the left part
+  // of its left part, where its shape could make a binder.
+  bool arguments_lead = false;
   // A body whose top is over-applied whatever the arguments are,
   // (... ((h a1) a2) ... an) with h a cell of the body: the machine would
   // take the new pairs of its negative levels apart at once, each into an
@@ -46,6 +49,13 @@ struct InstantiationPlan {
   };
   std::vector<Range> frame_arguments;
   uint32_t focus_end = 0;
+  // A body that applies one of its arguments to parts that need no new
+  // pairs, (x a1 ... ak) with each a a body cell or an argument: the index
+  // of x (or -1) and the steps of a1 ... ak. When the argument is a
+  // lazy-head partial application, the machine would rewrite the result at
+  // once, so the call goes straight on to that rewrite.
+  int head_argument = -1;
+  std::vector<Step> head_spine;
 };
 
 // The plan of a definition body (made on first use, then cached).

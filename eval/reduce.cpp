@@ -178,6 +178,50 @@ void reduce_real(Machine& m, const Spine& s) {
   m.focus = make_pair(std::move(level[0]), CellRef::borrow(s.args[0]));
 }
 
+// The plan of the global that heads a lazy-head partial application, made
+// already and still the global's, when its parameters number `count`.
+const InstantiationPlan* cached_plan(Cell* head, size_t count) {
+  const Resolved& name = resolve(head);
+  if (name.plan == nullptr || name.builtin != nullptr || name.slot == nullptr) return nullptr;
+  if (name.plan->body.get() != name.slot->get() || name.plan->parameters != count) return nullptr;
+  return name.plan;
+}
+
+// The call's result becomes the focus. A result (x a1 ... ak) whose x is a
+// partial application of a lazy head wanting j <= k more arguments would be
+// taken apart into k - j apply frames and rewritten at once; that rewrite
+// follows here on the arguments themselves, without building the result.
+void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s) {
+  const InstantiationPlan* plan = &first;
+  Cell* const* arguments = s.args.data();
+  Cell* call = s.call;
+  std::array<std::array<Cell*, kMaxSpine>, 2> buffers;
+  for (size_t hop = 0; plan->head_argument >= 0 && !plan->literal_only; ++hop) {
+    Cell* x = arguments[plan->head_argument];
+    const size_t k = plan->head_spine.size();
+    const int wanted = node_arity(x);
+    if (wanted < 1 || static_cast<size_t>(wanted) > k || !has_lazy_head(x)) break;
+    const Spine inner = walk_spine(x);
+    const size_t j = static_cast<size_t>(wanted);
+    if (inner.count + j > kMaxSpine) break;
+    const InstantiationPlan* next = cached_plan(inner.head, inner.count + j);
+    if (next == nullptr) break;
+    auto part = [&](const InstantiationPlan::Step& step) {
+      return step.op == InstantiationPlan::Share ? step.cell : arguments[step.argument];
+    };
+    for (size_t i = k; i > j; --i) {
+      m.frames.push_back({Frame::Apply, CellRef::borrow(part(plan->head_spine[i - 1])), {}});
+    }
+    std::array<Cell*, kMaxSpine>& joined = buffers[hop % 2];
+    std::copy(inner.args.begin(), inner.args.begin() + inner.count, joined.begin());
+    for (size_t i = 0; i < j; ++i) joined[inner.count + i] = part(plan->head_spine[i]);
+    plan = next;
+    arguments = joined.data();
+    call = nullptr;
+  }
+  m.focus = instantiate_into_frames(*plan, arguments, call, m.frames);
+}
+
 // g a1 ... an = body[x1 := a1, ..., xn := an], substituting from the last
 // parameter, so a repeated letter takes the last of its arguments.
 void reduce_global(Machine& m, const Spine& s, Resolved& name) {
@@ -189,7 +233,7 @@ void reduce_global(Machine& m, const Spine& s, Resolved& name) {
   }
   Cell* body = slot->get();
   if (name.plan != nullptr && name.plan->body.get() == body) {
-    m.focus = instantiate_into_frames(*name.plan, s.args.data(), s.call, m.frames);
+    instantiate_plan(m, *name.plan, s);
     return;
   }
   size_t params = 0;
@@ -221,7 +265,7 @@ void reduce_global(Machine& m, const Spine& s, Resolved& name) {
     return;
   }
   name.plan = &plan_for(slot->get());
-  m.focus = instantiate_into_frames(*name.plan, s.args.data(), s.call, m.frames);
+  instantiate_plan(m, *name.plan, s);
 }
 
 // )name a = a, once a is done, and a becomes the stored value of name.
