@@ -192,16 +192,6 @@ void analyse_node(Cell* root) {
   }
 }
 
-bool is_lambda_node(const Cell* c) {
-  return is_pair(c) && is_pair(pair_left(c)) && atom_is(pair_left(pair_left(c)), "\\");
-}
-
-bool is_let_node(const Cell* c) {
-  if (!is_pair(c) || !is_pair(pair_left(c))) return false;
-  Cell* inner = pair_left(pair_left(c));
-  return is_pair(inner) && atom_is(pair_left(inner), "{");
-}
-
 // ---- substitution -------------------------------------------------------------
 
 namespace {

@@ -150,7 +150,19 @@ size_t atom_weight(const Cell* c);
 // control byte 1-31, byte 0x7F and up, or one of the 27 operator characters).
 bool is_name_token(std::string_view text);
 
-bool is_lambda_node(const Cell* c);  // ((\ v) body), binder text exactly "\"
-bool is_let_node(const Cell* c);     // ((({ k) y) z), binder text exactly "{"
+// The atom whose whole text is the one character `binder`.
+inline bool is_binder_text(const Cell* c, char binder) {
+  return is_atom(c) && atom_chars(c)[0] == binder && atom_chars(c)[1] == '\0';
+}
+// ((\ v) body), binder text exactly "\"
+inline bool is_lambda_node(const Cell* c) {
+  return is_pair(c) && is_pair(pair_left(c)) && is_binder_text(pair_left(pair_left(c)), '\\');
+}
+// ((({ k) y) z), binder text exactly "{"
+inline bool is_let_node(const Cell* c) {
+  if (!is_pair(c) || !is_pair(pair_left(c))) return false;
+  Cell* inner = pair_left(pair_left(c));
+  return is_pair(inner) && is_binder_text(pair_left(inner), '{');
+}
 
 }  // namespace tove

@@ -18,6 +18,25 @@ std::unordered_map<Cell*, InstantiationPlan>& plans() {
   return table;
 }
 
+// Lambda nodes among the shared cells of planned bodies, each with its
+// plan once made.
+std::unordered_map<Cell*, const InstantiationPlan*>& known_lambdas() {
+  static std::unordered_map<Cell*, const InstantiationPlan*> table;
+  return table;
+}
+
+void register_lambdas(Cell* root) {
+  std::vector<Cell*> stack{root};
+  while (!stack.empty()) {
+    Cell* c = stack.back();
+    stack.pop_back();
+    if (is_atom(c) || is_data(c)) continue;
+    if (is_lambda_node(c) && !known_lambdas().emplace(c, nullptr).second) continue;
+    stack.push_back(pair_left(c));
+    stack.push_back(pair_right(c));
+  }
+}
+
 // The leading lambda nodes of a body: their letters in order, and the rest.
 Cell* strip_parameters(Cell* body, std::array<char, kMaxParameters>& letters, size_t& count) {
   count = 0;
@@ -191,6 +210,9 @@ const InstantiationPlan& plan_for(Cell* body) {
   Cell* rest = strip_parameters(body, letters, plan.parameters);
   read_plan(plan, rest);
   read_top_levels(plan);
+  for (const InstantiationPlan::Step& step : plan.steps) {
+    if (step.op == InstantiationPlan::Share) register_lambdas(step.cell);
+  }
   // Where each argument lands: a part is an argument, or a new pair whose
   // left part is one.
   struct Part {
@@ -297,6 +319,16 @@ void build_deferred_argument(Frame& frame) {
   frame.plan = nullptr;
 }
 
-void forget_plans() { plans().clear(); }
+const InstantiationPlan* known_lambda_plan(Cell* lambda) {
+  auto it = known_lambdas().find(lambda);
+  if (it == known_lambdas().end()) return nullptr;
+  if (it->second == nullptr) it->second = &plan_for(lambda);
+  return it->second;
+}
+
+void forget_plans() {
+  known_lambdas().clear();
+  plans().clear();
+}
 
 }  // namespace tove

@@ -75,6 +75,10 @@ void build_deferred_argument(Frame& frame);
 // The literal rewrite: substitute the arguments for the parameters, starting
 // from the last, into the body stripped of its lambda nodes.
 CellRef substitute_parameters(Cell* body, Cell* const* arguments, size_t count);
+// The plan of a lambda node that is a cell of a planned body (and so lives
+// as long as the plan that shares it), made on first use; nullptr for any
+// other lambda node, such as one a substitution built.
+const InstantiationPlan* known_lambda_plan(Cell* lambda);
 // Drops every cached plan and the counts it holds.
 void forget_plans();
 

@@ -199,6 +199,29 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
   for (size_t hop = 0; plan->head_argument >= 0 && !plan->literal_only; ++hop) {
     Cell* x = arguments[plan->head_argument];
     const size_t k = plan->head_spine.size();
+    auto part = [&](const InstantiationPlan::Step& step) {
+      return step.op == InstantiationPlan::Share ? step.cell : arguments[step.argument];
+    };
+    std::array<Cell*, kMaxSpine>& joined = buffers[hop % 2];
+    if (is_lambda_node(x)) {
+      // ((\ v) e) a1 ... ak: each lambda node of a body of p parameters
+      // takes its argument, once done, by substitution: with p <= k done
+      // arguments, the lambda's own plan gives the same result.
+      const InstantiationPlan* lambda = known_lambda_plan(x);
+      if (lambda == nullptr || lambda->parameters > k) break;
+      const size_t p = lambda->parameters;
+      bool done = true;
+      for (size_t i = 0; i < p && done; ++i) done = is_done(part(plan->head_spine[i]));
+      if (!done) break;
+      for (size_t i = k; i > p; --i) {
+        m.frames.push_back({Frame::Apply, CellRef::borrow(part(plan->head_spine[i - 1])), {}});
+      }
+      for (size_t i = 0; i < p; ++i) joined[i] = part(plan->head_spine[i]);
+      plan = lambda;
+      arguments = joined.data();
+      call = nullptr;
+      continue;
+    }
     const int wanted = node_arity(x);
     if (wanted < 1 || static_cast<size_t>(wanted) > k || !has_lazy_head(x)) break;
     const Spine inner = walk_spine(x);
@@ -206,13 +229,9 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
     if (inner.count + j > kMaxSpine) break;
     const InstantiationPlan* next = cached_plan(inner.head, inner.count + j);
     if (next == nullptr) break;
-    auto part = [&](const InstantiationPlan::Step& step) {
-      return step.op == InstantiationPlan::Share ? step.cell : arguments[step.argument];
-    };
     for (size_t i = k; i > j; --i) {
       m.frames.push_back({Frame::Apply, CellRef::borrow(part(plan->head_spine[i - 1])), {}});
     }
-    std::array<Cell*, kMaxSpine>& joined = buffers[hop % 2];
     std::copy(inner.args.begin(), inner.args.begin() + inner.count, joined.begin());
     for (size_t i = 0; i < j; ++i) joined[inner.count + i] = part(plan->head_spine[i]);
     plan = next;
