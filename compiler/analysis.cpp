@@ -51,8 +51,17 @@ void analyse_atom(Cell* atom) {
     set_analysis_bits(atom, encode_arity(1, false));
     return;
   }
+  const char* chars = atom_chars(atom);
+  const unsigned char first = static_cast<unsigned char>(chars[0]);
+  if (first != 0 && chars[1] == '\0' && is_name_char(first)) {
+    // A one-character name: the combinators and operators, and the fresh
+    // "K" and "H" that comparisons answer.
+    if (CellRef* body = definitions().find(std::string_view(chars, 1))) {
+      set_analysis_bits(atom, encode_arity(leading_lambdas(body->get()), false));
+      return;
+    }
+  }
   const std::string_view text = atom_text(atom);
-  const unsigned char first = text.empty() ? 0 : static_cast<unsigned char>(text[0]);
   if (first == ')' || first == ']') {
     set_analysis_bits(atom, encode_arity(1, false));
     return;

@@ -383,18 +383,19 @@ bool run_fast(Machine& m, uint64_t pause) {
       continue;
     }
     if (d == 0) {
-      const Spine s = walk_spine(r);
-      if (is_lazy_head_atom(s.head) || !is_pending(r)) {
-        reduce_spine(m, s);
+      if (!is_pending(r) || has_lazy_head(r)) {
+        reduce_spine(m, walk_spine(r));
         continue;
       }
       if (is_let_node(r)) {
-        if (is_done(s.args[1])) {
-          reduce_spine(m, s);
+        Cell* bound = pair_right(pair_left(r));
+        if (is_done(bound)) {
+          reduce_spine(m, walk_spine(r));
           continue;
         }
-        m.frames.push_back({Frame::Lambda, CellRef::borrow(s.args[0]), CellRef::borrow(s.args[2])});
-        m.focus = CellRef::borrow(s.args[1]);
+        Cell* key = pair_right(pair_left(pair_left(r)));
+        m.frames.push_back({Frame::Lambda, CellRef::borrow(key), CellRef::borrow(pair_right(r))});
+        m.focus = CellRef::borrow(bound);
         continue;
       }
       Cell* f = pair_left(r);

@@ -307,21 +307,18 @@ void reduce_update(Machine& m, const Spine& s) {
 
 Spine walk_spine(Cell* redex) {
   Spine spine;
+  std::array<Cell*, kMaxSpine> reversed;
   size_t n = 0;
   Cell* c = redex;
   while (is_pair(c) && !is_data(c)) {
-    ++n;
+    TOVE_ASSERT(n < kMaxSpine);
+    reversed[n++] = pair_right(c);
     c = pair_left(c);
   }
-  TOVE_ASSERT(n <= kMaxSpine);
   spine.head = c;
   spine.count = n;
   spine.call = redex;
-  c = redex;
-  for (size_t i = n; i-- > 0;) {
-    spine.args[i] = pair_right(c);
-    c = pair_left(c);
-  }
+  for (size_t i = 0; i < n; ++i) spine.args[i] = reversed[n - 1 - i];
   return spine;
 }
 
