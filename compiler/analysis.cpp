@@ -110,7 +110,6 @@ uint32_t let_mask(Cell* left, uint32_t left_mask, uint32_t right_mask, uint32_t 
 // pending.
 void analyse_pair_with_data(Cell* node, uint64_t left_header, uint64_t right_header) {
   Cell* left = static_cast<Pair*>(node)->left;
-  Cell* right = static_cast<Pair*>(node)->right;
   const uint8_t left_bits = static_cast<uint8_t>(left_header >> kTagShift) & kTagAnalysis;
   const uint8_t right_bits = static_cast<uint8_t>(right_header >> kTagShift) & kTagAnalysis;
   const bool left_data = left_bits == kTagData;
