@@ -188,6 +188,15 @@ void unwind_interrupted(Machine& m) {
 
 bool is_lazy_head_atom(Cell* c) { return is_atom(c) && !is_data(c) && kLazyHead[head_char(c)]; }
 
+// A value v that makes (v x) a lambda node, a partial let or a let node,
+// shapes the analysis treats apart.
+bool makes_binder(Cell* v) {
+  if (is_atom(v)) return false;
+  Cell* left = pair_left(v);
+  if (is_atom(left)) return head_char(left) == '\\' || head_char(left) == '{';
+  return is_atom(pair_left(left)) && head_char(pair_left(left)) == '{';
+}
+
 // An over-applied focus (h a) whose head names a done constant v: the
 // literal machine would descend to h, rewrite it to v and return v through
 // the apply frame of a. The focus (v a) is that state. A pair the focus alone
@@ -359,9 +368,19 @@ bool run_fast(Machine& m, uint64_t pause) {
       ++m.steps;
       // (T x) v = v x and F v, built straight from the counts they held.
       Frame& top = m.frames.back();
-      if (m.plain_apply && (top.kind == Frame::Apply || top.kind == Frame::Deferred) && has_lazy_head(r) &&
-          reduce_with_frame_arguments(m, node_arity(r), true)) {
-        continue;
+      if (m.plain_apply && (top.kind == Frame::Apply || top.kind == Frame::Deferred)) {
+        if (has_lazy_head(r)) {
+          if (reduce_with_frame_arguments(m, node_arity(r), true)) continue;
+        } else {
+          if (top.kind == Frame::Deferred) build_deferred_argument(top);
+          if (!is_done(top.first.get()) && !makes_binder(r)) {
+            // (v x) with v done and x not: the machine would build the pair
+            // and at once evaluate x for v, which the frame now does.
+            top.kind = Frame::Function;
+            std::swap(top.first, m.focus);
+            continue;
+          }
+        }
       }
       if (top.kind == Frame::Deferred) build_deferred_argument(top);
       if (top.kind == Frame::Function || (top.kind == Frame::Apply && m.plain_apply)) {
