@@ -18,17 +18,24 @@ struct InstantiationPlan;
 //   Function F          the done value is passed to F
 //   Lambda   ((\ k) z)  the done value is bound to k in z
 //   Deferred (T x)      an apply frame whose x is not built yet: the part
-//                       `part` of `plan`, built from the arguments of the
-//                       call held in `first` when the frame is used, and
-//                       never built when a rewrite drops it
+//                       `part` of the result of plan number `plan`, built
+//                       from the arguments of the call held in `first`
+//                       when the frame is used, and never built when a
+//                       rewrite drops it
+// Frames are three words: the machine keeps one per pending evaluation, a
+// million of them for a list a million long.
 struct Frame {
   enum Kind : uint8_t { Apply, Function, Lambda, Deferred };
   Kind kind;
+  uint16_t part = 0;
+  uint32_t plan = 0;
   CellRef first;   // x, F, the key k, or the call of a Deferred frame
   CellRef second;  // the body z of a Lambda frame
-  const InstantiationPlan* plan = nullptr;
-  uint32_t part = 0;
+  Frame(Kind k, CellRef x, CellRef z = {}) : kind(k), first(std::move(x)), second(std::move(z)) {}
+  Frame(uint32_t plan_number, uint16_t part_number, CellRef call)
+      : kind(Deferred), part(part_number), plan(plan_number), first(std::move(call)) {}
 };
+static_assert(sizeof(Frame) == 24);
 
 // An evaluation state: the continuation (innermost frame last) and the
 // focus. An empty continuation is the finished "I".

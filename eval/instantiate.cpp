@@ -18,6 +18,12 @@ std::unordered_map<Cell*, InstantiationPlan>& plans() {
   return table;
 }
 
+// Every plan made, by number.
+std::vector<const InstantiationPlan*>& numbered_plans() {
+  static std::vector<const InstantiationPlan*> table;
+  return table;
+}
+
 // Lambda nodes among the shared cells of planned bodies, each with its
 // plan once made.
 std::unordered_map<Cell*, const InstantiationPlan*>& known_lambdas() {
@@ -206,6 +212,8 @@ const InstantiationPlan& plan_for(Cell* body) {
   InstantiationPlan& plan = it->second;
   if (!fresh) return plan;
   plan.body = CellRef::borrow(body);
+  plan.number = static_cast<uint32_t>(numbered_plans().size());
+  numbered_plans().push_back(&plan);
   std::array<char, kMaxParameters> letters{};
   Cell* rest = strip_parameters(body, letters, plan.parameters);
   read_plan(plan, rest);
@@ -301,8 +309,8 @@ CellRef instantiate_into_frames(const InstantiationPlan& plan, Cell* const* argu
   }
   for (uint32_t i = 0; i < plan.frame_arguments.size(); ++i) {
     const InstantiationPlan::Range& range = plan.frame_arguments[i];
-    if (call != nullptr && range.end - range.begin > 1) {
-      frames.push_back({Frame::Deferred, CellRef::borrow(call), {}, &plan, i});
+    if (call != nullptr && range.end - range.begin > 1 && i <= UINT16_MAX) {
+      frames.push_back({plan.number, static_cast<uint16_t>(i), CellRef::borrow(call)});
     } else {
       frames.push_back({Frame::Apply, CellRef::adopt(run_steps(plan, range.begin, range.end, arguments)), {}});
     }
@@ -313,10 +321,10 @@ CellRef instantiate_into_frames(const InstantiationPlan& plan, Cell* const* argu
 void build_deferred_argument(Frame& frame) {
   TOVE_ASSERT(frame.kind == Frame::Deferred);
   const Spine s = walk_spine(frame.first.get());
-  const InstantiationPlan::Range& range = frame.plan->frame_arguments[frame.part];
-  frame.first = CellRef::adopt(run_steps(*frame.plan, range.begin, range.end, s.args.data()));
+  const InstantiationPlan& plan = *numbered_plans()[frame.plan];
+  const InstantiationPlan::Range& range = plan.frame_arguments[frame.part];
+  frame.first = CellRef::adopt(run_steps(plan, range.begin, range.end, s.args.data()));
   frame.kind = Frame::Apply;
-  frame.plan = nullptr;
 }
 
 const InstantiationPlan* known_lambda_plan(Cell* lambda) {
@@ -327,6 +335,7 @@ const InstantiationPlan* known_lambda_plan(Cell* lambda) {
 }
 
 void forget_plans() {
+  numbered_plans().clear();
   known_lambdas().clear();
   plans().clear();
 }

@@ -28,6 +28,7 @@ struct InstantiationPlan {
     Cell* cell;        // Share: the body cell, borrowed from `body`
   };
   CellRef body;          // the whole definition body, lambda nodes included
+  uint32_t number = 0;   // the plan's place among the plans made, for frames
   size_t parameters = 0;
   std::vector<Step> steps;
   size_t depth = 0;      // the most parts waiting at once while building

@@ -253,7 +253,7 @@ bool reduce_with_frame_arguments(Machine& m, int d, bool returning) {
     } else {
       result = CellRef::borrow(apply_frame_argument(m.frames[frame_count - 1 - (only.argument - s.count)]));
     }
-    m.frames.resize(frame_count - static_cast<size_t>(d));
+    m.frames.erase(m.frames.end() - d, m.frames.end());
     m.focus = std::move(result);
     return true;
   }
