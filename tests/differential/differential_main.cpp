@@ -22,6 +22,8 @@
 #include "cells/print.h"
 #include "compiler/compile.h"
 #include "eval/eval.h"
+#include "numbers/family.h"
+#include "prims/family.h"
 #include "frontend/frontend.h"
 #include "program_generator.h"
 
@@ -145,6 +147,10 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  // Numbers and structures compute for real; the C library and loading
+  // stay out of generated programs.
+  add_builtin_family(number_family());
+  add_builtin_family(structure_family());
   tove_test::ProgramGenerator generator(seed);
   uint64_t compared = 0, skipped = 0, reported = 0;
   for (uint64_t i = 0; i < count; ++i) {

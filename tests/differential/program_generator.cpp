@@ -47,7 +47,7 @@ std::string ProgramGenerator::call(const Definition& callee, int depth, const st
 
 std::string ProgramGenerator::expression(int depth, const std::string& scope) {
   if (depth <= 0 || chance(20)) return leaf(scope);
-  switch (below(10)) {
+  switch (below(12)) {
     case 0:
     case 1:  // application
       return "(" + expression(depth - 1, scope) + ")(" + expression(depth - 1, scope) + ")";
@@ -83,6 +83,18 @@ std::string ProgramGenerator::expression(int depth, const std::string& scope) {
         case 1: return "(!(" + expression(depth - 1, scope) + "))";
         default: return "((" + expression(depth - 1, scope) + ")<(" + leaf(scope) + "))";
       }
+    case 9:  // a comparison choosing one of two branches
+      return "(((" + expression(depth - 1, scope) + ")<(" + expression(depth - 1, scope) + "))(" +
+             expression(depth - 1, scope) + ")(" + expression(depth - 1, scope) + "))";
+    case 10: {  // a pair taken apart by a selector of two parameters, now and then with one more argument
+      const char p = letter();
+      const char q = letter();
+      std::string text = "((V(" + expression(depth - 1, scope) + ")(" + expression(depth - 1, scope) + "))(" +
+                         std::string(1, p) + "\\" + std::string(1, q) + "\\(" +
+                         expression(depth - 1, scope + p + q) + ")))";
+      if (chance(30)) text = "(" + text + "(" + expression(depth - 1, scope) + "))";
+      return text;
+    }
     default:
       return leaf(scope);
   }

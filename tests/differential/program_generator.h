@@ -7,7 +7,8 @@
 // itself. Expressions mix the prelude's combinators, operators, lets,
 // lambdas, calls with too few, exactly enough and too many arguments,
 // integers (negative and long ones too), texts, built-in names and, rarely,
-// a name that nothing defines. Every composite is written with explicit
+// a name that nothing defines, comparisons choosing between branches, and
+// pairs taken apart by two-parameter selectors. Every composite is written with explicit
 // parentheses, so the parser's precedence rules never decide the shape.
 #pragma once
 

@@ -1,0 +1,135 @@
+// The fast engine's short cuts against the literal reference engine, on the
+// shapes each short cut is for: both engines must print the same value and
+// leave the same definitions, and the fast one must not keep cells alive.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "cells/print.h"
+#include "compiler/compile.h"
+#include "eval/eval.h"
+#include "frontend/frontend.h"
+#include "numbers/family.h"
+
+using namespace tove;
+
+namespace {
+
+// The main expression applied to an argument address, as a run does.
+CellRef main_call() { return make_pair(definitions().find("")->share(), make_atom("0")); }
+
+// A program read and compiled with the number primitives installed.
+void prepare(std::string_view program, ErrorReport& report) {
+  static const bool installed = (add_builtin_family(number_family()), true);
+  (void)installed;
+  load_prelude();
+  read_program(report, program);
+  if (!report.failed()) compile_program(report);
+}
+
+// The printed value of the program's main expression and of every
+// definition the program itself names, under one engine.
+std::string run_with(Engine engine, std::string_view program) {
+  set_engine(engine);
+  ErrorReport report;
+  prepare(program, report);
+  if (report.failed()) return "report " + report.type_word + " " + report.message;
+  std::string text = print_expression(evaluate(main_call()).get());
+  for (auto& [name, body] : definitions()) {
+    if (name.size() > 1 && name != "_" && find_builtin(name) == nullptr) {
+      text += "\n" + name + " = " + print_expression(body.get());
+    }
+  }
+  return text;
+}
+
+// Runs both engines and answers the fast engine's text after checking that
+// the reference agrees.
+std::string both(std::string_view program) {
+  const std::string reference = run_with(Engine::Reference, program);
+  const std::string fast = run_with(Engine::Fast, program);
+  set_engine(Engine::Fast);
+  EXPECT_EQ(fast, reference) << program;
+  return fast;
+}
+
+std::string first_line(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+TEST(FastEngine, OperatorsStepStraightToTheirBuiltIns) {
+  EXPECT_EQ(first_line(both("a\\(2+3)*(7-1)")), "30");
+  // A partial operator stays the operator's own value until it is applied.
+  EXPECT_EQ(first_line(both("a\\V(+ 1)(- 2)")), first_line(run_with(Engine::Reference, "a\\V(+ 1)(- 2)")));
+  // An operator application in a body, shared by every call: its spine is
+  // rebuilt, not rewritten in place.
+  EXPECT_EQ(first_line(both("a\\ff(2)+ff(3),ff\\n\\(3+4)*n")), "35");
+}
+
+TEST(FastEngine, SelectionsDropTheArgumentsTheyDoNotTake) {
+  // The branch not taken would run forever, or end the run with a marker.
+  EXPECT_EQ(first_line(both("a\\ff 3,ff\\n\\(n<5)(n*2)(M M)")), "6");
+  EXPECT_EQ(first_line(both("a\\ff 9,ff\\n\\(n<5)(cc)(n+1),cc\\I cc")), "10");
+  // Both branches from a call, chosen in turn by a recursion.
+  EXPECT_EQ(first_line(both("a\\nf 15,nf\\n\\(n<2)(1)(nf(n-1)+nf(n-2)+1)")), "1973");
+}
+
+TEST(FastEngine, ConstantsAreComputedOnceWhateverBranchNeedsThem) {
+  const std::string text = both("a\\ff(1)+ff(7),ff\\n\\(n<5)(cc)(cc+n),cc\\6*7");
+  EXPECT_EQ(first_line(text), "91");
+  EXPECT_NE(text.find("cc = 42"), std::string::npos) << text;
+}
+
+TEST(FastEngine, ResultsApplyingAnArgumentGoOnToItsRewrite) {
+  // hd s = s K and tl s = s H 0 on pairs V a b: V, then K or H, at once.
+  const char* streams =
+      "a\\nth(30)(sv(from(2))),"
+      "hd\\s\\s K,tl\\s\\s H 0,from\\n\\V n (x\\from(n+1)),"
+      "filt\\p\\s\\((hd s)%p=0)(filt p (tl s))(V (hd s) (x\\filt p (tl s))),"
+      "sv\\s\\V (hd s) (x\\sv(filt (hd s) (tl s))),"
+      "nth\\n\\s\\(n<1)(hd s)(nth(n-1)(tl s))";
+  EXPECT_EQ(first_line(both(streams)), "127");
+  // T passes an argument to a function; the pair's selector takes a lambda.
+  EXPECT_EQ(first_line(both("a\\T 4 (x\\x*x)")), "16");
+}
+
+TEST(FastEngine, SelectorLambdasTakeTheirArgumentsByTheirOwnPlan) {
+  // Two parameters, exactly enough and one too many arguments.
+  EXPECT_EQ(first_line(both("a\\sm(bl 100),bl\\n\\(n<1)(K 0)(V n (bl(n-1))),sm\\l\\l(h\\t\\h+sm(t))")), "5050");
+  EXPECT_EQ(first_line(both("a\\ff(V 3 4),ff\\l\\l(h\\t\\u\\h*t+u) 5")), "17");
+  // A repeated letter takes the last of its arguments.
+  EXPECT_EQ(first_line(both("a\\ff(V 3 4),ff\\l\\l(h\\h\\h)")), "4");
+  // C hands its arguments on unevaluated: the lambda then takes them the
+  // literal way, each evaluated first.
+  EXPECT_EQ(first_line(both("a\\C (h\\t\\h-t) (4*4) (2+3)")), "011");
+}
+
+TEST(FastEngine, AnInterruptedRunGivesDeferredArgumentsBack) {
+  // Interrupted while branches wait in frames: the constant being computed
+  // gets back an expression that computes the same value when run again.
+  set_engine(Engine::Fast);
+  ErrorReport report;
+  prepare("a\\cc,cc\\nf 18,nf\\n\\(n<2)(1)(nf(n-1)+nf(n-2)+1)", report);
+  ASSERT_FALSE(report.failed()) << report.message;
+  request_interrupt();
+  CellRef stopped = evaluate(main_call());
+  clear_interrupt();
+  EXPECT_EQ(print_expression(stopped.get()), "Z");
+  CellRef again = evaluate(definitions().find("cc")->share());
+  EXPECT_EQ(print_expression(again.get()), "8361");
+}
+
+TEST(FastEngine, EvaluationLeavesNoCellAlive) {
+  // The prelude, the program and the plans stay; every cell the run made
+  // goes once the result does.
+  const char* program = "a\\ff 12,ff\\n\\(n<2)(V n n)(V (ff(n-1)) (h\\t\\h+t))";
+  set_engine(Engine::Fast);
+  ErrorReport report;
+  prepare(program, report);
+  ASSERT_FALSE(report.failed()) << report.message;
+  const CellCounts before = live_cells();
+  { CellRef result = evaluate(main_call()); }
+  const CellCounts after = live_cells();
+  EXPECT_EQ(after.pairs, before.pairs);
+  EXPECT_EQ(after.atoms, before.atoms);
+}
+
+}  // namespace
