@@ -9,8 +9,9 @@ filters, and a 10^6-element list built and summed by non-tail recursion.
 Every program answers its result mod 256 (tove through its exit status, the
 peers on standard output); the answers must agree.
 
-Each process runs --runs times and the median of its CPU seconds (user and
-system, from the kernel's accounting of the child) counts. A peer that is not
+Each process runs --runs times, the processes of a task taking turns, and the
+median of its CPU seconds (user and system, from the kernel's accounting of
+the child) counts. A peer that is not
 installed (runhugs, runghc, python3) is skipped. --baseline names a second
 tove executable, an older build, shown beside the first with the speed-up.
 The exit status is 1 when an answer disagrees or a program fails, else 0.
@@ -58,17 +59,30 @@ def cpu_of(command):
     return cpu, code, out, err, peak_kb
 
 
-def measure(command, runs, answer_of):
-    times, answer = [], None
+def measure_round_robin(commands, runs):
+    """Median CPU seconds and answer of each (name, command, answer_of).
+
+    The processes take turns, one run each per round, so that a change in
+    the machine's load during the measurement falls on all of them alike.
+    A process that fails is not run again and gets (None, None).
+    """
+    times = {name: [] for name, _, _ in commands}
+    answers = {name: None for name, _, _ in commands}
+    failed = set()
     for _ in range(runs):
-        cpu, code, out, err, _ = cpu_of(command)
-        got = answer_of(code, out)
-        if got is None:
-            sys.stderr.write("failed: %s\n%s\n" % (" ".join(command), err.decode(errors="replace")[-500:]))
-            return None, None
-        answer = got
-        times.append(cpu)
-    return statistics.median(times), answer
+        for name, command, answer_of in commands:
+            if name in failed:
+                continue
+            cpu, code, out, err, _ = cpu_of(command)
+            got = answer_of(code, out)
+            if got is None:
+                sys.stderr.write("failed: %s\n%s\n" % (" ".join(command), err.decode(errors="replace")[-500:]))
+                failed.add(name)
+                continue
+            answers[name] = got
+            times[name].append(cpu)
+    return {name: ((None, None) if name in failed else (statistics.median(times[name]), answers[name]))
+            for name, _, _ in commands}
 
 
 def tove_answer(code, out):
@@ -105,13 +119,11 @@ def main():
 
     ok = True
     for task, _ in TASKS:
-        row, answers = {}, set()
-        for name, prefix, ext in tools:
-            path = os.path.join(PROGRAMS, "%s.%s" % (task, ext))
-            answer_of = tove_answer if ext == "tv" else printed_answer
-            t, a = measure(prefix + [path], args.runs, answer_of)
-            row[name] = t
-            answers.add(a)
+        commands = [(name, prefix + [os.path.join(PROGRAMS, "%s.%s" % (task, ext))],
+                     tove_answer if ext == "tv" else printed_answer) for name, prefix, ext in tools]
+        results = measure_round_robin(commands, args.runs)
+        row = {name: results[name][0] for name, _, _ in tools}
+        answers = {results[name][1] for name, _, _ in tools}
         # A peer that fails (a stack overflow, say) shows "failed" but does
         # not make the answers disagree; tove must answer.
         given = answers - {None}

@@ -109,4 +109,72 @@ TEST_F(Instantiate, ArgumentsThatFormBinderShapesAreRewrittenLiterally) {
   expect_same("((\\ a) ((\\ b) ((a b) (a a))))", std::move(lambda));
 }
 
+// The frames a call pushes, folded back onto its focus from the top, give
+// the literal rewrite: the same cells, shared and new in the same places.
+CellRef fold_frames(CellRef focus, std::vector<Frame>& frames) {
+  while (!frames.empty()) {
+    if (frames.back().kind == Frame::Deferred) build_deferred_argument(frames.back());
+    EXPECT_EQ(frames.back().kind, Frame::Apply);
+    focus = make_pair(std::move(focus), std::move(frames.back().first));
+    frames.pop_back();
+  }
+  return focus;
+}
+
+TEST_F(Instantiate, OverAppliedTopsBecomeFramesBuiltOnlyWhenUsed) {
+  // (< n 2 1 (+ n 1)): "<" names a constant, so every level but the
+  // innermost is over-applied and pushed as a frame, outermost first.
+  CellRef body = sexpr("((\\ n) (< n 2 1 (+ n 1)))");
+  analyse_node(body.get());
+  const InstantiationPlan& plan = plan_for(body.get());
+  ASSERT_EQ(plan.frame_arguments.size(), 3u);
+  CellRef argument = make_atom("5");
+  analyse_node(argument.get());
+  Cell* raw = argument.get();
+  CellRef literal = substitute_parameters(body.get(), &raw, 1);
+  // Without the call, every frame holds its argument built.
+  std::vector<Frame> frames;
+  CellRef focus = instantiate_into_frames(plan, &raw, nullptr, frames);
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(print_expression(focus.get()), "<5");
+  EXPECT_EQ(frames[0].kind, Frame::Apply);
+  CellRef folded = fold_frames(std::move(focus), frames);
+  EXPECT_TRUE(same_cells(folded.get(), literal.get()));
+  // With the call, the argument that needs new pairs waits in a Deferred
+  // frame holding the call, and is built from the call's arguments.
+  CellRef call = make_pair(make_atom("K"), argument.share());
+  analyse_node(call.get());
+  focus = instantiate_into_frames(plan, &raw, call.get(), frames);
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(frames[0].kind, Frame::Deferred);
+  EXPECT_EQ(frames[1].kind, Frame::Apply);
+  EXPECT_EQ(ref_count(call.get()), 2u);
+  folded = fold_frames(std::move(focus), frames);
+  EXPECT_TRUE(same_cells(folded.get(), literal.get()));
+  EXPECT_EQ(ref_count(call.get()), 1u);
+}
+
+TEST_F(Instantiate, PlansKnowWhereArgumentsLand) {
+  // V a b c = c a b applies its third argument to its first two.
+  CellRef v = sexpr("((\\ a) ((\\ b) ((\\ c) (c a b))))");
+  analyse_node(v.get());
+  const InstantiationPlan& pair_plan = plan_for(v.get());
+  EXPECT_EQ(pair_plan.head_argument, 2);
+  ASSERT_EQ(pair_plan.head_spine.size(), 2u);
+  EXPECT_EQ(pair_plan.head_spine[0].op, InstantiationPlan::Argument);
+  EXPECT_EQ(pair_plan.head_spine[1].argument, 1);
+  EXPECT_TRUE(pair_plan.arguments_lead);
+  // An argument applied to something built is no simple head.
+  CellRef built = sexpr("((\\ a) (a (K a)))");
+  analyse_node(built.get());
+  EXPECT_EQ(plan_for(built.get()).head_argument, -1);
+  // Arguments only in right places can never make a binder shape.
+  CellRef right_only = sexpr("((\\ a) ((\\ b) (S (K a) b)))");
+  analyse_node(right_only.get());
+  EXPECT_FALSE(plan_for(right_only.get()).arguments_lead);
+  CellRef left_left = sexpr("((\\ a) ((\\ b) ((b a) a)))");
+  analyse_node(left_left.get());
+  EXPECT_TRUE(plan_for(left_left.get()).arguments_lead);
+}
+
 }  // namespace
