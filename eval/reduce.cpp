@@ -32,6 +32,10 @@ struct Resolved {
   const BuiltinEntry* builtin = nullptr;
   CellRef* slot = nullptr;
   const InstantiationPlan* plan = nullptr;  // of the body *slot held when made
+  // done_constant_of_head's answer for the body *slot held when asked: a
+  // body cell's analysis never changes, so the answer holds while it does.
+  Cell* asked_body = nullptr;
+  Cell* done_constant = nullptr;
 };
 
 constexpr size_t kNameCacheSize = 1024;
@@ -41,8 +45,14 @@ std::array<Resolved, kNameCacheSize> g_names;
 // "H" atoms that comparisons answer) are resolved by their byte alone.
 std::array<Resolved, 256> g_single_names;
 
-Resolved& resolve(Cell* head) {
+// The entry answered for a name that is not found; never kept.
+Resolved& unresolved_entry() {
   static Resolved unresolved;
+  return unresolved;
+}
+
+Resolved& resolve(Cell* head) {
+  Resolved& unresolved = unresolved_entry();
   const char* chars = atom_chars(head);
   if (chars[0] != '\0' && chars[1] == '\0') {
     // Every built-in name is a word of several letters.
@@ -352,14 +362,20 @@ Cell* done_constant_of_head(Cell* head) {
   if ((first >= '0' && first <= '9') || first == '(' || first == ' ' || first == ')' || first == ']') {
     return nullptr;
   }
-  const Resolved& name = resolve(head);
+  Resolved& name = resolve(head);
   if (name.builtin != nullptr || name.slot == nullptr) return nullptr;
   Cell* body = name.slot->get();
+  if (body == name.asked_body) return name.done_constant;
   // A black hole is done too, but meeting it is a cycle; uncached bodies
   // (I body) are never done.
-  if (is_lambda_node(body) || !is_done(body)) return nullptr;
-  if (is_atom(body) && head_char(body) == ')') return nullptr;
-  return body;
+  Cell* value = body;
+  if (is_lambda_node(body) || !is_done(body) || (is_atom(body) && head_char(body) == ')')) value = nullptr;
+  // Only a body the definition holds on to can be remembered by address.
+  if (&name != &unresolved_entry()) {
+    name.asked_body = body;
+    name.done_constant = value;
+  }
+  return value;
 }
 
 const InstantiationPlan* single_step_plan_of_head(Cell* head) {

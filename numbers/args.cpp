@@ -102,6 +102,6 @@ CellRef make_refusal() { return make_atom("Z"); }
 
 CellRef make_identity() { return make_atom("I"); }
 
-CellRef make_truth(bool value) { return make_atom(value ? "K" : "H"); }
+CellRef make_truth(bool value) { return make_atom(value ? std::string_view("K") : std::string_view("H")); }
 
 }  // namespace tove
