@@ -301,15 +301,36 @@ BinaryFraction fraction_remainder(const BinaryFraction& a, const BinaryFraction&
 // ---- integers -------------------------------------------------------------------------------
 
 // Writes a machine integer in the integer text form.
+// The decimal digits of 0 to 99, two by two.
+constexpr std::array<char, 200> make_digit_pairs() {
+  std::array<char, 200> pairs{};
+  for (int i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}
+constexpr std::array<char, 200> kDigitPairs = make_digit_pairs();
+
 CellRef small_integer_atom(int64_t value) {
   char buffer[24];
   char* end = buffer + sizeof buffer;
   char* at = end;
   uint64_t m = value < 0 ? uint64_t{0} - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-  do {
-    *--at = static_cast<char>('0' + m % 10);
-    m /= 10;
-  } while (m != 0);
+  // Counters and sums are written on every step of a loop: two digits at
+  // a time.
+  while (m >= 100) {
+    const size_t pair = static_cast<size_t>(m % 100) * 2;
+    m /= 100;
+    *--at = kDigitPairs[pair + 1];
+    *--at = kDigitPairs[pair];
+  }
+  if (m >= 10) {
+    *--at = kDigitPairs[m * 2 + 1];
+    *--at = kDigitPairs[m * 2];
+  } else {
+    *--at = static_cast<char>('0' + m);
+  }
   if (value < 0) *--at = '0';
   return make_atom(std::string_view(at, static_cast<size_t>(end - at)));
 }
