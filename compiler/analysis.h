@@ -119,6 +119,14 @@ inline void analyse_built_pair(Cell* node) {
 }
 }  // namespace analysis_detail
 
+// A number atom is no name: remaining arity 1, never pending, no variables.
+// The arithmetic primitives, which make one on every operation, analyse it
+// at once.
+inline void analyse_number_atom(Cell* atom) {
+  TOVE_ASSERT(is_atom(atom) && head_char(atom) >= '0' && head_char(atom) <= '9');
+  set_analysis_bits(atom, static_cast<uint8_t>(1 + kArityBias));
+}
+
 // A new pair (left right) from two counts the caller hands over, with its
 // analysis filled in at once from the analysis of its parts, which are
 // analysed first if they are not yet. The result owns one count.

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "compiler/analysis.h"
 #include "numbers/family.h"
 #include "numbers/numbers.h"
 #include "numbers/trees.h"
@@ -332,7 +333,9 @@ CellRef small_integer_atom(int64_t value) {
     *--at = static_cast<char>('0' + m);
   }
   if (value < 0) *--at = '0';
-  return make_atom(std::string_view(at, static_cast<size_t>(end - at)));
+  CellRef atom = make_atom(std::string_view(at, static_cast<size_t>(end - at)));
+  analyse_number_atom(atom.get());
+  return atom;
 }
 
 CellRef integer_sum(const IntegerOperand& a, const IntegerOperand& b, bool subtract) {
