@@ -99,9 +99,11 @@ bool has_lazy_head(Cell* c);
 // rewriting the head reads the body and changes nothing, so the machine may
 // put the body in the head's place at once. nullptr for any other head.
 Cell* done_constant_of_head(Cell* head);
-// The plan of the global a head atom names, when it is made already and its
-// whole result is one argument or one body cell (K, I, H and their kind).
-const InstantiationPlan* single_step_plan_of_head(Cell* head);
+// The plan of the global a head atom names, when it is made already and is
+// still the plan of the global's body; nullptr otherwise.
+const InstantiationPlan* current_plan_of_head(Cell* head);
+// body[letter := value], by the current engine's substitution.
+CellRef substitute_in(Cell* body, char letter, Cell* value);
 // Drops the evaluator's cache of resolved head names (and the counts it
 // holds on their atoms); done when the outermost evaluation ends.
 void forget_resolved_names();

@@ -77,11 +77,7 @@ void return_to_frame(Machine& m) {
       return;
     case Frame::Lambda:
       // ((\ k) z) v = z[k := v]
-      m.focus = current_engine() == Engine::Fast
-                    ? substitute_analysed(frame.second.get(), static_cast<char>(head_char(frame.first.get())),
-                                          m.focus.get())
-                    : substitute(frame.second.get(), static_cast<char>(head_char(frame.first.get())),
-                                 m.focus.get());
+      m.focus = substitute_in(frame.second.get(), static_cast<char>(head_char(frame.first.get())), m.focus.get());
       return;
     case Frame::Deferred:
       break;
@@ -242,8 +238,8 @@ bool reduce_with_frame_arguments(Machine& m, int d, bool returning) {
   if (s.count + static_cast<size_t>(d) > kMaxSpine) return false;
   // A rewrite whose result is one argument or one cell of its body builds
   // nothing; the arguments it drops are never built.
-  if (const InstantiationPlan* plan = single_step_plan_of_head(s.head);
-      plan != nullptr && plan->parameters == s.count + static_cast<size_t>(d)) {
+  if (const InstantiationPlan* plan = current_plan_of_head(s.head);
+      plan != nullptr && plan->steps.size() == 1 && plan->parameters == s.count + static_cast<size_t>(d)) {
     const InstantiationPlan::Step& only = plan->steps[0];
     CellRef result;
     if (only.op == InstantiationPlan::Share) {
@@ -368,21 +364,17 @@ bool run_fast(Machine& m, uint64_t pause) {
       ++m.steps;
       // (T x) v = v x and F v, built straight from the counts they held.
       Frame& top = m.frames.back();
-      if (m.plain_apply && (top.kind == Frame::Apply || top.kind == Frame::Deferred)) {
-        if (has_lazy_head(r)) {
-          if (reduce_with_frame_arguments(m, node_arity(r), true)) continue;
-        } else {
-          if (top.kind == Frame::Deferred) build_deferred_argument(top);
-          if (!is_done(top.first.get()) && !makes_binder(r)) {
-            // (v x) with v done and x not: the machine would build the pair
-            // and at once evaluate x for v, which the frame now does.
-            top.kind = Frame::Function;
-            std::swap(top.first, m.focus);
-            continue;
-          }
-        }
-      }
+      const bool applies = m.plain_apply && (top.kind == Frame::Apply || top.kind == Frame::Deferred);
+      const bool lazy = applies && has_lazy_head(r);
+      if (lazy && reduce_with_frame_arguments(m, node_arity(r), true)) continue;
       if (top.kind == Frame::Deferred) build_deferred_argument(top);
+      if (applies && !lazy && !is_done(top.first.get()) && !makes_binder(r)) {
+        // (v x) with v done and x not: the machine would build the pair and
+        // at once evaluate x for v, which the frame now does.
+        top.kind = Frame::Function;
+        std::swap(top.first, m.focus);
+        continue;
+      }
       if (top.kind == Frame::Function || (top.kind == Frame::Apply && m.plain_apply)) {
         Cell* other = top.first.leak();
         Cell* value = m.focus.leak();

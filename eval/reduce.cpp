@@ -78,11 +78,6 @@ Resolved& resolve(Cell* head) {
 
 void discard_continuation(Machine& m) { m.frames.clear(); }
 
-CellRef substitute_in(Cell* body, char letter, Cell* value) {
-  if (current_engine() == Engine::Fast) return substitute_analysed(body, letter, value);
-  return substitute(body, letter, value);
-}
-
 // Built-in f a1 ... an = the handler's answer. A marker-headed answer ends
 // the whole evaluation with it.
 void reduce_builtin(Machine& m, const BuiltinEntry& entry) {
@@ -188,15 +183,6 @@ void reduce_real(Machine& m, const Spine& s) {
   m.focus = make_pair(std::move(level[0]), CellRef::borrow(s.args[0]));
 }
 
-// The plan of the global that heads a lazy-head partial application, made
-// already and still the global's, when its parameters number `count`.
-const InstantiationPlan* cached_plan(Cell* head, size_t count) {
-  const Resolved& name = resolve(head);
-  if (name.plan == nullptr || name.builtin != nullptr || name.slot == nullptr) return nullptr;
-  if (name.plan->body.get() != name.slot->get() || name.plan->parameters != count) return nullptr;
-  return name.plan;
-}
-
 // The call's result becomes the focus. A result (x a1 ... ak) whose x is a
 // partial application of a lazy head wanting j <= k more arguments would be
 // taken apart into k - j apply frames and rewritten at once; that rewrite
@@ -237,8 +223,8 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
     const Spine inner = walk_spine(x);
     const size_t j = static_cast<size_t>(wanted);
     if (inner.count + j > kMaxSpine) break;
-    const InstantiationPlan* next = cached_plan(inner.head, inner.count + j);
-    if (next == nullptr) break;
+    const InstantiationPlan* next = current_plan_of_head(inner.head);
+    if (next == nullptr || next->parameters != inner.count + j) break;
     for (size_t i = k; i > j; --i) {
       m.frames.push_back({Frame::Apply, CellRef::borrow(part(plan->head_spine[i - 1])), {}});
     }
@@ -378,12 +364,16 @@ Cell* done_constant_of_head(Cell* head) {
   return value;
 }
 
-const InstantiationPlan* single_step_plan_of_head(Cell* head) {
+const InstantiationPlan* current_plan_of_head(Cell* head) {
   if (!is_atom(head)) return nullptr;
   const Resolved& name = resolve(head);
   if (name.plan == nullptr || name.builtin != nullptr || name.slot == nullptr) return nullptr;
-  if (name.plan->body.get() != name.slot->get() || name.plan->steps.size() != 1) return nullptr;
-  return name.plan;
+  return name.plan->body.get() == name.slot->get() ? name.plan : nullptr;
+}
+
+CellRef substitute_in(Cell* body, char letter, Cell* value) {
+  if (current_engine() == Engine::Fast) return substitute_analysed(body, letter, value);
+  return substitute(body, letter, value);
 }
 
 void forget_resolved_names() {
