@@ -3,7 +3,7 @@
 // paths), and small unshared trees, the common case of the sharing set.
 #include <benchmark/benchmark.h>
 
-#include "compiler/analysis.h"
+#include "cells/analysis.h"
 
 using namespace tove;
 

@@ -148,7 +148,7 @@ void destroy_cell(Cell* c) {
 void assign(CellRef& slot, Cell* cell) {
   TOVE_ASSERT(cell != nullptr);
   if (slot.get() == cell) return;
-  slot = CellRef::borrow(cell);
+  slot = CellRef::retained(cell);
 }
 
 // ---- making cells -----------------------------------------------------------------

@@ -151,7 +151,7 @@ class CellRef {
   // Takes over one count that the caller already owns.
   static CellRef adopt(Cell* c) { return CellRef(c); }
   // Retains the borrowed cell and owns the new count.
-  static CellRef borrow(Cell* c) {
+  static CellRef retained(Cell* c) {
     retain(c);
     return CellRef(c);
   }
@@ -175,7 +175,7 @@ class CellRef {
   // An explicit copy: one more count on the same cell.
   CellRef share() const {
     TOVE_ASSERT(cell_ != nullptr);
-    return borrow(cell_);
+    return retained(cell_);
   }
   // Gives up ownership of the count without releasing it.
   Cell* leak() { return std::exchange(cell_, nullptr); }
@@ -278,8 +278,8 @@ CellRef make_pair(Cell* left, Cell* right);
 CellRef make_pair(CellRef a, CellRef b, CellRef c);            // ((a b) c)
 CellRef make_pair(CellRef a, CellRef b, CellRef c, CellRef d);  // (((a b) c) d)
 
-inline CellRef left_of(const Cell* c) { return CellRef::borrow(pair_left(c)); }
-inline CellRef right_of(const Cell* c) { return CellRef::borrow(pair_right(c)); }
+inline CellRef left_of(const Cell* c) { return CellRef::retained(pair_left(c)); }
+inline CellRef right_of(const Cell* c) { return CellRef::retained(pair_right(c)); }
 
 // ---- atom text --------------------------------------------------------------
 

@@ -41,7 +41,7 @@
 #include <utility>
 
 #include "cells/cell.h"
-#include "frontend/tables.h"
+#include "cells/tables.h"
 #include "numbers/args.h"
 
 namespace tove::clib {

@@ -6,7 +6,7 @@
 
 #include <span>
 
-#include "frontend/tables.h"
+#include "cells/tables.h"
 
 namespace tove::clib {
 

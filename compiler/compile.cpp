@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "cells/print.h"
-#include "compiler/analysis.h"
+#include "cells/analysis.h"
+#include "cells/sharing.h"
 #include "compiler/transform.h"
 
 namespace tove {
@@ -240,7 +241,7 @@ void compile_program(ErrorReport& report) {
   if (!assign_all_letters(table, report, LetterLog::write)) return;
   if (!check_arity(table, report)) return;
   clear_sharing_set();
-  for (auto& [name, body] : table) body = share(body.get());
+  for (auto& [name, body] : table) body = share_body(body.get());
   prune_sharing_set();
   if (!check_locals(table, report)) return;
   for (auto& [name, body] : table) analyse_node(body.get());

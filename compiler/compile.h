@@ -14,7 +14,7 @@
 
 #include "cells/cell.h"
 #include "compiler/transform.h"
-#include "frontend/tables.h"
+#include "cells/tables.h"
 
 namespace tove {
 

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "compiler/analysis.h"
+#include "cells/analysis.h"
 #include "compiler/compile.h"
 #include "frontend/frontend.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "cells/print.h"
-#include "compiler/analysis.h"
+#include "cells/analysis.h"
 #include "frontend/frontend.h"
 
 namespace tove {
@@ -35,7 +35,7 @@ std::vector<Cell*> list_atoms(const Cell* list) {
 // A list of the given name atoms (already sorted and distinct).
 CellRef list_from_atoms(const std::vector<Cell*>& atoms) {
   CellRef list = empty_name_list();
-  for (size_t i = atoms.size(); i-- > 0;) list = make_pair(CellRef::borrow(atoms[i]), std::move(list));
+  for (size_t i = atoms.size(); i-- > 0;) list = make_pair(CellRef::retained(atoms[i]), std::move(list));
   return list;
 }
 
@@ -267,14 +267,14 @@ CellRef rebuild(Cell* root, StepFn step, CombineFn combine) {
 
 // (l r) again when both parts came back unchanged, else a new pair.
 CellRef repair(Cell* cell, CellRef* parts) {
-  if (parts[0].get() == pair_left(cell) && parts[1].get() == pair_right(cell)) return CellRef::borrow(cell);
+  if (parts[0].get() == pair_left(cell) && parts[1].get() == pair_right(cell)) return CellRef::retained(cell);
   return make_pair(std::move(parts[0]), std::move(parts[1]));
 }
 
 Step split_pair(Cell* cell) {
   Step s;
   if (is_atom(cell)) {
-    s.done = CellRef::borrow(cell);
+    s.done = CellRef::retained(cell);
   } else {
     s.parts[0] = pair_left(cell);
     s.parts[1] = pair_right(cell);
@@ -383,14 +383,14 @@ CellRef rename_all(Cell* body, const std::vector<std::pair<std::string, char>>& 
     TOVE_ASSERT(is_atom(key));
     const std::string normal = normalized_name(atom_text(key));
     if (const char letter = letter_for(normal)) return make_atom(std::string_view(&letter, 1));
-    if (normal == atom_text(key)) return CellRef::borrow(key);
+    if (normal == atom_text(key)) return CellRef::retained(key);
     return make_atom(normal);
   };
   auto step = [&](Cell* cell) {
     Step s;
     if (is_atom(cell)) {
       const char letter = letter_for(atom_text(cell));
-      s.done = letter ? make_atom(std::string_view(&letter, 1)) : CellRef::borrow(cell);
+      s.done = letter ? make_atom(std::string_view(&letter, 1)) : CellRef::retained(cell);
     } else if (is_lambda_node(cell)) {
       s.parts[0] = pair_right(cell);
       s.count = 1;
@@ -409,9 +409,9 @@ CellRef rename_all(Cell* body, const std::vector<std::pair<std::string, char>>& 
     if (is_lambda_node(cell)) {
       Cell* binder = pair_left(cell);
       CellRef key = new_key(pair_right(binder));
-      CellRef head = key.get() == pair_right(binder) ? CellRef::borrow(binder)
+      CellRef head = key.get() == pair_right(binder) ? CellRef::retained(binder)
                                                      : make_pair(left_of(binder), std::move(key));
-      if (head.get() == binder && parts[0].get() == pair_right(cell)) return CellRef::borrow(cell);
+      if (head.get() == binder && parts[0].get() == pair_right(cell)) return CellRef::retained(cell);
       return make_pair(std::move(head), std::move(parts[0]));
     }
     if (is_let_node(cell)) {
@@ -420,7 +420,7 @@ CellRef rename_all(Cell* body, const std::vector<std::pair<std::string, char>>& 
       CellRef key = new_key(pair_right(open));
       if (key.get() == pair_right(open) && parts[0].get() == pair_right(binding) &&
           parts[1].get() == pair_right(cell))
-        return CellRef::borrow(cell);
+        return CellRef::retained(cell);
       return make_pair(make_pair(make_pair(left_of(open), std::move(key)), std::move(parts[0])),
                        std::move(parts[1]));
     }
@@ -488,244 +488,5 @@ bool assign_letters(std::string_view name, CellRef& body, LetterLog log) {
   body = rename_all(body.get(), renames);
   return true;
 }
-
-// ---- the sharing set ------------------------------------------------------------------------
-//
-// Keys are structural: a cell's hash is computed from its atom texts and its
-// shape, and cells with the same hash are told apart by compare_cells.
-// Sharing works bottom-up, so the parts of a cell being shared are members
-// already, and a member equal to it normally holds those very parts: lookups
-// compare pointers and fall back to compare_cells only on a hash collision or
-// for a member whose parts were pruned. (An order-based set would compare
-// deep, nearly equal chains over and over, at a cost that grows with the
-// square of their depth.)
-
-namespace {
-
-struct Member {
-  uint64_t hash;
-  CellRef cell;  // the set's own count
-};
-
-struct SharingSet {
-  std::unordered_map<const Cell*, Member> members;
-  // One member per hash; members whose hash was taken first by another
-  // member wait in `overflow`.
-  std::unordered_map<uint64_t, Cell*> by_hash;
-  std::unordered_multimap<uint64_t, Cell*> overflow;
-};
-
-SharingSet& sharing_set() {
-  static SharingSet* set = new SharingSet;  // lives to the exit
-  return *set;
-}
-
-uint64_t mix(uint64_t x) {
-  x ^= x >> 30;
-  x *= 0xbf58476d1ce4e5b9ULL;
-  x ^= x >> 27;
-  x *= 0x94d049bb133111ebULL;
-  x ^= x >> 31;
-  return x;
-}
-
-// The bytes that compare_cells looks at decide an atom's key.
-uint64_t atom_hash(const Cell* atom) {
-  const std::string_view text(atom_chars(atom), atom_weight(atom));
-  return mix(std::hash<std::string_view>{}(text) ^ 0x9e3779b97f4a7c15ULL);
-}
-
-uint64_t pair_hash(uint64_t left, uint64_t right) {
-  return mix(left * 0x9e3779b97f4a7c15ULL + mix(right + 0x632be59bd9b4e019ULL));
-}
-
-// Equality with a member: for a pair, given by its (already shared) parts.
-struct Probe {
-  const Cell* atom;  // nullptr for a pair
-  const Cell* left;
-  const Cell* right;
-
-  bool matches(const Cell* member) const {
-    if (atom) return compare_cells(member, atom) == 0;
-    if (!is_pair(member)) return false;
-    if (pair_left(member) == left && pair_right(member) == right) return true;
-    return compare_cells(pair_left(member), left) == 0 && compare_cells(pair_right(member), right) == 0;
-  }
-};
-
-// The member equal to the probe, or `make()` inserted as a new member.
-template <class Make>
-Cell* intern(SharingSet& set, uint64_t hash, const Probe& probe, Make make) {
-  auto [slot, fresh] = set.by_hash.try_emplace(hash, nullptr);
-  if (!fresh) {
-    if (probe.matches(slot->second)) return slot->second;
-    auto [first, last] = set.overflow.equal_range(hash);
-    for (auto it = first; it != last; ++it)
-      if (probe.matches(it->second)) return it->second;
-  }
-  CellRef cell = make();
-  Cell* raw = cell.get();
-  if (fresh) {
-    slot->second = raw;
-  } else {
-    set.overflow.emplace(hash, raw);
-  }
-  set.members.emplace(raw, Member{hash, std::move(cell)});
-  return raw;
-}
-
-void forget(SharingSet& set, const Cell* cell, uint64_t hash) {
-  auto slot = set.by_hash.find(hash);
-  TOVE_ASSERT(slot != set.by_hash.end());
-  if (slot->second != cell) {
-    auto [first, last] = set.overflow.equal_range(hash);
-    for (auto it = first; it != last; ++it) {
-      if (it->second == cell) {
-        set.overflow.erase(it);
-        return;
-      }
-    }
-    TOVE_ASSERT(false);
-  }
-  // The first waiting member of the same hash takes the freed place.
-  if (auto waiting = set.overflow.find(hash); waiting != set.overflow.end()) {
-    slot->second = waiting->second;
-    set.overflow.erase(waiting);
-  } else {
-    set.by_hash.erase(slot);
-  }
-}
-
-// The structural hash of any cell, computed bottom-up with an explicit stack.
-uint64_t structural_hash(Cell* root) {
-  SharingSet& set = sharing_set();
-  std::unordered_map<const Cell*, uint64_t> known;  // cells held more than once
-  std::vector<std::pair<Cell*, bool>> work{{root, false}};
-  std::vector<uint64_t> results;
-  while (!work.empty()) {
-    auto [cell, expanded] = work.back();
-    work.pop_back();
-    const bool shared = ref_count(cell) > 1;
-    if (!expanded && shared) {
-      if (auto it = set.members.find(cell); it != set.members.end()) {
-        results.push_back(it->second.hash);
-        continue;
-      }
-      if (auto it = known.find(cell); it != known.end()) {
-        results.push_back(it->second);
-        continue;
-      }
-    }
-    uint64_t hash;
-    if (is_atom(cell)) {
-      hash = atom_hash(cell);
-    } else if (!expanded) {
-      work.push_back({cell, true});
-      work.push_back({pair_right(cell), false});
-      work.push_back({pair_left(cell), false});
-      continue;
-    } else {
-      const uint64_t right = results.back();
-      results.pop_back();
-      const uint64_t left = results.back();
-      results.pop_back();
-      hash = pair_hash(left, right);
-    }
-    if (shared) known.emplace(cell, hash);
-    results.push_back(hash);
-  }
-  TOVE_ASSERT(results.size() == 1);
-  return results.back();
-}
-
-}  // namespace
-
-void clear_sharing_set() {
-  SharingSet& set = sharing_set();
-  set.by_hash.clear();
-  set.overflow.clear();
-  set.members.clear();
-}
-
-CellRef share(Cell* body) {
-  SharingSet& set = sharing_set();
-  struct Shared {
-    Cell* member;
-    uint64_t hash;
-  };
-  // A cell held once is reached once; only cells held more than once can be
-  // members already or be met again.
-  std::unordered_map<const Cell*, Shared> memo;
-  std::vector<std::pair<Cell*, bool>> work{{body, false}};
-  std::vector<Shared> results;
-  while (!work.empty()) {
-    Cell* const cell = work.back().first;
-    const bool expanded = work.back().second;
-    work.pop_back();
-    const bool shared = ref_count(cell) > 1;
-    if (!expanded && shared) {
-      if (auto it = set.members.find(cell); it != set.members.end()) {
-        results.push_back({cell, it->second.hash});
-        continue;
-      }
-      if (auto it = memo.find(cell); it != memo.end()) {
-        results.push_back(it->second);
-        continue;
-      }
-    }
-    Shared result;
-    if (is_atom(cell)) {
-      result.hash = atom_hash(cell);
-      result.member = intern(set, result.hash, Probe{cell, nullptr, nullptr}, [&] { return CellRef::borrow(cell); });
-    } else if (!expanded) {
-      work.push_back({cell, true});
-      work.push_back({pair_right(cell), false});
-      work.push_back({pair_left(cell), false});
-      continue;
-    } else {
-      const Shared right = results.back();
-      results.pop_back();
-      const Shared left = results.back();
-      results.pop_back();
-      result.hash = pair_hash(left.hash, right.hash);
-      result.member = intern(set, result.hash, Probe{nullptr, left.member, right.member}, [&] {
-        if (left.member == pair_left(cell) && right.member == pair_right(cell)) return CellRef::borrow(cell);
-        return make_pair(left.member, right.member);
-      });
-    }
-    if (shared) memo.emplace(cell, result);
-    results.push_back(result);
-  }
-  TOVE_ASSERT(results.size() == 1);
-  return CellRef::borrow(results.back().member);
-}
-
-void prune_sharing_set() {
-  SharingSet& set = sharing_set();
-  // Released after the walk, so no cell is freed while the maps change.
-  std::vector<CellRef> dropped;
-  for (auto it = set.members.begin(); it != set.members.end();) {
-    if (is_done(it->second.cell.get())) {
-      ++it;
-      continue;
-    }
-    forget(set, it->first, it->second.hash);
-    dropped.push_back(std::move(it->second.cell));
-    it = set.members.erase(it);
-  }
-}
-
-CellRef share_value(CellRef value) {
-  SharingSet& set = sharing_set();
-  if (set.members.count(value.get())) return value;
-  const uint64_t hash = structural_hash(value.get());
-  const Probe probe = is_atom(value.get()) ? Probe{value.get(), nullptr, nullptr}
-                                           : Probe{nullptr, pair_left(value.get()), pair_right(value.get())};
-  return CellRef::borrow(intern(set, hash, probe, [&] { return value.share(); }));
-}
-
-size_t sharing_set_size() { return sharing_set().members.size(); }
-
-bool sharing_set_holds(const Cell* c) { return sharing_set().members.count(c) != 0; }
 
 }  // namespace tove

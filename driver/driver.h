@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "cells/memory.h"
-#include "frontend/tables.h"
+#include "cells/tables.h"
 
 namespace tove {
 

@@ -5,7 +5,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "compiler/analysis.h"
+#include "cells/analysis.h"
 
 namespace tove {
 
@@ -148,7 +148,7 @@ CellRef substitute_parameters(Cell* body, Cell* const* arguments, size_t count) 
   size_t params = 0;
   Cell* rest = strip_parameters(body, letters, params);
   TOVE_ASSERT(params == count);
-  CellRef e = CellRef::borrow(rest);
+  CellRef e = CellRef::retained(rest);
   for (size_t i = params; i-- > 0;) e = substitute(e.get(), letters[i], arguments[i]);
   return e;
 }
@@ -211,7 +211,7 @@ const InstantiationPlan& plan_for(Cell* body) {
   auto [it, fresh] = plans().try_emplace(body);
   InstantiationPlan& plan = it->second;
   if (!fresh) return plan;
-  plan.body = CellRef::borrow(body);
+  plan.body = CellRef::retained(body);
   plan.number = static_cast<uint32_t>(numbered_plans().size());
   numbered_plans().push_back(&plan);
   std::array<char, kMaxParameters> letters{};
@@ -294,7 +294,7 @@ CellRef instantiate(const InstantiationPlan& plan, Cell* const* arguments) {
   // their kind) builds nothing, whatever the arguments are.
   if (plan.steps.size() == 1) {
     const InstantiationPlan::Step& only = plan.steps[0];
-    return CellRef::borrow(only.op == InstantiationPlan::Share ? only.cell : arguments[only.argument]);
+    return CellRef::retained(only.op == InstantiationPlan::Share ? only.cell : arguments[only.argument]);
   }
   if (needs_literal_rewrite(plan, arguments)) {
     return substitute_parameters(plan.body.get(), arguments, plan.parameters);
@@ -310,7 +310,7 @@ CellRef instantiate_into_frames(const InstantiationPlan& plan, Cell* const* argu
   for (uint32_t i = 0; i < plan.frame_arguments.size(); ++i) {
     const InstantiationPlan::Range& range = plan.frame_arguments[i];
     if (call != nullptr && range.end - range.begin > 1 && i <= UINT16_MAX) {
-      frames.push_back({plan.number, static_cast<uint16_t>(i), CellRef::borrow(call)});
+      frames.push_back({plan.number, static_cast<uint16_t>(i), CellRef::retained(call)});
     } else {
       frames.push_back({Frame::Apply, CellRef::adopt(run_steps(plan, range.begin, range.end, arguments)), {}});
     }

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "cells/cell.h"
-#include "frontend/tables.h"
+#include "cells/tables.h"
 
 namespace tove {
 

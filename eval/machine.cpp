@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "compiler/analysis.h"
+#include "cells/analysis.h"
 #include "eval/eval.h"
 #include "eval/instantiate.h"
-#include "frontend/tables.h"
+#include "cells/tables.h"
 #include "numbers/numbers.h"
 
 namespace tove {
@@ -133,7 +133,7 @@ bool take_arguments_from_frames(Machine& m, int d) {
   }
   for (int i = 0; i < d; ++i) {
     Cell* x = apply_frame_argument(m.frames.back());
-    m.focus = build(std::move(m.focus), CellRef::borrow(x));
+    m.focus = build(std::move(m.focus), CellRef::retained(x));
     m.frames.pop_back();
   }
   return true;
@@ -163,7 +163,7 @@ void unwind_interrupted(Machine& m) {
   Cell* focus = m.focus.get();
   if (is_pair(focus)) {
     if (Cell* update = update_name(pair_left(focus))) {
-      CellRef inner = CellRef::borrow(pair_right(focus));
+      CellRef inner = CellRef::retained(pair_right(focus));
       give_back(update, inner.share());
       m.focus = std::move(inner);
     }
@@ -243,11 +243,11 @@ bool reduce_with_frame_arguments(Machine& m, int d, bool returning) {
     const InstantiationPlan::Step& only = plan->steps[0];
     CellRef result;
     if (only.op == InstantiationPlan::Share) {
-      result = CellRef::borrow(only.cell);
+      result = CellRef::retained(only.cell);
     } else if (only.argument < s.count) {
-      result = CellRef::borrow(s.args[only.argument]);
+      result = CellRef::retained(s.args[only.argument]);
     } else {
-      result = CellRef::borrow(apply_frame_argument(m.frames[frame_count - 1 - (only.argument - s.count)]));
+      result = CellRef::retained(apply_frame_argument(m.frames[frame_count - 1 - (only.argument - s.count)]));
     }
     m.frames.erase(m.frames.end() - d, m.frames.end());
     m.focus = std::move(result);
@@ -315,8 +315,8 @@ void machine_step(Machine& m) {
       Cell* key = pair_right(pair_left(pair_left(r)));
       Cell* bound = pair_right(pair_left(r));
       Cell* body = pair_right(r);
-      m.frames.push_back({Frame::Lambda, CellRef::borrow(key), CellRef::borrow(body)});
-      m.focus = CellRef::borrow(bound);
+      m.frames.push_back({Frame::Lambda, CellRef::retained(key), CellRef::retained(body)});
+      m.focus = CellRef::retained(bound);
       return;
     }
     Cell* f = pair_left(r);
@@ -405,8 +405,8 @@ bool run_fast(Machine& m, uint64_t pause) {
           continue;
         }
         Cell* key = pair_right(pair_left(pair_left(r)));
-        m.frames.push_back({Frame::Lambda, CellRef::borrow(key), CellRef::borrow(pair_right(r))});
-        m.focus = CellRef::borrow(bound);
+        m.frames.push_back({Frame::Lambda, CellRef::retained(key), CellRef::retained(pair_right(r))});
+        m.focus = CellRef::retained(bound);
         continue;
       }
       Cell* f = pair_left(r);

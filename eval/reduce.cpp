@@ -7,10 +7,10 @@
 #include <array>
 #include <cstring>
 
-#include "compiler/analysis.h"
+#include "cells/analysis.h"
 #include "eval/eval.h"
 #include "eval/instantiate.h"
-#include "frontend/tables.h"
+#include "cells/tables.h"
 #include "numbers/numbers.h"
 #include "numbers/trees.h"
 
@@ -99,8 +99,8 @@ void reduce_let(Machine& m, const Spine& s) {
   Cell* bound = s.args[1];
   Cell* body = s.args[2];
   if (!is_done(bound)) {
-    m.frames.push_back({Frame::Lambda, CellRef::borrow(key), CellRef::borrow(body)});
-    m.focus = CellRef::borrow(bound);
+    m.frames.push_back({Frame::Lambda, CellRef::retained(key), CellRef::retained(body)});
+    m.focus = CellRef::retained(bound);
     return;
   }
   m.focus = substitute_in(body, static_cast<char>(head_char(key)), bound);
@@ -121,11 +121,11 @@ void reduce_data(Machine& m, const Spine& s) {
   Cell* head = s.head;
   Cell* arg = s.args[0];
   if (tree_is_empty(head)) {
-    m.focus = make_pair(CellRef::borrow(arg), make_pair(atom("X"), atom("J")), atom("K"));
+    m.focus = make_pair(CellRef::retained(arg), make_pair(atom("X"), atom("J")), atom("K"));
   } else if (is_atom(arg) && head_char(arg) == 'G') {
     m.focus = make_pair(atom("V"), tree_leading(head), tree_last(head));
   } else {
-    m.focus = make_pair(CellRef::borrow(arg), make_pair(atom("X"), atom("J")), tree_form(head));
+    m.focus = make_pair(CellRef::retained(arg), make_pair(atom("X"), atom("J")), tree_form(head));
   }
 }
 
@@ -180,7 +180,7 @@ void reduce_real(Machine& m, const Spine& s) {
     }
     level = std::move(next);
   }
-  m.focus = make_pair(std::move(level[0]), CellRef::borrow(s.args[0]));
+  m.focus = make_pair(std::move(level[0]), CellRef::retained(s.args[0]));
 }
 
 // The call's result becomes the focus. A result (x a1 ... ak) whose x is a
@@ -210,7 +210,7 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
       for (size_t i = 0; i < p && done; ++i) done = is_done(part(plan->head_spine[i]));
       if (!done) break;
       for (size_t i = k; i > p; --i) {
-        m.frames.push_back({Frame::Apply, CellRef::borrow(part(plan->head_spine[i - 1])), {}});
+        m.frames.push_back({Frame::Apply, CellRef::retained(part(plan->head_spine[i - 1])), {}});
       }
       for (size_t i = 0; i < p; ++i) joined[i] = part(plan->head_spine[i]);
       plan = lambda;
@@ -226,7 +226,7 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
     const InstantiationPlan* next = current_plan_of_head(inner.head);
     if (next == nullptr || next->parameters != inner.count + j) break;
     for (size_t i = k; i > j; --i) {
-      m.frames.push_back({Frame::Apply, CellRef::borrow(part(plan->head_spine[i - 1])), {}});
+      m.frames.push_back({Frame::Apply, CellRef::retained(part(plan->head_spine[i - 1])), {}});
     }
     std::copy(inner.args.begin(), inner.args.begin() + inner.count, joined.begin());
     for (size_t i = 0; i < j; ++i) joined[inner.count + i] = part(plan->head_spine[i]);
@@ -265,10 +265,10 @@ void reduce_global(Machine& m, const Spine& s, Resolved& name) {
       return;
     }
     if (is_done(body) || uncached_names().count(s.text()) != 0) {
-      m.focus = CellRef::borrow(body);
+      m.focus = CellRef::retained(body);
       return;
     }
-    CellRef value = CellRef::borrow(body);
+    CellRef value = CellRef::retained(body);
     CellRef update = make_atom(")" + std::string(s.text()));
     *slot = make_atom(")");
     m.focus = make_pair(std::move(update), std::move(value));
@@ -291,7 +291,7 @@ void reduce_update(Machine& m, const Spine& s) {
   TOVE_ASSERT(uncached_names().count(name) == 0);
   CellRef* slot = definitions().find(name);
   TOVE_ASSERT(slot != nullptr);
-  CellRef stored = CellRef::borrow(value);
+  CellRef stored = CellRef::retained(value);
   // A stored body must not start with a lambda node, or it would read as a
   // function of parameters: B I v behaves as v.
   if (is_lambda_node(value)) stored = make_pair(atom("B"), atom("I"), std::move(stored));

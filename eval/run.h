@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "frontend/tables.h"
+#include "cells/tables.h"
 
 namespace tove {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "frontend/tables.h"
+#include "cells/tables.h"
 
 namespace tove {
 
@@ -107,12 +107,6 @@ void install(std::span<const BuiltinSpec> family) {
 void add_builtin_family(std::span<const BuiltinSpec> family) {
   families().push_back(family);
   if (!builtin_table().empty()) install(family);
-}
-
-std::vector<BuiltinSpec> join_members(std::initializer_list<std::span<const BuiltinSpec>> parts) {
-  std::vector<BuiltinSpec> all;
-  for (std::span<const BuiltinSpec> part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
 }
 
 void register_builtins() {

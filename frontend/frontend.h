@@ -1,6 +1,6 @@
 // The front end: character classes and whitespace normalisation, the
 // expression parser, the bracket check, the program reader, the prelude and
-// the built-in registry (its tables live in frontend/tables.h).
+// the built-in registry (its tables live in cells/tables.h).
 #pragma once
 
 #include <optional>
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cells/cell.h"
-#include "frontend/tables.h"
+#include "cells/tables.h"
 
 namespace tove {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "compiler/analysis.h"
+#include "cells/analysis.h"
 #include "numbers/family.h"
 #include "numbers/numbers.h"
 #include "numbers/trees.h"

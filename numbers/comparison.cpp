@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "compiler/analysis.h"
+#include "cells/analysis.h"
 #include "numbers/family.h"
 #include "numbers/numbers.h"
 

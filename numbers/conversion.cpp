@@ -9,7 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "compiler/analysis.h"
+#include "cells/analysis.h"
 #include "numbers/family.h"
 #include "numbers/numbers.h"
 #include "numbers/trees.h"
@@ -168,7 +168,7 @@ CellRef first_byte_literal(unsigned char c) {
 static CellRef real_handler(CellRef redex) {
   auto [a] = redex_arguments<1>(redex.get());
   switch (classify_kind(a)) {
-    case ValueKind::real: return CellRef::borrow(a);
+    case ValueKind::real: return CellRef::retained(a);
     case ValueKind::integer: return make_real(integer_to_double(a));
     case ValueKind::fraction: return make_real(fraction_to_double(a));
     case ValueKind::bytes: {

@@ -10,7 +10,7 @@
 #include <span>
 
 #include "cells/cell.h"
-#include "frontend/tables.h"
+#include "cells/tables.h"
 
 namespace tove {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "compiler/analysis.h"
+#include "cells/analysis.h"
 #include "numbers/numbers.h"
 
 namespace tove {
@@ -488,7 +488,7 @@ CellRef integer_abs(Cell* integer) {
   if (is_atom(integer)) {
     std::string_view text = atom_text(integer);
     if (text.size() > 1 && text[0] == '0') return make_atom(text.substr(1));
-    return CellRef::borrow(integer);
+    return CellRef::retained(integer);
   }
   BitList bits = value_to_bits(integer);
   // Zero, the list [1], has no sign element to set.
@@ -499,12 +499,12 @@ CellRef integer_abs(Cell* integer) {
 CellRef integer_negate(Cell* integer) {
   if (is_atom(integer)) {
     std::string_view text = atom_text(integer);
-    if (head_char(integer) == 'K' || text == "0") return CellRef::borrow(integer);
+    if (head_char(integer) == 'K' || text == "0") return CellRef::retained(integer);
     if (!text.empty() && text[0] == '0') return make_atom(text.substr(1));
     return make_atom(prefixed("0", text));
   }
-  if (is_list_form(integer) && element_of(integer) == 1) return CellRef::borrow(pair_right(integer));
-  return make_pair(make_pair(make_atom("J"), make_atom("H")), CellRef::borrow(integer));
+  if (is_list_form(integer) && element_of(integer) == 1) return CellRef::retained(pair_right(integer));
+  return make_pair(make_pair(make_atom("J"), make_atom("H")), CellRef::retained(integer));
 }
 
 bool is_odd(const Cell* integer) {

@@ -179,7 +179,7 @@ CellRef number_to_list(Cell* x) {
   }
   CellRef tail = to_cell_form(c);
   if (atom_is(tail.get(), "Z")) return tail;
-  if (tail.get() == c) return CellRef::borrow(x);
+  if (tail.get() == c) return CellRef::retained(x);
   for (size_t i = links.size(); i-- > 0;) tail = make_pair(left_of(links[i]), std::move(tail));
   return tail;
 }
@@ -196,7 +196,7 @@ CellRef to_cell_form(Cell* x) {
     case ValueKind::bytes: return bytes_to_list(byte_string_contents(x));
     case ValueKind::other: break;
   }
-  if (is_atom(x) && head_char(x) == 'K') return CellRef::borrow(x);
+  if (is_atom(x) && head_char(x) == 'K') return CellRef::retained(x);
   return make_refusal();
 }
 
@@ -283,7 +283,7 @@ static CellRef prim_zits(CellRef redex) {
     }
     case ValueKind::fraction: return make_refusal();
     case ValueKind::data:
-      if (is_atom(x)) return CellRef::borrow(x);
+      if (is_atom(x)) return CellRef::retained(x);
       return make_atom(tree_text(x));
     case ValueKind::other: break;
   }
@@ -298,7 +298,7 @@ static CellRef prim_zits(CellRef redex) {
 static CellRef prim_init(CellRef redex) {
   auto [x] = redex_arguments<1>(redex.get());
   switch (classify_kind(x)) {
-    case ValueKind::bytes: return CellRef::borrow(x);
+    case ValueKind::bytes: return CellRef::retained(x);
     case ValueKind::real: return byte_string_atom(atom_text(x).substr(1));
     case ValueKind::integer:
       // ((J K) ...) reads as an integer first, and as a byte list only when
@@ -351,7 +351,7 @@ static CellRef prim_lits(CellRef redex) {
     case ValueKind::integer:
     case ValueKind::fraction:
       if (!is_readable_number(x)) return make_refusal();
-      if (is_atom(x)) return CellRef::borrow(x);
+      if (is_atom(x)) return CellRef::retained(x);
       return bits_to_value(value_to_bits(x));
     case ValueKind::other: break;
   }

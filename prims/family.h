@@ -19,7 +19,7 @@
 #include <string_view>
 
 #include "cells/cell.h"
-#include "frontend/tables.h"
+#include "cells/tables.h"
 #include "numbers/args.h"
 
 namespace tove {

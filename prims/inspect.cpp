@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "cells/print.h"
-#include "compiler/transform.h"
+#include "cells/sharing.h"
 #include "numbers/numbers.h"
 #include "prims/family.h"
 #include "numbers/trees.h"
@@ -67,7 +67,7 @@ static CellRef prim_type(CellRef redex) {
 // tern x: the one shared cell equal to x.
 static CellRef prim_tern(CellRef redex) {
   auto [x] = redex_arguments<1>(redex.get());
-  return share_value(CellRef::borrow(x));
+  return share_value(CellRef::retained(x));
 }
 
 // leak x: the address of x's cell.

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "frontend/tables.h"
+#include "cells/tables.h"
 #include "numbers/numbers.h"
 #include "prims/family.h"
 
@@ -143,7 +143,7 @@ CellRef replace_byte(const CellRef& redex, Cell* atom, std::string_view text, ui
   if (held_only_by_redex(redex.get(), 3, 0)) {
     const size_t offset = static_cast<size_t>(text.data() - atom_chars(atom)) + index;
     atom_chars_mutable(atom)[offset] = static_cast<char>(byte);
-    return CellRef::borrow(atom);
+    return CellRef::retained(atom);
   }
   std::string copy(text);
   copy[index] = static_cast<char>(byte);

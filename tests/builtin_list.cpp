@@ -2,7 +2,7 @@
 // order: the list that docs/primitives.md must document exactly.
 #include <cstdio>
 
-#include "frontend/tables.h"
+#include "cells/tables.h"
 
 int main() {
   tove::register_builtins();

@@ -16,7 +16,7 @@
 #include "cells/memory.h"
 #include "eval/eval.h"
 #include "frontend/frontend.h"
-#include "frontend/tables.h"
+#include "cells/tables.h"
 #include "numbers/family.h"
 #include "prims/family.h"
 

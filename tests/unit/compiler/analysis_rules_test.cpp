@@ -7,8 +7,8 @@
 #include <random>
 #include <vector>
 
-#include "compiler/analysis.h"
-#include "frontend/tables.h"
+#include "cells/analysis.h"
+#include "cells/tables.h"
 #include "sexpr.h"
 
 using namespace tove;
@@ -98,7 +98,7 @@ TEST(AnalysisRules, CachedPairAnalysisFollowsTheRules) {
       Cell* l = pool[rng() % pool.size()].get();
       Cell* r = pool[rng() % pool.size()].get();
       // Half through the cache-on-build path, half through the generic walk.
-      CellRef n = (i % 2) ? make_analysed_pair(CellRef::borrow(l), CellRef::borrow(r)) : make_pair(l, r);
+      CellRef n = (i % 2) ? make_analysed_pair(CellRef::retained(l), CellRef::retained(r)) : make_pair(l, r);
       analyse_node(n.get());
       const Expected want = by_the_rules(n.get());
       ASSERT_EQ(analysis_bits(n.get()), want.bits) << "round " << round << " pair " << i;

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "compiler/analysis.h"
-#include "frontend/tables.h"
+#include "cells/analysis.h"
+#include "cells/tables.h"
 #include "leak_check.h"
 #include "sexpr.h"
 
@@ -141,7 +141,7 @@ TEST_F(Analysis, DeepExpressionsNeedNoNativeRecursion) {
 
 TEST(AnalysisDeath, UndefinedLongNameIsABrokenInvariant) {
   definitions().clear();
-  EXPECT_DEATH(analyse_node(make_atom("nosuch").get()), "ASSERTION FAILED:compiler/analysis.cpp:");
+  EXPECT_DEATH(analyse_node(make_atom("nosuch").get()), "ASSERTION FAILED:cells/analysis.cpp:");
 }
 
 }  // namespace

@@ -4,8 +4,9 @@
 #include <vector>
 
 #include "cells/print.h"
-#include "compiler/analysis.h"
+#include "cells/analysis.h"
 #include "compiler/compile.h"
+#include "cells/sharing.h"
 #include "compiler/transform.h"
 #include "frontend/frontend.h"
 #include "sexpr.h"

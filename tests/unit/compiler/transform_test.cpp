@@ -9,9 +9,10 @@
 #include <string>
 
 #include "cells/print.h"
-#include "compiler/analysis.h"
+#include "cells/analysis.h"
+#include "cells/sharing.h"
 #include "compiler/transform.h"
-#include "frontend/tables.h"
+#include "cells/tables.h"
 #include "leak_check.h"
 #include "sexpr.h"
 
@@ -257,8 +258,8 @@ class Sharing : public ::testing::Test {
 TEST_F(Sharing, EqualPartsOfDifferentBodiesBecomeOneCell) {
   CellRef first = sexpr("(V (plus 1) (plus 2))");
   CellRef second = sexpr("(plus 1 (plus 1))");
-  CellRef a = share(first.get());
-  CellRef b = share(second.get());
+  CellRef a = share_body(first.get());
+  CellRef b = share_body(second.get());
   Cell* plus_one = pair_right(pair_left(a.get()));
   EXPECT_EQ(show(plus_one), "(plus 1)");
   EXPECT_EQ(pair_left(b.get()), plus_one);
@@ -266,14 +267,14 @@ TEST_F(Sharing, EqualPartsOfDifferentBodiesBecomeOneCell) {
   // The second "plus" atom of the first body was replaced by the first, so
   // the body was rebuilt; a body whose parts are all members is kept.
   EXPECT_NE(a.get(), first.get());
-  EXPECT_EQ(share(a.get()).get(), a.get());
+  EXPECT_EQ(share_body(a.get()).get(), a.get());
   // A structurally equal body comes back as the member.
   CellRef again = sexpr("(V (plus 1) (plus 2))");
-  EXPECT_EQ(share(again.get()).get(), a.get());
+  EXPECT_EQ(share_body(again.get()).get(), a.get());
 }
 
 TEST_F(Sharing, PruneKeepsFinishedValuesOnly) {
-  CellRef body = share(sexpr("(V (plus 1 2) 3)").get());
+  CellRef body = share_body(sexpr("(V (plus 1 2) 3)").get());
   Cell* redex = pair_right(pair_left(body.get()));
   EXPECT_TRUE(sharing_set_holds(redex));
   prune_sharing_set();
@@ -322,7 +323,7 @@ TEST_F(Sharing, MillionDeepChainsShareAndTransform) {
     EXPECT_EQ(show(long_binders(bound.get())), "(plus ())");
     CellRef renamed = rename_local(bound.get(), "plus", 'p');
     EXPECT_TRUE(is_empty_name_list(long_binders(renamed.get()).get()));
-    CellRef shared = share(chain.get());
+    CellRef shared = share_body(chain.get());
     if (leans_left) {
       EXPECT_EQ(shared.get(), chain.get());
     } else {

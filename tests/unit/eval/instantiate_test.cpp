@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "cells/print.h"
-#include "compiler/analysis.h"
+#include "cells/analysis.h"
 #include "eval/instantiate.h"
 #include "frontend/frontend.h"
 #include "sexpr.h"

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "cells/print.h"
-#include "compiler/analysis.h"
+#include "cells/analysis.h"
 #include "compiler/compile.h"
 #include "eval/eval.h"
 #include "eval/load.h"

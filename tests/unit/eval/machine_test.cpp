@@ -4,7 +4,7 @@
 #include <string>
 
 #include "cells/print.h"
-#include "compiler/analysis.h"
+#include "cells/analysis.h"
 #include "compiler/compile.h"
 #include "eval/eval.h"
 #include "frontend/frontend.h"

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "calls.h"
-#include "compiler/analysis.h"
+#include "cells/analysis.h"
 
 namespace tove {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "cells/cell.h"
 #include "cells/print.h"
-#include "compiler/transform.h"
+#include "cells/sharing.h"
 #include "leak_check.h"
 #include "numbers/numbers.h"
 #include "prims/family.h"

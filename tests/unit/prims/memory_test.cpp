@@ -7,7 +7,7 @@
 
 #include "cells/cell.h"
 #include "cells/print.h"
-#include "frontend/tables.h"
+#include "cells/tables.h"
 #include "leak_check.h"
 #include "numbers/numbers.h"
 #include "prims/family.h"

@@ -1,11 +1,11 @@
-#include "compiler/analysis.h"
+#include "cells/analysis.h"
 
 #include <array>
 #include <cstring>
 #include <unordered_set>
 #include <vector>
 
-#include "frontend/tables.h"
+#include "cells/tables.h"
 
 namespace tove {
 
@@ -213,25 +213,25 @@ constexpr int kShallowDepth = 64;
 // makes each new pair from its two parts.
 template <CellRef (*Join)(CellRef, CellRef)>
 CellRef substitute_shallow(Cell* c, uint32_t bit, char letter, Cell* value, int depth) {
-  if (is_atom(c)) return CellRef::borrow(value);
+  if (is_atom(c)) return CellRef::retained(value);
   if (depth == 0) return {};
   auto part = [&](Cell* sub) -> CellRef {
-    if ((node_mask(sub) & bit) == 0) return CellRef::borrow(sub);
+    if ((node_mask(sub) & bit) == 0) return CellRef::retained(sub);
     return substitute_shallow<Join>(sub, bit, letter, value, depth - 1);
   };
   if (is_lambda_node(c)) {
     CellRef body = part(pair_right(c));
     if (!body) return {};
-    return Join(CellRef::borrow(pair_left(c)), std::move(body));
+    return Join(CellRef::retained(pair_left(c)), std::move(body));
   }
   if (is_let_node(c)) {
     Cell* binder = pair_left(pair_left(c));
     CellRef bound = part(pair_right(pair_left(c)));
     if (!bound) return {};
     const bool shadowed = head_char(pair_right(binder)) == static_cast<unsigned char>(letter);
-    CellRef body = shadowed ? CellRef::borrow(pair_right(c)) : part(pair_right(c));
+    CellRef body = shadowed ? CellRef::retained(pair_right(c)) : part(pair_right(c));
     if (!body) return {};
-    return Join(Join(CellRef::borrow(binder), std::move(bound)), std::move(body));
+    return Join(Join(CellRef::retained(binder), std::move(bound)), std::move(body));
   }
   CellRef left = part(pair_left(c));
   if (!left) return {};
@@ -247,7 +247,7 @@ CellRef join_plain(CellRef left, CellRef right) { return make_pair(std::move(lef
 CellRef substitute(Cell* expr, char letter, Cell* value) {
   TOVE_ASSERT(letter >= 'a' && letter <= 'z');
   const uint32_t bit = uint32_t{1} << (letter - 'a');
-  if ((node_mask(expr) & bit) == 0) return CellRef::borrow(expr);
+  if ((node_mask(expr) & bit) == 0) return CellRef::retained(expr);
   if (CellRef quick = substitute_shallow<join_plain>(expr, bit, letter, value, kShallowDepth)) return quick;
 
   // Tasks run last-in first-out; each Visit leaves one result on `results`,
@@ -270,9 +270,9 @@ CellRef substitute(Cell* expr, char letter, Cell* value) {
     switch (task.op) {
       case Op::Visit:
         if ((node_mask(c) & bit) == 0) {
-          results.push_back(CellRef::borrow(c));
+          results.push_back(CellRef::retained(c));
         } else if (is_atom(c)) {
-          results.push_back(CellRef::borrow(value));
+          results.push_back(CellRef::retained(value));
         } else if (is_lambda_node(c)) {
           tasks.push_back({Op::BuildLambda, pair_left(c)});
           tasks.push_back({Op::Visit, pair_right(c)});
@@ -291,7 +291,7 @@ CellRef substitute(Cell* expr, char letter, Cell* value) {
         }
         break;
       case Op::Keep:
-        results.push_back(CellRef::borrow(c));
+        results.push_back(CellRef::retained(c));
         break;
       case Op::BuildPair: {
         CellRef right = std::move(results.back());
@@ -302,7 +302,7 @@ CellRef substitute(Cell* expr, char letter, Cell* value) {
       }
       case Op::BuildLambda: {
         CellRef body = std::move(results.back());
-        results.back() = make_pair(CellRef::borrow(c), std::move(body));
+        results.back() = make_pair(CellRef::retained(c), std::move(body));
         break;
       }
       case Op::BuildLet: {
@@ -310,7 +310,7 @@ CellRef substitute(Cell* expr, char letter, Cell* value) {
         results.pop_back();
         CellRef bound = std::move(results.back());
         results.back() =
-            make_pair(make_pair(CellRef::borrow(c), std::move(bound)), std::move(body));
+            make_pair(make_pair(CellRef::retained(c), std::move(bound)), std::move(body));
         break;
       }
     }
@@ -324,7 +324,7 @@ CellRef substitute(Cell* expr, char letter, Cell* value) {
 CellRef substitute_analysed(Cell* expr, char letter, Cell* value) {
   TOVE_ASSERT(letter >= 'a' && letter <= 'z');
   const uint32_t bit = uint32_t{1} << (letter - 'a');
-  if ((node_mask(expr) & bit) == 0) return CellRef::borrow(expr);
+  if ((node_mask(expr) & bit) == 0) return CellRef::retained(expr);
   if (CellRef quick = substitute_shallow<make_analysed_pair>(expr, bit, letter, value, kShallowDepth)) {
     return quick;
   }

@@ -1,4 +1,4 @@
-#include "frontend/tables.h"
+#include "cells/tables.h"
 
 #include <vector>
 
@@ -68,6 +68,12 @@ const BuiltinEntry* find_builtin(std::string_view name) {
   const BuiltinTable& table = builtin_table();
   auto it = table.find(name);
   return it == table.end() ? nullptr : &it->second;
+}
+
+std::vector<BuiltinSpec> join_members(std::initializer_list<std::span<const BuiltinSpec>> parts) {
+  std::vector<BuiltinSpec> all;
+  for (std::span<const BuiltinSpec> part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
 }
 
 CellRef answer_z(CellRef redex) {
