@@ -1,6 +1,7 @@
 // Process-wide tables shared by the front end, the compiler and the
 // evaluator: the definition table, the uncached names, the prelude snapshot,
-// the built-in table, and the error report that every stage fills.
+// the built-in table and the sandbox switch. The error report that every
+// stage fills is in cells/report.h.
 #pragma once
 
 #include <array>
@@ -17,20 +18,6 @@
 #include "cells/cell.h"
 
 namespace tove {
-
-// ---- error report -------------------------------------------------------------
-
-inline constexpr std::string_view kEmptyType = "Empty";
-
-struct ErrorReport {
-  std::string location;          // definition or other name concerned
-  int64_t position = -1;         // offset into the program text, -1 for none
-  std::string type_word{kEmptyType};  // five letters; "Empty" means no failure
-  std::string message;
-
-  void reset() { *this = ErrorReport{}; }
-  bool failed() const { return type_word != kEmptyType; }
-};
 
 // ---- definition table -----------------------------------------------------------
 

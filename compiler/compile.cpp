@@ -7,17 +7,14 @@
 #include "cells/print.h"
 #include "cells/analysis.h"
 #include "cells/sharing.h"
-#include "compiler/transform.h"
+#include "compiler/layout.h"
+#include "compiler/letters.h"
+#include "compiler/names.h"
+#include "compiler/rewrite.h"
 
 namespace tove {
 
 namespace {
-
-void fail(ErrorReport& report, std::string_view type_word, std::string_view location, std::string message) {
-  report.type_word = std::string(type_word);
-  report.location = std::string(location);
-  report.message = std::move(message);
-}
 
 // A reference: a name token that is not one of the binder atoms.
 bool is_reference_atom(const Cell* atom) {
@@ -113,7 +110,7 @@ bool check_binders(DefinitionTable& table, ErrorReport& report) {
     if (!node) continue;
     std::string message = "Funky key in expression " + print_expression(node);
     message += name.empty() ? "." : " in function " + name + ".";
-    fail(report, "Funky", "", std::move(message));
+    fail(report, "Funky", std::move(message));
     return false;
   }
   return true;
@@ -140,8 +137,8 @@ bool check_reachable_from(DefinitionTable& table, const NameSet& roots,
     if (!body) {
       TOVE_ASSERT(!name.empty() && table.contains(referrer));
       const std::string_view shown = referrer.empty() ? kMainReferrer : std::string_view(referrer);
-      fail(report, "Alive", name,
-           "Alive function [" + std::string(shown) + "] references undefined [" + name + "].");
+      fail(report, "Alive", "Alive function [" + std::string(shown) + "] references undefined [" + name + "].",
+           name);
       return false;
     }
     for (const std::string& reference : global_references(body->get())) {
@@ -177,7 +174,7 @@ NameSet caller_closure(DefinitionTable& table, const std::function<bool(std::str
 bool assign_all_letters(DefinitionTable& table, ErrorReport& report, LetterLog log) {
   for (auto& [name, body] : table) {
     if (assign_letters(name, body, log)) continue;
-    fail(report, "Place", name, name.empty() ? "Place error." : "Place error in function " + name + ".");
+    fail(report, "Place", name.empty() ? "Place error." : "Place error in function " + name + ".", name);
     return false;
   }
   return true;
@@ -186,7 +183,7 @@ bool assign_all_letters(DefinitionTable& table, ErrorReport& report, LetterLog l
 bool check_arity(DefinitionTable& table, ErrorReport& report) {
   for (auto& [name, body] : table) {
     if (count_parameters(body.get()) <= 10) continue;
-    fail(report, "Arity", name, "Arity of function " + name + " may not exceed ten.");
+    fail(report, "Arity", "Arity of function " + name + " may not exceed ten.", name);
     return false;
   }
   return true;
@@ -198,9 +195,9 @@ bool check_locals(DefinitionTable& table, ErrorReport& report) {
     if (mask == 0) continue;
     const std::string letter(1, static_cast<char>('a' + __builtin_ctz(mask)));
     if (name.empty()) {
-      fail(report, "Local", "", "Local variable " + letter + " unbound.");
+      fail(report, "Local", "Local variable " + letter + " unbound.");
     } else {
-      fail(report, "Local", name, "Local variable " + letter + " unbound in function [" + name + "].");
+      fail(report, "Local", "Local variable " + letter + " unbound in function [" + name + "].", name);
     }
     return false;
   }

@@ -1,5 +1,6 @@
 // The whole-program compile: every definition is prepared by the
-// transformations of compiler/transform.h and the program is checked.
+// rewrites of compiler/rewrite.h and compiler/letters.h and the program is
+// checked.
 //
 // Each check is a function over a definition table, so that run-time loading
 // of program text can run the same checks on a table of its own. Checks
@@ -13,8 +14,9 @@
 #include <string_view>
 
 #include "cells/cell.h"
-#include "compiler/transform.h"
+#include "cells/report.h"
 #include "cells/tables.h"
+#include "compiler/letters.h"
 
 namespace tove {
 

@@ -13,12 +13,6 @@ namespace tove {
 
 namespace {
 
-void fail(ErrorReport& report, int64_t position, std::string_view type_word, std::string message) {
-  report.position = position;
-  report.type_word = std::string(type_word);
-  report.message = std::move(message);
-}
-
 // Stores the definitions of the pieces from `first` on in the private
 // table; false with the report filled when a name may not be defined.
 bool read_definitions(const std::vector<ProgramPiece>& pieces, size_t first, DefinitionTable& local,
@@ -28,17 +22,16 @@ bool read_definitions(const std::vector<ProgramPiece>& pieces, size_t first, Def
     if (!definition) continue;
     const auto position = static_cast<int64_t>(pieces[k].position);
     if (!is_definable_name(definition->name)) {
-      fail(report, position, "Funky", "Funky name [" + definition->name + "] in a definition.");
+      fail(report, "Funky", "Funky name [" + definition->name + "] in a definition.", {}, position);
       return false;
     }
     const std::string key = normalized_name(definition->name);
     if (is_local_letter(key)) {
-      fail(report, position, "Lower",
-           "Single lowercase letters (" + key + ") cannot be defined as global variables.");
+      fail_local_letter(report, key, position);
       return false;
     }
     if (key == "\\" || key == "{") {
-      fail(report, position, "Built", "Built in function [" + key + "] cannot be re-defined.");
+      fail_builtin_name(report, key, {}, position);
       return false;
     }
     store_definition(local, local_uncached, key, std::move(*definition));
@@ -50,11 +43,10 @@ bool read_definitions(const std::vector<ProgramPiece>& pieces, size_t first, Def
 bool check_new_names(DefinitionTable& local, ErrorReport& report) {
   for (const auto& [name, body] : local) {
     if (name.empty() || !definitions().contains(name)) continue;
-    report.location = name;
     if (find_builtin(name) != nullptr) {
-      fail(report, -1, "Built", "Built in function [" + name + "] cannot be re-defined.");
+      fail_builtin_name(report, name, name, -1);
     } else {
-      fail(report, -1, "Taken", "Function [" + name + "] is already defined and cannot be re-defined.");
+      fail(report, "Taken", "Function [" + name + "] is already defined and cannot be re-defined.", name);
     }
     return false;
   }

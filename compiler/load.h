@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "cells/cell.h"
+#include "cells/report.h"
 #include "cells/tables.h"
 
 namespace tove {

@@ -177,14 +177,15 @@ size_t default_memory_ceiling() {
 }
 
 ErrorReport space_report(MemoryPhase phase) {
-  ErrorReport report;
-  report.type_word = "Space";
+  std::string_view task;
   switch (phase) {
-    case MemoryPhase::reading: report.message = "Memory ran out while reading the program."; break;
-    case MemoryPhase::compiling: report.message = "Memory ran out while compiling the program."; break;
-    case MemoryPhase::evaluating: report.message = "Memory ran out while evaluating the program."; break;
-    case MemoryPhase::printing: report.message = "Memory ran out while printing the result."; break;
+    case MemoryPhase::reading: task = "reading the program"; break;
+    case MemoryPhase::compiling: task = "compiling the program"; break;
+    case MemoryPhase::evaluating: task = "evaluating the program"; break;
+    case MemoryPhase::printing: task = "printing the result"; break;
   }
+  ErrorReport report;
+  fail(report, "Space", "Memory ran out while " + std::string(task) + ".");
   return report;
 }
 
@@ -226,13 +227,17 @@ constexpr const char* kHelpText =
 
 }  // namespace
 
+// A program file that cannot be read is reported before any colour is set:
+// the report's first line goes to standard output, the rest to standard
+// error.
 int report_unreadable(const std::string& path) {
-  std::fputs("Error.\n", stdout);
+  ErrorReport report;
+  fail(report, "Start", "Could not read program file.", "\"" + escape_name(path) + "\"");
+  const std::string text = format_report(report);
+  const size_t head = text.find('\n') + 1;
+  std::fwrite(text.data(), 1, head, stdout);
   std::fflush(stdout);
-  std::fputs(" Type: Start\n Name: \"", stderr);
-  std::string name = escape_name(path);
-  std::fwrite(name.data(), 1, name.size(), stderr);
-  std::fputs("\"\nCould not read program file.\n\\/\n", stderr);
+  std::fwrite(text.data() + head, 1, text.size() - head, stderr);
   return kFailureStatus;
 }
 
@@ -287,8 +292,12 @@ int report_failure(const ErrorReport& report) {
   std::abort();
 }
 
+// A command line without a program file: the report, uncoloured.
 int usage() {
-  std::fputs("Error.\n Type: Usage\nUsage: tove file arg0 arg1 arg2 ...\n\\/\n", stderr);
+  ErrorReport report;
+  fail(report, "Usage", "Usage: tove file arg0 arg1 arg2 ...");
+  const std::string text = format_report(report);
+  std::fwrite(text.data(), 1, text.size(), stderr);
   return 1;
 }
 

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "cells/memory.h"
-#include "cells/tables.h"
+#include "cells/report.h"
 
 namespace tove {
 

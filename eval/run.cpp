@@ -17,9 +17,7 @@ constexpr size_t kLocationLimit = 56;
 bool report_cycle(const Cell* result, ErrorReport& report) {
   if (!is_atom(result) || head_char(result) != ')') return false;
   std::string name(atom_text(result).substr(1));
-  report.type_word = "Cycle";
-  report.location = name;
-  report.message = "Cycle detected on function [" + name + "].";
+  fail(report, "Cycle", "Cycle detected on function [" + name + "].", name);
   return true;
 }
 
@@ -42,9 +40,9 @@ void run_program(ErrorReport& report, int64_t argument_address) {
     return;
   }
   std::string printed = print_expression(r);
-  report.type_word = "Range";
-  report.location = printed.size() <= kLocationLimit ? printed : printed.substr(0, 53) + "...";
-  report.message = "The program must return an integer. Instead we encountered:\n" + printed;
+  std::string location = printed.size() <= kLocationLimit ? printed : printed.substr(0, 53) + "...";
+  fail(report, "Range", "The program must return an integer. Instead we encountered:\n" + printed,
+       std::move(location));
 }
 
 }  // namespace tove

@@ -4,7 +4,8 @@
 
 #include <cstdint>
 
-#include "cells/tables.h"
+#include "cells/cell.h"
+#include "cells/report.h"
 
 namespace tove {
 

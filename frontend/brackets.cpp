@@ -2,6 +2,7 @@
 // top level, inside braces and inside the parentheses of a call list.
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "frontend/frontend.h"
@@ -26,13 +27,6 @@ std::string_view kind_of(char bracket) {
   }
 }
 
-bool fail(ErrorReport& report, std::string_view word, size_t position, std::string_view text) {
-  report.position = static_cast<int64_t>(position);
-  report.message = std::string(word) + "[" + encode_offset(position) + "]" + std::string(text);
-  report.type_word = report.message.substr(0, 5);
-  return false;
-}
-
 bool check_pairing(std::string_view text, ErrorReport& report) {
   std::vector<size_t> open;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -46,20 +40,23 @@ bool check_pairing(std::string_view text, ErrorReport& report) {
       open.push_back(i);
     } else if (c == ')' || c == ']' || c == '}') {
       if (open.empty()) {
-        return fail(report, "Match", i, "Left dangling " + std::string(kind_of(c)) + ".");
+        fail_at_offset(report, "Match", i, "Left dangling " + std::string(kind_of(c)) + ".");
+        return false;
       }
       const char opener = text[open.back()];
       if ((c == ')' && opener == '(') || (c == '}' && opener == '{')) {
         open.pop_back();
       } else {
-        return fail(report, "Match", open.back(),
-                    "Doesn't fit '" + std::string(1, c) + "' at [" + encode_offset(i) + "].");
+        fail_at_offset(report, "Match", open.back(),
+                       "Doesn't fit '" + std::string(1, c) + "' at [" + encode_offset(i) + "].");
+        return false;
       }
     }
   }
   if (!open.empty()) {
-    return fail(report, "Match", open.back(),
-                "Right dangling " + std::string(kind_of(text[open.back()])) + ".");
+    fail_at_offset(report, "Match", open.back(),
+                   "Right dangling " + std::string(kind_of(text[open.back()])) + ".");
+    return false;
   }
   return true;
 }
@@ -86,8 +83,9 @@ bool check_commas(std::string_view text, ErrorReport& report) {
             i > 0 && (text[i - 1] == ')' || text[i - 1] == ']' ||
                       !is_absorbing(static_cast<unsigned char>(text[i - 1])));
         if (!call_list) {
-          return fail(report, "Comma", stack.back(),
-                      "Comma encountered in parenthesization which is not a call list.");
+          fail_at_offset(report, "Comma", stack.back(),
+                         "Comma encountered in parenthesization which is not a call list.");
+          return false;
         }
         stack.pop_back();
       }
@@ -116,6 +114,12 @@ std::string encode_position(uint64_t n) {
 
 std::string encode_offset(size_t offset) {
   return encode_position(offset < kPositionLimit ? offset : kPositionLimit);
+}
+
+void fail_at_offset(ErrorReport& report, std::string_view type_word, size_t offset, std::string_view text) {
+  std::string message(type_word);
+  message.append("[").append(encode_offset(offset)).append("]").append(text);
+  fail(report, type_word, std::move(message), {}, static_cast<int64_t>(offset));
 }
 
 bool check_brackets(std::string_view text, ErrorReport& report) {

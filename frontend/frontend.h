@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cells/cell.h"
+#include "cells/report.h"
 #include "cells/tables.h"
 
 namespace tove {
@@ -55,6 +56,10 @@ std::string encode_position(uint64_t n);
 // encode_position of an offset into a text; offsets past 0x40000000 (texts
 // of a gigabyte and more) are written as that limit, "!!!!!".
 std::string encode_offset(size_t offset);
+// A failure found at an offset of a text before it is parsed: the message
+// opens with the type word and the encoded offset, as in
+// "Match[____a]Left dangling parenthesis.".
+void fail_at_offset(ErrorReport& report, std::string_view type_word, size_t offset, std::string_view text);
 
 // ---- program reader -------------------------------------------------------------------
 
@@ -87,6 +92,11 @@ struct Definition {
 std::optional<Definition> parse_definition(std::string_view piece);
 // A single lower-case letter: a local variable, never a global name.
 bool is_local_letter(std::string_view key);
+// The refusals of a definition's normalized name `key`, which run-time
+// loading shares with the reader: "Lower" for a local letter, "Built" for a
+// built-in name (or the backslash or "{").
+void fail_local_letter(ErrorReport& report, std::string_view key, int64_t position);
+void fail_builtin_name(ErrorReport& report, std::string_view key, std::string location, int64_t position);
 // Stores a definition under its normalized name `key`: a plain body as it
 // is, an uncached one as (I body), keeping `uncached` in step.
 void store_definition(DefinitionTable& table, NameSet& uncached, std::string_view key, Definition definition);

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "frontend/frontend.h"
@@ -27,25 +28,15 @@ bool is_lambda(const Cell* c) {
   return is_pair(c) && is_pair(pair_left(c)) && atom_is(pair_left(pair_left(c)), "\\");
 }
 
-void fail(ErrorReport& report, size_t position, std::string_view word, std::string message) {
-  report.position = static_cast<int64_t>(position);
-  report.type_word = std::string(word);
-  report.message = std::move(message);
-}
-
 // Reads one definition piece at `position` of the normalised text. Pieces
 // that are not definitions are skipped; a forbidden name fills the report.
 void read_definition(ErrorReport& report, std::string_view piece, size_t position) {
   std::optional<Definition> definition = parse_definition(piece);
   if (!definition || !is_definable_name(definition->name)) return;
   const std::string key = normalized_name(definition->name);
-  if (is_local_letter(key)) {
-    return fail(report, position, "Lower",
-                "Single lowercase letters (" + key + ") cannot be defined as global variables.");
-  }
-  if (key == "\\" || key == "{" || find_builtin(key) != nullptr) {
-    return fail(report, position, "Built", "Built in function [" + key + "] cannot be re-defined.");
-  }
+  const auto at = static_cast<int64_t>(position);
+  if (is_local_letter(key)) return fail_local_letter(report, key, at);
+  if (key == "\\" || key == "{" || find_builtin(key) != nullptr) return fail_builtin_name(report, key, {}, at);
   store_definition(definitions(), uncached_names(), key, std::move(*definition));
 }
 
@@ -83,10 +74,8 @@ std::string normalized_name(std::string_view name) {
 bool check_depth(std::string_view text, ErrorReport& report) {
   const long deep = find_too_deep(text, kMaxNesting);
   if (deep < 0) return true;
-  const size_t position = static_cast<size_t>(deep);
-  fail(report, position, "Depth",
-       "Depth[" + encode_offset(position) + "]Expression nested deeper than " +
-           std::to_string(kMaxNesting) + " groups.");
+  fail_at_offset(report, "Depth", static_cast<size_t>(deep),
+                 "Expression nested deeper than " + std::to_string(kMaxNesting) + " groups.");
   return false;
 }
 
@@ -122,6 +111,17 @@ std::optional<Definition> parse_definition(std::string_view piece) {
 }
 
 bool is_local_letter(std::string_view key) { return key.size() == 1 && key[0] >= 'a' && key[0] <= 'z'; }
+
+void fail_local_letter(ErrorReport& report, std::string_view key, int64_t position) {
+  fail(report, "Lower",
+       "Single lowercase letters (" + std::string(key) + ") cannot be defined as global variables.", {},
+       position);
+}
+
+void fail_builtin_name(ErrorReport& report, std::string_view key, std::string location, int64_t position) {
+  fail(report, "Built", "Built in function [" + std::string(key) + "] cannot be re-defined.", std::move(location),
+       position);
+}
 
 void store_definition(DefinitionTable& table, NameSet& uncached, std::string_view key, Definition definition) {
   if (definition.uncached) {

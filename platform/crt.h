@@ -53,6 +53,11 @@ void crt_srand(uint32_t seed);
 
 // ---- records ------------------------------------------------------------------------------
 
+// The runtime's size_t and time_t are 64 bits.
+using CrtSize = uint64_t;
+using CrtTime = int64_t;
+static_assert(sizeof(CrtSize) == 8 && sizeof(CrtTime) == 8);
+
 // struct tm with 32-bit fields, in the C order.
 struct CrtTm {
   int32_t tm_sec, tm_min, tm_hour, tm_mday, tm_mon, tm_year, tm_wday, tm_yday, tm_isdst;
@@ -69,15 +74,15 @@ inline constexpr size_t kTempNameLimit = 260;     // bytes tmpnam may write
 
 // mktime on a program's record: normalises it in place as the C function
 // does; -1 when the time cannot be represented.
-int64_t crt_mktime(CrtTm* tm);
+CrtTime crt_mktime(CrtTm* tm);
 // gmtime and localtime into the one record each function owns (overwritten
 // by its next call); null when the time cannot be converted.
-CrtTm* crt_gmtime(const int64_t* time);
-CrtTm* crt_localtime(const int64_t* time);
+CrtTm* crt_gmtime(const CrtTime* time);
+CrtTm* crt_localtime(const CrtTime* time);
 // The 26-byte text "Wed Jan 02 02:03:55 1980\n" in one buffer per
 // function; null when the year has more than four digits.
 char* crt_asctime(const CrtTm* tm);
-char* crt_ctime(const int64_t* time);
+char* crt_ctime(const CrtTime* time);
 size_t crt_strftime(char* buffer, size_t size, const char* format, const CrtTm* tm);
 
 // ---- streams and files ----------------------------------------------------------------------

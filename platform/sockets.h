@@ -41,6 +41,10 @@ namespace tove::platform {
 
 // ---- records --------------------------------------------------------------------------------
 
+// The runtime's socklen_t: a 32-bit int, the type of every address length.
+using CrtSocklen = int32_t;
+static_assert(sizeof(CrtSocklen) == 4);
+
 // The address-information record: ai_canonname before ai_addr, unlike the
 // host's.
 struct CrtAddrinfo {
@@ -89,21 +93,21 @@ int crt_resolver_error(int host);
 std::optional<socklen_t> host_address(const void* address, int length, sockaddr_storage& host);
 // A host socket address of `size` bytes stored into a program's record of
 // `*length` bytes (cut to fit), with `*length` set to the full size.
-void store_address(const sockaddr_storage& host, socklen_t size, void* address, int32_t* length);
+void store_address(const sockaddr_storage& host, socklen_t size, void* address, CrtSocklen* length);
 
 // ---- members --------------------------------------------------------------------------------
 
 int64_t crt_socket(int family, int type, int protocol);
 int crt_bind(int64_t socket, const void* address, int length);
 int crt_connect(int64_t socket, const void* address, int length);
-int64_t crt_accept(int64_t socket, void* address, int32_t* length);
-int crt_getpeername(int64_t socket, void* address, int32_t* length);
+int64_t crt_accept(int64_t socket, void* address, CrtSocklen* length);
+int crt_getpeername(int64_t socket, void* address, CrtSocklen* length);
 int crt_listen(int64_t socket, int backlog);
 int crt_shutdown(int64_t socket, int how);
 int crt_closesocket(int64_t socket);
 int crt_setsockopt(int64_t socket, int level, int option, const void* value, int length);
 int crt_recv(int64_t socket, void* buffer, int length, int flags);
-int crt_recvfrom(int64_t socket, void* buffer, int length, int flags, void* from, int32_t* from_length);
+int crt_recvfrom(int64_t socket, void* buffer, int length, int flags, void* from, CrtSocklen* from_length);
 int crt_send(int64_t socket, const void* buffer, int length, int flags);
 int crt_sendto(int64_t socket, const void* buffer, int length, int flags, const void* to, int to_length);
 int crt_gethostname(char* buffer, int size);

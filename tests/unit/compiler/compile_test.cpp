@@ -7,7 +7,7 @@
 #include "cells/analysis.h"
 #include "compiler/compile.h"
 #include "cells/sharing.h"
-#include "compiler/transform.h"
+#include "compiler/layout.h"
 #include "frontend/frontend.h"
 #include "sexpr.h"
 

@@ -3,6 +3,7 @@
 #include <set>
 #include <string>
 
+#include "cells/tables.h"
 #include "driver/driver.h"
 
 using namespace tove;
