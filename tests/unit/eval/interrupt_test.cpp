@@ -118,8 +118,6 @@ namespace {
 // no text may end the process, every evaluation ends done, and the endless
 // constant cc is always given back rather than left as a black hole.
 TEST(LoadRandomText, LoadsEndDoneAndGiveConstantsBack) {
-  static const bool registered = (add_builtin_family(load_family()), true);
-  (void)registered;
   prepare("0,gg\\x\\x,cc\\M M,dd\\1");
   InterruptGuard guard;
   request_interrupt();
