@@ -82,10 +82,50 @@ CellRef answer_z(CellRef redex) {
 }
 
 namespace {
+
 bool g_sandboxed = false;
+
+BuiltinRows& rows() {
+  static BuiltinRows* announced = new BuiltinRows;  // lives to the exit
+  return *announced;
+}
+
+// The one place the sandbox refuses: an outside row's entry answers "Z".
+BuiltinEntry entry_of(const BuiltinSpec& row) {
+  const bool refused = g_sandboxed && row.reach == Reach::outside;
+  return {row.arity, refused ? answer_z : row.handler};
+}
+
+// Entries are replaced in place, so a pointer to one stays good.
+void install(const BuiltinSpec& row) { builtin_table().insert_or_assign(std::string(row.name), entry_of(row)); }
+
 }  // namespace
 
+const BuiltinRows& builtin_rows() { return rows(); }
+
+void add_builtin_family(std::span<const BuiltinSpec> family) {
+  for (const BuiltinSpec& row : family) {
+    TOVE_ASSERT(!row.name.empty() && row.handler != nullptr);
+    auto [it, added] = rows().emplace(row.name, row);
+    // A name has one row: announcing a family again adds nothing.
+    TOVE_ASSERT(added || (it->second.arity == row.arity && it->second.handler == row.handler &&
+                          it->second.reach == row.reach));
+    install(row);
+  }
+}
+
+void register_builtins() {
+  for (const auto& [name, row] : rows()) builtin_table().emplace(std::string(name), entry_of(row));
+}
+
 bool sandboxed() { return g_sandboxed; }
-void set_sandboxed(bool on) { g_sandboxed = on; }
+
+void set_sandboxed(bool on) {
+  g_sandboxed = on;
+  if (builtin_table().empty()) return;
+  for (const auto& [name, row] : rows()) {
+    if (row.reach == Reach::outside) install(row);
+  }
+}
 
 }  // namespace tove

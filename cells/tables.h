@@ -74,38 +74,49 @@ struct BuiltinEntry {
   BuiltinHandler handler;
 };
 
-// One entry of a family's export array.
+// Whether a handler stays among the interpreter's own values or reaches
+// outside them: machine memory at an address, a C function, program text
+// loaded at run time. A sandboxed process refuses every outside row.
+enum class Reach : uint8_t { inside, outside };
+
+// One row of a family: the built-in's name, arity, handler and reach. The
+// rows the families announce are the registry; nothing else lists names.
 struct BuiltinSpec {
   std::string_view name;
   uint8_t arity;
   BuiltinHandler handler;
+  Reach reach = Reach::inside;
 };
 
 using BuiltinTable = std::map<std::string, BuiltinEntry, std::less<>>;
+// The announced rows by name; a row's name views the family's own storage,
+// which lives to the exit.
+using BuiltinRows = std::map<std::string_view, BuiltinSpec, std::less<>>;
 
 BuiltinTable& builtin_table();
 // The entry of a built-in name, or nullptr.
 const BuiltinEntry* find_builtin(std::string_view name);
+const BuiltinRows& builtin_rows();
 
-// Families of primitives announce their handlers here before the table is
-// filled; register_builtins then installs them over the registry's
-// "answer Z" default. A family entry must name a registered built-in with
-// its registered arity.
+// A family announces its rows here, in any order with register_builtins:
+// they join the rows at once and the table too. Every row has a handler and
+// a name no other row has; the same family may be announced again.
 void add_builtin_family(std::span<const BuiltinSpec> family);
 // The rows of several parts of a family, in order, as one family.
 std::vector<BuiltinSpec> join_members(std::initializer_list<std::span<const BuiltinSpec>> parts);
-// Fills an empty table with all 223 built-ins; a filled table is unchanged.
+// Gives the table every announced row it lacks: an emptied table is filled
+// again, a filled one is unchanged.
 void register_builtins();
 
-// The handler of built-ins whose family is not installed: it answers "Z".
+// The handler of an outside row in a sandboxed process: it answers "Z".
 CellRef answer_z(CellRef redex);
 
 // ---- sandbox ----------------------------------------------------------------------
 
 // A sandboxed process (the fuzz harnesses) keeps programs inside the
-// interpreter: every primitive that reads or writes machine memory at an
-// address, reaches the C library or loads program text answers "Z" without
-// doing anything, and the compiler writes no log line. Off unless set.
+// interpreter: every outside row answers "Z" without doing anything, and the
+// compiler writes no log line. Off unless set; switching it changes the
+// handlers of a filled table at once.
 bool sandboxed();
 void set_sandboxed(bool on);
 

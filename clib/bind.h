@@ -8,8 +8,8 @@
 // The arity is the number of parameters, so it cannot disagree with the
 // signature. The generated handler collects the arguments, decodes each in
 // order by its role and answers "Z" at the first mismatch, before anything
-// is called; then it calls the function once and builds the result. A
-// sandboxed process reaches no C function: every call answers "Z".
+// is called; then it calls the function once and builds the result. Every
+// member reaches outside the process, so a sandboxed one refuses it.
 //
 // Parameter types and their roles (numbers/args.h):
 //   int64_t        integer, its low 64 bits
@@ -153,7 +153,6 @@ struct Binding<Fn> {
   static constexpr uint8_t arity = sizeof...(A);
 
   static CellRef handle(CellRef redex) {
-    if (sandboxed()) return make_refusal();
     const auto cells = redex_arguments<sizeof...(A)>(redex.get());
     std::tuple<std::optional<std::decay_t<A>>...> decoded;
     const bool accepted = [&]<size_t... I>(std::index_sequence<I...>) {
@@ -174,7 +173,7 @@ struct Binding<Fn> {
 
 template <auto Fn>
 constexpr BuiltinSpec member(std::string_view name) {
-  return {name, Binding<Fn>::arity, &Binding<Fn>::handle};
+  return {name, Binding<Fn>::arity, &Binding<Fn>::handle, Reach::outside};
 }
 
 // A constant of arity 0.

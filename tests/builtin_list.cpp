@@ -1,10 +1,13 @@
 // Prints the built-in registry, one "name arity" line per built-in in name
-// order: the list that docs/primitives.md must document exactly.
+// order: the rows of every family the driver announces, the list that
+// docs/primitives.md must document exactly.
 #include <cstdio>
 
 #include "cells/tables.h"
+#include "driver/driver.h"
 
 int main() {
+  tove::announce_families();
   tove::register_builtins();
   for (const auto& [name, entry] : tove::builtin_table()) {
     std::printf("%s %u\n", name.c_str(), static_cast<unsigned>(entry.arity));

@@ -14,11 +14,10 @@
 #include <string_view>
 
 #include "cells/memory.h"
+#include "cells/tables.h"
+#include "driver/driver.h"
 #include "eval/eval.h"
 #include "frontend/frontend.h"
-#include "cells/tables.h"
-#include "numbers/family.h"
-#include "prims/family.h"
 
 namespace tove::fuzz {
 
@@ -28,8 +27,7 @@ inline constexpr size_t kInputMemory = size_t{32} << 20;
 inline constexpr uint64_t kInputSteps = 200000;
 
 inline void set_up() {
-  add_builtin_family(number_family());
-  add_builtin_family(structure_family());
+  announce_families();
   set_sandboxed(true);
 }
 

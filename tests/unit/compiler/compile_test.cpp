@@ -10,6 +10,7 @@
 #include "compiler/layout.h"
 #include "frontend/frontend.h"
 #include "sexpr.h"
+#include "stand_in_rows.h"
 
 using namespace tove;
 using test_support::sexpr;

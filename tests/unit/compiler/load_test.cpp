@@ -7,6 +7,7 @@
 #include "compiler/load.h"
 #include "frontend/frontend.h"
 #include "frontend/show.h"
+#include "stand_in_rows.h"
 
 using namespace tove;
 using frontend_test::show;

@@ -9,7 +9,6 @@
 #include "compiler/compile.h"
 #include "eval/eval.h"
 #include "frontend/frontend.h"
-#include "numbers/family.h"
 
 using namespace tove;
 
@@ -18,10 +17,8 @@ namespace {
 // The main expression applied to an argument address, as a run does.
 CellRef main_call() { return make_pair(definitions().find("")->share(), make_atom("0")); }
 
-// A program read and compiled with the number primitives installed.
+// A program read and compiled, the number primitives installed (families.cpp).
 void prepare(std::string_view program, ErrorReport& report) {
-  static const bool installed = (add_builtin_family(number_family()), true);
-  (void)installed;
   load_prelude();
   read_program(report, program);
   if (!report.failed()) compile_program(report);

@@ -91,6 +91,22 @@ TEST(LoadArgument, StringRoles) {
   EXPECT_EQ(text_of(make_atom("gg")), "none");
 }
 
+// A sandboxed process loads nothing: the program's definitions stay as they
+// are, whether the sandbox was switched before the program was read or after.
+TEST(LoadSandboxed, LoadsNothing) {
+  prepare("0,gg\\x\\x");
+  CellRef loading = make_pair(make_atom("load"), make_atom("[hh,hh\\7]"));
+  set_sandboxed(true);
+  EXPECT_EQ(print_expression(evaluate(loading.share()).get()), "Z");
+  EXPECT_EQ(definitions().find("hh"), nullptr);
+  prepare("0,gg\\x\\x");
+  EXPECT_EQ(print_expression(evaluate(loading.share()).get()), "Z");
+  EXPECT_EQ(definitions().find("hh"), nullptr);
+  set_sandboxed(false);
+  EXPECT_EQ(print_expression(evaluate(loading.share()).get()), "7");
+  ASSERT_NE(definitions().find("hh"), nullptr);
+}
+
 TEST(LoadArgument, UnreadableAddressesAreRefused) {
   EXPECT_EQ(text_of(make_atom("1")), "none");
   EXPECT_EQ(text_of(make_atom("05")), "none");  // -5, the top of the address space
@@ -118,8 +134,6 @@ namespace {
 // no text may end the process, every evaluation ends done, and the endless
 // constant cc is always given back rather than left as a black hole.
 TEST(LoadRandomText, LoadsEndDoneAndGiveConstantsBack) {
-  static const bool registered = (add_builtin_family(load_family()), true);
-  (void)registered;
   prepare("0,gg\\x\\x,cc\\M M,dd\\1");
   InterruptGuard guard;
   request_interrupt();
