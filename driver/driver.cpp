@@ -216,6 +216,7 @@ constexpr const char* kHelpText =
     "  -i [file]          start an interactive session, with the definitions\n"
     "                     of file when given: each line is a definition\n"
     "                     name\\body or an expression whose value is printed\n"
+    "  -l NAME, -L DIR    link the library NAME.tv; search DIR first (docs/library.md)\n"
     "  --max-memory=SIZE  set the memory ceiling (default three quarters of\n"
     "                     physical memory); SIZE in bytes with an optional\n"
     "                     K, M or G suffix; written before file, - or -i\n"

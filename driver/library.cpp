@@ -82,11 +82,7 @@ int link_libraries() {
         break;
       }
     }
-    if (!found) {
-      std::string searched;
-      for (const std::string& folder : folders) searched += (searched.empty() ? "" : ", ") + folder;
-      return library_line("no library " + name + " (searched " + searched + ")");
-    }
+    if (!found) return library_line("no library " + name + ".tv in the -L folders or the library folders");
     std::optional<std::string> text = read_program_file(*found);
     if (!text) return library_line("cannot read library file " + *found);
     ErrorReport report;
