@@ -7,6 +7,7 @@
 
 #include "cells/analysis.h"
 #include "compiler/compile.h"
+#include "compiler/library.h"
 #include "frontend/frontend.h"
 
 namespace tove {
@@ -105,6 +106,8 @@ CellRef load_program_text(std::string_view text, ErrorReport& report, LoadShape 
     first_definition = 1;
   }
   if (!read_definitions(pieces, first_definition, local, local_uncached, report)) return {};
+  join_library(local, local_uncached,
+               [&](std::string_view name) { return local.contains(name) || definitions().contains(name); });
   if (!check_new_names(local, report)) return {};
   if (!prune_undefined(local, local_uncached, shape, report)) return {};
   if (!check_binders(local, report)) return {};

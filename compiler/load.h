@@ -9,7 +9,8 @@
 // letters and parameter counts are checked, the definitions are merged, and
 // last the bodies are checked for unbound locals. Definitions merged before
 // a failing unbound-local check stay merged. A loaded text never redefines
-// a name the table already holds.
+// a name the table already holds. Library definitions (compiler/library.h)
+// that the text needs and the program lacks join the text's own.
 //
 // Ownership: the private table owns the parsed bodies until the merge,
 // which shares them into the definition table; the caller owns the

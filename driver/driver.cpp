@@ -9,6 +9,8 @@
 #include <stdexcept>
 
 #include "clib/family.h"
+#include "compiler/library.h"
+#include "driver/library.h"
 #include "eval/load.h"
 #include "eval/run.h"
 #include "frontend/frontend.h"
@@ -215,6 +217,7 @@ constexpr const char* kHelpText =
     "  -i [file]          start an interactive session, with the definitions\n"
     "                     of file when given: each line is a definition\n"
     "                     name\\body or an expression whose value is printed\n"
+    "  -l NAME, -L DIR    link the library NAME.tv; search DIR first (docs/library.md)\n"
     "  --max-memory=SIZE  set the memory ceiling (default three quarters of\n"
     "                     physical memory); SIZE in bytes with an optional\n"
     "                     K, M or G suffix; written before file, - or -i\n"
@@ -320,6 +323,7 @@ int run_file(const std::string& path, char** arguments) {
   ErrorReport report;
   read_program(report, *text);
   if (report.failed()) return report_failure(report);
+  join_library_into_program();
 
   run_program(report, static_cast<int64_t>(reinterpret_cast<intptr_t>(arguments)));
   if (report.failed()) return report_failure(report);
@@ -355,17 +359,25 @@ int run_driver(int argc, char** argv) {
 
   size_t ceiling = default_memory_ceiling();
   int file = 1;
-  for (; file < argc && std::string_view(argv[file]).starts_with(kMaxMemoryOption); ++file) {
-    std::optional<size_t> size =
-        parse_memory_size(std::string_view(argv[file]).substr(kMaxMemoryOption.size()));
-    if (!size) return usage();
-    ceiling = *size;
+  while (file < argc) {
+    if (std::string_view(argv[file]).starts_with(kMaxMemoryOption)) {
+      std::optional<size_t> size =
+          parse_memory_size(std::string_view(argv[file]).substr(kMaxMemoryOption.size()));
+      if (!size) return usage();
+      ceiling = *size;
+      ++file;
+      continue;
+    }
+    const LibraryOption library = take_library_option(argc, argv, file);
+    if (library == LibraryOption::bad) return usage();
+    if (library == LibraryOption::none) break;
   }
   if (file == argc) return usage();
 
   take_memory_reserve();
   set_memory_ceiling(ceiling);
   try {
+    if (int status = link_libraries(); status != 0) return status;
     if (std::string_view(argv[file]) == "-i") return run_session(file + 1 < argc ? argv[file + 1] : nullptr);
     return run_file(argv[file], argv + file + 1);
   } catch (const std::bad_alloc&) {

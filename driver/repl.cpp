@@ -19,6 +19,7 @@
 
 #include "cells/print.h"
 #include "compiler/compile.h"
+#include "compiler/library.h"
 #include "compiler/load.h"
 #include "driver/driver.h"
 #include "eval/eval.h"
@@ -139,7 +140,10 @@ int run_session(const char* program_path) {
   load_prelude();
   ErrorReport report;
   read_program(report, text);
-  if (!report.failed()) compile_program(report);
+  if (!report.failed()) {
+    join_library_into_program();
+    compile_program(report);
+  }
   if (report.failed()) {
     print_report(report);
     return kFailureStatus;

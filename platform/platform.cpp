@@ -62,6 +62,14 @@ void on_terminal_interrupt(void (*handler)()) {
   sigaction(SIGINT, &action, nullptr);
 }
 
+std::optional<std::string> executable_path() {
+  std::string path(4096, '\0');
+  const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+  if (length <= 0 || static_cast<size_t>(length) >= path.size()) return std::nullopt;
+  path.resize(static_cast<size_t>(length));
+  return path;
+}
+
 size_t physical_memory() {
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long page_size = sysconf(_SC_PAGESIZE);

@@ -35,6 +35,10 @@ bool input_is_terminal();
 // with an error rather than carrying on.
 void on_terminal_interrupt(void (*handler)());
 
+// The absolute path of the running interpreter's executable file, symbolic
+// links resolved; nullopt when the system cannot tell it.
+std::optional<std::string> executable_path();
+
 // The machine's physical memory in bytes (0 when it cannot be told).
 size_t physical_memory();
 // The process's soft address-space limit in bytes (SIZE_MAX when none).

@@ -5,8 +5,9 @@ Usage: doc_examples_test.py TOVE FILE.md...
 
 An example is a fenced block whose info string starts with "tove"; any
 further words of the info string are command-line arguments: those that
-begin with "--" are the interpreter's options, written before the program
-file, and the others the program's own, written after it.
+begin with "--", and "-l NAME" or "-L DIR", are the interpreter's options,
+written before the program file, and the others the program's own, written
+after it.
 Between it and the next example or heading, the document states the result:
 
     ```output        the exact standard output
@@ -123,8 +124,15 @@ def run(tove, example):
     with tempfile.TemporaryDirectory() as folder:
         with open(os.path.join(folder, "prog.tv"), "w", encoding="utf-8") as f:
             f.write(example.program)
-        options = [a for a in example.args if a.startswith("--")]
-        arguments = [a for a in example.args if not a.startswith("--")]
+        options, arguments = [], []
+        words = iter(example.args)
+        for word in words:
+            if word.startswith("--"):
+                options.append(word)
+            elif word in ("-l", "-L"):
+                options += [word, next(words, "")]
+            else:
+                arguments.append(word)
         got = subprocess.run([tove] + options + ["prog.tv"] + arguments, cwd=folder,
                              capture_output=True, timeout=120)
     problems = []

@@ -22,7 +22,8 @@ with tempfile.TemporaryDirectory() as prefix:
                 "share/doc/tove/primitives.md", "share/doc/tove/errors.md",
                 "share/doc/tove/examples/double.tv",
                 "share/tove/editors/vim/syntax/tove.vim",
-                "share/tove/editors/vscode/syntaxes/tove.tmLanguage.json"]
+                "share/tove/editors/vscode/syntaxes/tove.tmLanguage.json",
+                "share/tove/lib/io.tv", "share/tove/lib/list.tv", "share/tove/lib/text.tv"]
     for path in expected:
         if not os.path.isfile(os.path.join(prefix, path)):
             problems.append(f"{path} not installed")
@@ -31,6 +32,12 @@ with tempfile.TemporaryDirectory() as prefix:
         run = subprocess.run([tove, "-"], input=b"a\\6*7", capture_output=True, timeout=60)
         if run.returncode != 42:
             problems.append(f"installed tove exits with {run.returncode} for a\\6*7")
+        # The installed interpreter finds the installed libraries.
+        linked = subprocess.run([tove, "-l", "io", "-l", "list", "-l", "text", "-"],
+                                input=b"a\\p{say_int(sum(range(0,4))-10)}length(split(cape[a b],32))",
+                                capture_output=True, timeout=60)
+        if linked.returncode != 2 or linked.stdout != b"-4\n":
+            problems.append(f"installed tove with -l gives {linked.returncode}, {linked.stdout!r}")
     page = os.path.join(prefix, "share/man/man1/tove.1")
     if os.path.isfile(page):
         with open(page, encoding="utf-8") as f:
