@@ -49,7 +49,7 @@ struct Shape {
 };
 
 constexpr bool is_word_char(unsigned char ch) { return ch == '_' || (ch >= 'a' && ch <= 'z'); }
-constexpr bool is_digit_char(unsigned char ch) { return ch >= '0' && ch <= '9'; }
+constexpr bool is_digit_char(unsigned char ch) { return is_decimal_digit(ch); }
 
 constexpr int bracket_step(unsigned char ch) { return ch == '[' ? 1 : ch == ']' ? -1 : 0; }
 

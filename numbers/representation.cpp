@@ -342,7 +342,7 @@ BitList text_to_bits(std::string_view text) {
   if (!is_digit(byte_at(text, 0))) return empty_bit_list();
   uint64_t raw;
   if (small_raw(text, raw)) return raw_bits(raw);
-  if (text.size() >= 2 && text[0] == '0' && text[1] == '0') {
+  if (text.size() >= 2 && is_fraction_text(text.data())) {
     size_t z = 0;
     while (2 + z < text.size() && text[2 + z] == '0') ++z;
     BitList bits{shift_up(decimal_to_binary(digit_run(text.substr(2 + z))), z + 2)};
