@@ -5,6 +5,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "cells/encoding.h"
 #include "cells/tables.h"
 
 namespace tove {
@@ -26,8 +27,6 @@ bool is_name_char(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 1 && c <= 31) || c >= 127 || kOperatorChar[c];
 }
 
-bool records_length(unsigned char first) { return (first >= '0' && first <= '9') || first == '['; }
-
 uint8_t encode_arity(int arity, bool pending) {
   TOVE_ASSERT(arity >= kArityFloor && arity <= kArityUnbounded);
   return static_cast<uint8_t>((arity + kArityBias) | (pending ? kTagPending : 0));
@@ -47,7 +46,8 @@ int leading_lambdas(Cell* body) {
 
 void analyse_atom(Cell* atom) {
   // Numbers (the atoms most often made at run time) are no name tokens.
-  if (head_char(atom) >= '0' && head_char(atom) <= '9') {
+  const AtomKind kind = atom_kind(atom);
+  if (kind == AtomKind::number) {
     set_analysis_bits(atom, encode_arity(1, false));
     return;
   }
@@ -62,11 +62,11 @@ void analyse_atom(Cell* atom) {
     }
   }
   const std::string_view text = atom_text(atom);
-  if (first == ')' || first == ']') {
+  if (kind == AtomKind::update || kind == AtomKind::undefined) {
     set_analysis_bits(atom, encode_arity(1, false));
     return;
   }
-  if (first == '[') {
+  if (kind == AtomKind::text) {
     set_analysis_bits(atom, kTagData);
     return;
   }
@@ -335,10 +335,10 @@ CellRef substitute_analysed(Cell* expr, char letter, Cell* value) {
 
 size_t atom_weight(const Cell* c) {
   if (is_pair(c)) return 0;
-  const unsigned char first = head_char(c);
-  if (first == ' ') return 9;
-  if (records_length(first) && payload(c) != 0) return payload(c);
-  if (first == '(') return atom_text(c).size();
+  const AtomKind kind = atom_kind(c);
+  if (kind == AtomKind::real) return kRealTextLength;
+  if ((kind == AtomKind::number || kind == AtomKind::text) && payload(c) != 0) return payload(c);
+  if (kind == AtomKind::bytes) return atom_text(c).size();
   return std::strlen(atom_chars(c));
 }
 

@@ -49,10 +49,7 @@ inline bool is_done(Cell* c) {
 inline uint32_t node_mask(Cell* c) {
   const uint8_t bits = analysed_bits(c);
   if (bits == kTagData) return 0;
-  if (is_atom(c)) {
-    const unsigned char first = head_char(c);
-    if ((first >= '0' && first <= '9') || first == '[') return 0;
-  }
+  if (is_atom(c) && records_length(head_char(c))) return 0;
   return payload(c);
 }
 
@@ -123,7 +120,7 @@ inline void analyse_built_pair(Cell* node) {
 // The arithmetic primitives, which make one on every operation, analyse it
 // at once.
 inline void analyse_number_atom(Cell* atom) {
-  TOVE_ASSERT(is_atom(atom) && head_char(atom) >= '0' && head_char(atom) <= '9');
+  TOVE_ASSERT(atom_kind(atom) == AtomKind::number);
   set_analysis_bits(atom, static_cast<uint8_t>(1 + kArityBias));
 }
 

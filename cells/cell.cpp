@@ -7,6 +7,7 @@
 #include <new>
 #include <vector>
 
+#include "cells/encoding.h"
 #include "cells/memory.h"
 
 namespace tove {
@@ -160,9 +161,7 @@ Atom* make_raw_atom(std::string_view text) {
   atom->text[n] = '\0';
   atom->header = uint64_t{kTagAtom} << kTagShift;
   const unsigned char first = n ? static_cast<unsigned char>(text[0]) : 0;
-  if ((first >= '0' && first <= '9') || first == '[') {
-    if (n < kRecordedLengthLimit) set_payload(atom, n);
-  }
+  if (records_length(first) && n < kRecordedLengthLimit) set_payload(atom, n);
   return atom;
 }
 
@@ -234,17 +233,16 @@ size_t bracket_group_length(const char* text) {
 std::string_view atom_text(const Cell* c) {
   if (is_pair(c)) return {};
   const char* text = static_cast<const Atom*>(c)->text;
-  const unsigned char first = static_cast<unsigned char>(text[0]);
-  if (first >= '0' && first <= '9') {
-    size_t n = payload(c);
-    if (n == 0) {
-      n = std::strlen(text);
-      TOVE_ASSERT(n >= kRecordedLengthLimit);
+  switch (atom_kind(c)) {
+    case AtomKind::number: {
+      size_t n = payload(c);
+      if (n == 0) {
+        n = std::strlen(text);
+        TOVE_ASSERT(n >= kRecordedLengthLimit);
+      }
+      return {text, n};
     }
-    return {text, n};
-  }
-  switch (first) {
-    case '[': {
+    case AtomKind::text: {
       size_t n = payload(c);
       if (n == 0) {
         n = bracket_group_length(text);
@@ -252,15 +250,10 @@ std::string_view atom_text(const Cell* c) {
       }
       return {text, n};
     }
-    case ' ':
-      return {text, 9};
-    case '(': {
-      const char* close = std::strchr(text, ')');
-      TOVE_ASSERT(close != nullptr);
-      size_t digits = static_cast<size_t>(close - text) - 1;
-      uint64_t length = base64_decode({text + 1, digits});
-      return {text, digits + 2 + length};
-    }
+    case AtomKind::real:
+      return {text, kRealTextLength};
+    case AtomKind::bytes:
+      return {text, byte_string_text_length(text)};
     default:
       return {text, std::strlen(text)};
   }
@@ -269,9 +262,14 @@ std::string_view atom_text(const Cell* c) {
 bool atom_is(const Cell* c, std::string_view text) {
   if (!is_atom(c)) return false;
   const char* chars = atom_chars(c);
-  const unsigned char first = static_cast<unsigned char>(chars[0]);
-  if ((first >= '0' && first <= '9') || first == '[' || first == ' ' || first == '(') {
-    return atom_text(c) == text;  // texts that may hold zero bytes
+  switch (atom_kind(c)) {
+    case AtomKind::number:
+    case AtomKind::text:
+    case AtomKind::real:
+    case AtomKind::bytes:
+      return atom_text(c) == text;  // texts that may hold zero bytes
+    default:
+      break;
   }
   // A name ends at its zero byte: compare up to it without measuring first.
   for (size_t i = 0; i < text.size(); ++i) {

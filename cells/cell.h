@@ -124,6 +124,46 @@ inline Cell* pair_right(const Cell* c) {
   return static_cast<const Pair*>(c)->right;
 }
 
+// ---- atom kinds ---------------------------------------------------------------
+// The kind of an atom, decided by the first byte of its text alone (the
+// encodings of each kind are in cells/encoding.h):
+//   "0".."9" number, "[" text literal, " " real, "(" byte string,
+//   ")" black hole, cycle or update marker, "]" undefined-name marker,
+//   anything else (the empty text too) a name.
+// A pair has no text and is a kind of its own.
+enum class AtomKind : uint8_t { pair, name, number, text, real, bytes, update, undefined };
+
+constexpr AtomKind atom_kind_of_byte(unsigned char first) {
+  if (first >= '0' && first <= '9') return AtomKind::number;
+  switch (first) {
+    case '[': return AtomKind::text;
+    case ' ': return AtomKind::real;
+    case '(': return AtomKind::bytes;
+    case ')': return AtomKind::update;
+    case ']': return AtomKind::undefined;
+    default: return AtomKind::name;
+  }
+}
+namespace cell_detail {
+constexpr auto make_atom_kinds() {
+  struct Table {
+    AtomKind kinds[256];
+  } table{};
+  for (unsigned b = 0; b < 256; ++b) table.kinds[b] = atom_kind_of_byte(static_cast<unsigned char>(b));
+  return table;
+}
+inline constexpr auto kAtomKinds = make_atom_kinds();
+}  // namespace cell_detail
+
+inline AtomKind atom_kind(const Cell* c) {
+  return is_atom(c) ? cell_detail::kAtomKinds.kinds[static_cast<const Atom*>(c)->text[0] & 0xFF] : AtomKind::pair;
+}
+// Numbers and text literals record their text length in the payload.
+constexpr bool records_length(unsigned char first) {
+  return atom_kind_of_byte(first) == AtomKind::number || atom_kind_of_byte(first) == AtomKind::text;
+}
+
+
 // ---- counting ---------------------------------------------------------------
 
 void destroy_cell(Cell* c);  // frees a cell whose count reached zero
@@ -246,7 +286,7 @@ inline CellRef make_atom(std::string_view text) {
   // Count 1, the atom tag, and the recorded length of a number or text.
   uint64_t header = (uint64_t{kTagAtom} << kTagShift) | 1;
   const unsigned char first = n ? static_cast<unsigned char>(text[0]) : 0;
-  if ((first >= '0' && first <= '9') || first == '[') header |= uint64_t{n} << kPayloadShift;
+  if (records_length(first)) header |= uint64_t{n} << kPayloadShift;
   atom->header = header;
   if (n) __builtin_memcpy(atom->text, text.data(), n);
   atom->text[n] = '\0';
@@ -289,6 +329,7 @@ std::string_view atom_text(const Cell* c);
 inline unsigned char head_char(const Cell* c) {
   return is_atom(c) ? static_cast<unsigned char>(static_cast<const Atom*>(c)->text[0]) : 0;
 }
+
 // Raw text pointer of an atom (zero-terminated, may hold further zeros).
 inline const char* atom_chars(const Cell* c) {
   TOVE_ASSERT(is_atom(c));

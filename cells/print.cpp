@@ -1,9 +1,8 @@
 #include "cells/print.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
 #include <limits>
 #include <new>
 #include <string_view>
@@ -11,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "cells/encoding.h"
 #include "cells/memory.h"
 
 namespace tove {
@@ -49,7 +49,7 @@ struct Shape {
 };
 
 constexpr bool is_word_char(unsigned char ch) { return ch == '_' || (ch >= 'a' && ch <= 'z'); }
-constexpr bool is_digit_char(unsigned char ch) { return ch >= '0' && ch <= '9'; }
+constexpr bool is_digit_char(unsigned char ch) { return is_decimal_digit(ch); }
 
 constexpr int bracket_step(unsigned char ch) { return ch == '[' ? 1 : ch == ']' ? -1 : 0; }
 
@@ -146,34 +146,13 @@ Shape pair_shape(const Shape& l, const Shape& r, Form form) {
 
 // ---- atoms ----------------------------------------------------------------
 
-bool is_marker_text(std::string_view text) {
-  return text.empty() || text.front() == ')' || text.front() == ']';
-}
-
 std::string real_form(std::string_view text) {
-  TOVE_ASSERT(text.size() == 9 && text.front() == ' ');
-  uint64_t bits = 0;
-  for (int i = 8; i >= 1; --i) bits = (bits << 8) | static_cast<unsigned char>(text[i]);
-  double value;
-  std::memcpy(&value, &bits, sizeof value);
-  char digits[64];
-  int n = std::snprintf(digits, sizeof digits, "%e", value);
-  TOVE_ASSERT(n > 0 && static_cast<size_t>(n) < sizeof digits);
-  return "real[" + std::string(digits, static_cast<size_t>(n)) + "]";
+  return "real[" + format_real(std::bit_cast<double>(real_text_pattern(text))) + "]";
 }
 
 std::string byte_string_form(std::string_view text) {
-  size_t close = text.find(')');
-  TOVE_ASSERT(close != std::string_view::npos);
   std::string form = "cape[";
-  for (char ch : text.substr(close + 1)) {
-    switch (ch) {
-      case '\n': form += "[p]"; break;
-      case '[': form += "[q]"; break;
-      case ']': form += "[r]"; break;
-      default: form += ch; break;
-    }
-  }
+  append_escaped(form, byte_string_bytes(text));
   form += ']';
   return form;
 }
@@ -182,12 +161,12 @@ std::string byte_string_form(std::string_view text) {
 // as itself, else the generated form held in `scratch`.
 std::string_view atom_form(const Cell* atom, std::string& scratch) {
   std::string_view text = atom_text(atom);
-  if (is_marker_text(text)) return "()";
-  switch (text.front()) {
-    case ' ':
+  if (prints_as_marker(text)) return "()";
+  switch (atom_kind(atom)) {
+    case AtomKind::real:
       scratch = real_form(text);
       return scratch;
-    case '(':
+    case AtomKind::bytes:
       scratch = byte_string_form(text);
       return scratch;
     default:

@@ -23,6 +23,7 @@
 #include <functional>
 #include <string_view>
 
+#include "cells/report.h"
 #include "cells/tables.h"
 
 namespace tove {

@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "cells/analysis.h"
+#include "cells/encoding.h"
 
 namespace tove {
 
@@ -71,7 +72,7 @@ void read_plan(InstantiationPlan& plan, Cell* rest) {
   std::vector<CellRef> stand_ins;
   std::vector<Cell*> raw;
   for (size_t i = 0; i < plan.parameters; ++i) {
-    stand_ins.push_back(make_atom(")" + std::to_string(i)));
+    stand_ins.push_back(make_update_marker(std::to_string(i)));
     raw.push_back(stand_ins.back().get());
   }
   CellRef result = substitute_parameters(plan.body.get(), raw.data(), plan.parameters);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "cells/analysis.h"
+#include "cells/encoding.h"
 #include "eval/eval.h"
 #include "eval/instantiate.h"
 #include "cells/tables.h"
@@ -141,16 +142,16 @@ bool take_arguments_from_frames(Machine& m, int d) {
 
 // )name v: the update form of a constant being computed, or nullptr.
 Cell* update_name(Cell* function) {
-  return is_atom(function) && head_char(function) == ')' ? function : nullptr;
+  return is_update_marker(function) ? function : nullptr;
 }
 
 // Puts a constant's partly computed expression back in place of its black
 // hole, so that a later use computes it again rather than seeing a cycle.
 void give_back(Cell* update_atom, CellRef expression) {
-  const std::string_view name = atom_text(update_atom).substr(1);
+  const std::string_view name = marker_name(update_atom);
   CellRef* slot = definitions().find(name);
   TOVE_ASSERT(slot != nullptr);
-  if (!atom_is(slot->get(), ")")) return;
+  if (!is_black_hole(slot->get())) return;
   // A stored body must not start with a lambda node: B I v behaves as v.
   if (is_lambda_node(expression.get())) expression = make_pair(make_atom("B"), make_atom("I"), std::move(expression));
   *slot = std::move(expression);

@@ -5,9 +5,9 @@
 // primitive, let node, lambda node, integer, data node, byte string, real,
 // global name, update form.
 #include <array>
-#include <cstring>
 
 #include "cells/analysis.h"
+#include "cells/encoding.h"
 #include "eval/eval.h"
 #include "eval/instantiate.h"
 #include "cells/tables.h"
@@ -85,9 +85,7 @@ void reduce_builtin(Machine& m, const BuiltinEntry& entry) {
   TOVE_ASSERT(result);
   if (is_pair(result.get())) {
     Cell* left = pair_left(result.get());
-    if (is_atom(left) && (head_char(left) == ')' || head_char(left) == ']')) {
-      discard_continuation(m);
-    }
+    if (is_marker(left)) discard_continuation(m);
   }
   m.focus = std::move(result);
 }
@@ -129,12 +127,6 @@ void reduce_data(Machine& m, const Spine& s) {
   }
 }
 
-CellRef make_byte_string(std::string_view bytes) {
-  std::string text = "(" + base64_encode(bytes.size()) + ")";
-  text.append(bytes);
-  return make_atom(text);
-}
-
 // The eight bits of a byte as I (set) and H (clear), grouped
 // V (J (J b0 b1) (J b2 b3)) (J (J b4 b5) (J b6 b7)).
 CellRef byte_bit_tree(unsigned char byte) {
@@ -147,10 +139,7 @@ CellRef byte_bit_tree(unsigned char byte) {
 
 // "" a = Z;  b a = bit tree of b;  s a = V (first 2^k bytes) (the rest)
 void reduce_bytes(Machine& m, const Spine& s) {
-  std::string_view text = s.text();
-  const size_t close = text.find(')');
-  TOVE_ASSERT(close != std::string_view::npos);
-  std::string_view bytes = text.substr(close + 1);
+  std::string_view bytes = byte_string_bytes(s.text());
   const size_t n = bytes.size();
   if (n == 0) {
     m.focus = atom("Z");
@@ -159,16 +148,15 @@ void reduce_bytes(Machine& m, const Spine& s) {
   } else {
     size_t half = 1;
     while (half * 2 < n) half *= 2;
-    m.focus = make_pair(atom("V"), make_byte_string(bytes.substr(0, half)),
-                        make_byte_string(bytes.substr(half)));
+    m.focus = make_pair(atom("V"), byte_string_atom(bytes.substr(0, half)),
+                        byte_string_atom(bytes.substr(half)));
   }
 }
 
 // r a = (bit tree of r's 64 bits) a, the bits as K (set) and H (clear) in a
 // complete tree of V nodes, lower bits on the left.
 void reduce_real(Machine& m, const Spine& s) {
-  uint64_t pattern = 0;
-  std::memcpy(&pattern, atom_chars(s.head) + 1, 8);
+  const uint64_t pattern = real_pattern(s.head);
   std::vector<CellRef> level;
   level.reserve(64);
   for (int i = 0; i < 64; ++i) level.push_back(atom((pattern >> i) & 1 ? "K" : "H"));
@@ -243,7 +231,7 @@ void reduce_global(Machine& m, const Spine& s, Resolved& name) {
   CellRef* slot = name.slot;
   if (slot == nullptr) {
     discard_continuation(m);
-    m.focus = make_atom("]" + std::string(s.text()));
+    m.focus = make_undefined_marker(s.text());
     return;
   }
   Cell* body = slot->get();
@@ -259,9 +247,9 @@ void reduce_global(Machine& m, const Spine& s, Resolved& name) {
   if (params == 0) {
     // Constant definitions are computed once; a black hole marks one whose
     // value is being computed, so meeting it again is a cycle.
-    if (head_char(body) == ')' && is_atom(body)) {
+    if (is_update_marker(body)) {
       discard_continuation(m);
-      m.focus = make_atom(")" + std::string(s.text()));
+      m.focus = make_update_marker(s.text());
       return;
     }
     if (is_done(body) || uncached_names().count(s.text()) != 0) {
@@ -269,8 +257,8 @@ void reduce_global(Machine& m, const Spine& s, Resolved& name) {
       return;
     }
     CellRef value = CellRef::retained(body);
-    CellRef update = make_atom(")" + std::string(s.text()));
-    *slot = make_atom(")");
+    CellRef update = make_update_marker(s.text());
+    *slot = make_black_hole();
     m.focus = make_pair(std::move(update), std::move(value));
     return;
   }
@@ -285,7 +273,7 @@ void reduce_global(Machine& m, const Spine& s, Resolved& name) {
 
 // )name a = a, once a is done, and a becomes the stored value of name.
 void reduce_update(Machine& m, const Spine& s) {
-  std::string_view name = s.text().substr(1);
+  std::string_view name = marker_name(s.head);
   Cell* value = s.args[0];
   TOVE_ASSERT(s.count == 1 && is_done(value));
   TOVE_ASSERT(uncached_names().count(name) == 0);
@@ -327,14 +315,14 @@ void reduce_step(Machine& m) {
 void reduce_spine(Machine& m, const Spine& s) {
   TOVE_ASSERT(node_mask(m.focus.get()) == 0);
   if (is_data(s.head)) return reduce_data(m, s);
-  const unsigned char first = head_char(s.head);
-  if (first >= '0' && first <= '9') return reduce_integer(m, s);
-  switch (first) {
-    case '(': return reduce_bytes(m, s);
-    case ' ': return reduce_real(m, s);
-    case ')': return reduce_update(m, s);
+  switch (atom_kind(s.head)) {
+    case AtomKind::number: return reduce_integer(m, s);
+    case AtomKind::bytes: return reduce_bytes(m, s);
+    case AtomKind::real: return reduce_real(m, s);
+    case AtomKind::update: return reduce_update(m, s);
     default: break;
   }
+  const unsigned char first = head_char(s.head);
   Resolved& name = resolve(s.head);
   if (name.builtin != nullptr) return reduce_builtin(m, *name.builtin);
   if (first == '{' && is_single(s.head)) return reduce_let(m, s);
@@ -344,9 +332,15 @@ void reduce_spine(Machine& m, const Spine& s) {
 
 Cell* done_constant_of_head(Cell* head) {
   if (!is_atom(head) || is_data(head)) return nullptr;
-  const unsigned char first = head_char(head);
-  if ((first >= '0' && first <= '9') || first == '(' || first == ' ' || first == ')' || first == ']') {
-    return nullptr;
+  switch (atom_kind(head)) {
+    case AtomKind::number:
+    case AtomKind::bytes:
+    case AtomKind::real:
+    case AtomKind::update:
+    case AtomKind::undefined:
+      return nullptr;
+    default:
+      break;
   }
   Resolved& name = resolve(head);
   if (name.builtin != nullptr || name.slot == nullptr) return nullptr;
@@ -355,7 +349,7 @@ Cell* done_constant_of_head(Cell* head) {
   // A black hole is done too, but meeting it is a cycle; uncached bodies
   // (I body) are never done.
   Cell* value = body;
-  if (is_lambda_node(body) || !is_done(body) || (is_atom(body) && head_char(body) == ')')) value = nullptr;
+  if (is_lambda_node(body) || !is_done(body) || is_update_marker(body)) value = nullptr;
   // Only a body the definition holds on to can be remembered by address.
   if (&name != &unresolved_entry()) {
     name.asked_body = body;

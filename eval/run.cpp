@@ -1,5 +1,6 @@
 #include "eval/run.h"
 
+#include "cells/encoding.h"
 #include "cells/memory.h"
 #include "cells/print.h"
 #include "compiler/compile.h"
@@ -15,8 +16,8 @@ constexpr size_t kLocationLimit = 56;
 }  // namespace
 
 bool report_cycle(const Cell* result, ErrorReport& report) {
-  if (!is_atom(result) || head_char(result) != ')') return false;
-  std::string name(atom_text(result).substr(1));
+  if (!is_update_marker(result)) return false;
+  std::string name(marker_name(result));
   fail(report, "Cycle", "Cycle detected on function [" + name + "].", name);
   return true;
 }

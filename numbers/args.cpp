@@ -17,15 +17,6 @@ bool readable_integer(Cell* value) {
   return classify_kind(value) == ValueKind::integer && is_readable_number(value);
 }
 
-// The stored text of a byte string starts after its "(" + length + ")"
-// header; base-64 digits never include ")".
-const char* byte_string_start(const Cell* bytes) {
-  const char* text = atom_chars(bytes);
-  size_t close = 1;
-  while (text[close] != ')') ++close;
-  return text + close + 1;
-}
-
 }  // namespace
 
 // ---- roles --------------------------------------------------------------------------------
@@ -72,9 +63,9 @@ std::optional<uint64_t> address_argument(Cell* value) {
 
 std::optional<const char*> string_argument(Cell* value) {
   if (is_atom(value)) {
-    switch (head_char(value)) {
-      case '(': return byte_string_start(value);
-      case '[': return atom_chars(value);
+    switch (atom_kind(value)) {
+      case AtomKind::bytes: return byte_string_start(value);
+      case AtomKind::text: return atom_chars(value);
       default: break;
     }
   }
@@ -84,7 +75,7 @@ std::optional<const char*> string_argument(Cell* value) {
 }
 
 std::optional<double> real_argument(const Cell* value) {
-  if (!is_atom(value) || head_char(value) != ' ') return std::nullopt;
+  if (atom_kind(value) != AtomKind::real) return std::nullopt;
   return real_value(value);
 }
 

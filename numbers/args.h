@@ -31,6 +31,7 @@
 #include <optional>
 
 #include "cells/cell.h"
+#include "cells/encoding.h"
 
 namespace tove {
 
@@ -81,6 +82,5 @@ CellRef make_identity();           // "I", the answer of a call without a result
 CellRef make_truth(bool value);    // "K" or "H"
 CellRef integer_from_int64(int64_t value);
 CellRef integer_from_uint64(uint64_t value);
-CellRef make_real(double value);
 
 }  // namespace tove

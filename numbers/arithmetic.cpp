@@ -301,38 +301,11 @@ BinaryFraction fraction_remainder(const BinaryFraction& a, const BinaryFraction&
 
 // ---- integers -------------------------------------------------------------------------------
 
-// Writes a machine integer in the integer text form.
-// The decimal digits of 0 to 99, two by two.
-constexpr std::array<char, 200> make_digit_pairs() {
-  std::array<char, 200> pairs{};
-  for (int i = 0; i < 100; ++i) {
-    pairs[2 * i] = static_cast<char>('0' + i / 10);
-    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
-  }
-  return pairs;
-}
-constexpr std::array<char, 200> kDigitPairs = make_digit_pairs();
-
+// A machine integer as an analysed number atom.
 CellRef small_integer_atom(int64_t value) {
-  char buffer[24];
+  char buffer[kLongestSmallIntegerText];
   char* end = buffer + sizeof buffer;
-  char* at = end;
-  uint64_t m = value < 0 ? uint64_t{0} - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-  // Counters and sums are written on every step of a loop: two digits at
-  // a time.
-  while (m >= 100) {
-    const size_t pair = static_cast<size_t>(m % 100) * 2;
-    m /= 100;
-    *--at = kDigitPairs[pair + 1];
-    *--at = kDigitPairs[pair];
-  }
-  if (m >= 10) {
-    *--at = kDigitPairs[m * 2 + 1];
-    *--at = kDigitPairs[m * 2];
-  } else {
-    *--at = static_cast<char>('0' + m);
-  }
-  if (value < 0) *--at = '0';
+  const char* at = write_small_integer(value, end);
   CellRef atom = make_atom(std::string_view(at, static_cast<size_t>(end - at)));
   analyse_number_atom(atom.get());
   return atom;
@@ -814,14 +787,7 @@ static CellRef wave_handler(CellRef redex) {
     case ValueKind::integer:
       if (is_atom(a)) {
         std::string storage;
-        std::string_view text = canonical_number_text(a, storage);
-        if (text == "0") return make_atom(text);
-        if (text[0] == '0') return make_atom(text.substr(1));
-        std::string negated;
-        negated.reserve(text.size() + 1);
-        negated += '0';
-        negated += text;
-        return make_atom(negated);
+        return make_atom(negated_integer_text(canonical_number_text(a, storage)));
       }
       return integer_negate(a);
     case ValueKind::fraction: return make_fraction(fraction_negated(read_fraction(a)));

@@ -819,22 +819,6 @@ constexpr u64 kPow10[20] = {1ull,
                             1000000000000000000ull,
                             10000000000000000000ull};
 
-// Eight bytes at a time: every byte's high nibble is 3 and adding 6 does
-// not carry out of its low nibble (no byte crosses into the next).
-bool all_digits(std::string_view s) {
-  size_t i = 0;
-  for (; i + 8 <= s.size(); i += 8) {
-    u64 w;
-    std::memcpy(&w, s.data() + i, 8);
-    if ((w & 0xF0F0F0F0F0F0F0F0ull) != 0x3030303030303030ull ||
-        ((w + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) != 0x3030303030303030ull)
-      return false;
-  }
-  for (; i < s.size(); ++i)
-    if (s[i] < '0' || s[i] > '9') return false;
-  return true;
-}
-
 u64 parse_digits(const char* p, size_t n) {
   u64 v = 0;
   for (size_t i = 0; i < n; ++i) v = v * 10 + static_cast<u64>(p[i] - '0');
@@ -1010,7 +994,7 @@ BigInt BigInt::from_limbs(const uint64_t* limbs, size_t count, bool negative) {
 bool BigInt::parse_decimal(std::string_view text, BigInt* out) {
   bool negative = !text.empty() && text[0] == '-';
   if (negative) text.remove_prefix(1);
-  if (text.empty() || !all_digits(text)) return false;
+  if (text.empty() || !all_decimal_digits(text)) return false;
   *out = parse_magnitude(text, negative);
   return true;
 }
@@ -1029,15 +1013,14 @@ std::string BigInt::to_decimal() const {
 }
 
 bool BigInt::parse_tove_text(std::string_view text, BigInt* out) {
-  if (text.empty() || !all_digits(text)) return false;
+  if (text.empty() || !all_decimal_digits(text)) return false;
   if (text == "0") {
     *out = BigInt();
     return true;
   }
-  bool negative = text[0] == '0';
-  if (negative) text.remove_prefix(1);
-  if (text[0] == '0') return false;
-  *out = parse_magnitude(text, negative);
+  const SignedDigits s = split_integer_sign(text);
+  if (s.digits[0] == '0') return false;
+  *out = parse_magnitude(s.digits, s.negative);
   return true;
 }
 
@@ -1282,35 +1265,6 @@ bool small_mod_euclid(int64_t a, int64_t b, int64_t* out) {
   if (r < 0) r += b < 0 ? -b : b;
   *out = r;
   return true;
-}
-
-bool small_from_tove_text(std::string_view text, int64_t* out) {
-  if (text.empty() || !all_digits(text)) return false;
-  if (text == "0") {
-    *out = 0;
-    return true;
-  }
-  bool negative = text[0] == '0';
-  if (negative) text.remove_prefix(1);
-  if (text[0] == '0' || text.size() > 19) return false;
-  u64 m = parse_digits(text.data(), text.size());
-  u64 limit = negative ? u64{1} << 63 : (u64{1} << 63) - 1;
-  if (m > limit) return false;
-  *out = negative ? static_cast<int64_t>(0 - m) : static_cast<int64_t>(m);
-  return true;
-}
-
-std::string small_to_tove_text(int64_t value) {
-  if (value == 0) return "0";
-  u64 m = value < 0 ? 0 - static_cast<u64>(value) : static_cast<u64>(value);
-  char buf[24];
-  size_t at = sizeof buf;
-  while (m != 0) {
-    buf[--at] = static_cast<char>('0' + m % 10);
-    m /= 10;
-  }
-  if (value < 0) buf[--at] = '0';
-  return std::string(buf + at, sizeof buf - at);
 }
 
 // ---- thresholds ------------------------------------------------------------------

@@ -36,6 +36,8 @@
 #include <string>
 #include <string_view>
 
+#include "cells/encoding.h"
+
 namespace tove {
 
 inline constexpr uint64_t kLimbBase = 10000000000000000000ull;  // 10^19
@@ -129,10 +131,6 @@ bool small_sub(int64_t a, int64_t b, int64_t* out);
 bool small_mul(int64_t a, int64_t b, int64_t* out);
 bool small_divmod_floor(int64_t a, int64_t b, int64_t* quotient, int64_t* remainder);
 bool small_mod_euclid(int64_t a, int64_t b, int64_t* out);
-// A tove integer text read as an int64: false when the text is not an
-// integer text or its value does not fit.
-bool small_from_tove_text(std::string_view text, int64_t* out);
-std::string small_to_tove_text(int64_t value);
 
 // Operand sizes, in limbs, from which the faster algorithms take over. The
 // defaults come from measurement (bench/bigint_bench.cpp); setting them is

@@ -31,13 +31,12 @@ Order order_integers(Cell* a, Cell* b) {
   std::string sa, sb;
   std::string_view x = canonical_number_text(a, sa);
   std::string_view y = canonical_number_text(b, sb);
-  const bool x_negative = x.size() > 1 && x[0] == '0';
-  const bool y_negative = y.size() > 1 && y[0] == '0';
-  if (x_negative != y_negative) return x_negative ? Order::less : Order::greater;
-  if (x_negative) {
-    x.remove_prefix(1);
-    y.remove_prefix(1);
-  }
+  const SignedDigits xs = split_integer_sign(x);
+  const SignedDigits ys = split_integer_sign(y);
+  const bool x_negative = xs.negative;
+  if (x_negative != ys.negative) return x_negative ? Order::less : Order::greater;
+  x = xs.digits;
+  y = ys.digits;
   int c = x.size() != y.size() ? (x.size() < y.size() ? -1 : 1) : x.compare(y);
   return order_of(x_negative ? -c : c);
 }

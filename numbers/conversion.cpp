@@ -18,25 +18,6 @@ namespace tove {
 
 // ---- shared operands and results ----------------------------------------------------------
 
-std::string_view byte_string_contents(const Cell* bytes) {
-  std::string_view text = atom_text(bytes);
-  TOVE_ASSERT(!text.empty() && text[0] == '(');
-  const size_t close = text.find(')');
-  TOVE_ASSERT(close != std::string_view::npos);
-  return text.substr(close + 1);
-}
-
-CellRef byte_string_atom(std::string_view contents) {
-  const std::string length = base64_encode(contents.size());
-  std::string text;
-  text.reserve(contents.size() + length.size() + 2);
-  text += '(';
-  text += length;
-  text += ')';
-  text += contents;
-  return make_atom(text);
-}
-
 std::string data_text(const Cell* node) {
   if (is_atom(node)) {
     std::string_view text = atom_text(node);
@@ -48,21 +29,10 @@ std::string data_text(const Cell* node) {
   return text.substr(1, text.size() - 2);
 }
 
-CellRef text_literal_atom(std::string_view text) {
-  std::string literal;
-  literal.reserve(text.size() + 2);
-  literal += '[';
-  literal += text;
-  literal += ']';
-  return make_atom(literal);
-}
-
 std::string_view canonical_number_text(const Cell* number, std::string& storage) {
   if (is_atom(number)) {
     std::string_view text = atom_text(number);
-    bool digits = !text.empty();
-    for (char c : text) digits = digits && c >= '0' && c <= '9';
-    if (digits) return text;
+    if (!text.empty() && all_decimal_digits(text)) return text;
   }
   storage = number_text(number);
   return storage;
@@ -148,19 +118,6 @@ BigInt written_length(Cell* node) {
   return result;
 }
 
-// The first byte of a byte string as a one-element text literal; the three
-// bytes that shape literals are written with their escapes.
-CellRef first_byte_literal(unsigned char c) {
-  switch (c) {
-    case '\n': return make_atom("[[p]]");
-    case '[': return make_atom("[[q]]");
-    case ']': return make_atom("[[r]]");
-    default: break;
-  }
-  const char text[3] = {'[', static_cast<char>(c), ']'};
-  return make_atom(std::string_view(text, 3));
-}
-
 }  // namespace
 
 // ---- handlers ------------------------------------------------------------------------------------
@@ -213,7 +170,7 @@ static CellRef buck_handler(CellRef redex) {
     case ValueKind::bytes: {
       std::string_view contents = byte_string_contents(a);
       if (contents.empty()) return make_refusal();
-      return first_byte_literal(static_cast<unsigned char>(contents[0]));
+      return byte_literal(static_cast<unsigned char>(contents[0]));
     }
     case ValueKind::data:
       if (tree_is_empty(a)) return make_refusal();

@@ -15,9 +15,9 @@
 // N = R / 2 holds the sign in bit 0 (1 for zero and positive), the
 // coefficient of 2^a in bit 2a+1 and that of 2^-k in bit 2k.
 //
-// Reals are 9-byte atoms: " " + the IEEE double in little-endian order.
-// Byte strings are "(" + base-64 length + ")" + bytes. Data nodes are the
-// text literals and data pairs of node analysis.
+// Reals, byte strings, text literals and the integers' machine-word text
+// are read and written by cells/encoding.h. Data nodes are the text
+// literals and data pairs of node analysis.
 //
 // Functions that read a value borrow it; functions that make one return a
 // new reference. Walks over list forms are iterative. An odd list form (an
@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "cells/cell.h"
+#include "cells/encoding.h"
 #include "numbers/args.h"
 #include "numbers/bigint.h"
 
@@ -138,16 +139,12 @@ CellRef integer_abs(Cell* integer);
 CellRef integer_negate(Cell* integer);
 bool is_odd(const Cell* integer);
 
-std::string decimal_from_int64(int64_t value);
 // The magnitude modulo 2^64, negated in two's complement for a negative
 // value; "K" gives 0.
 int64_t integer_to_int64(const Cell* integer);
 
 // ---- reals and binary fractions ------------------------------------------------------------
 
-double real_value(const Cell* real);
-// The C library's "%e" formatting.
-std::string format_real(double value);
 std::string real_to_text(const Cell* real);
 
 // strtod of the decimal magnitude with its sign: correctly rounded.
@@ -167,41 +164,8 @@ CellRef real_to_fraction(const Cell* real);
 // Every handler reads the same way: collect the arguments from the redex,
 // decode them (or answer "Z"), compute, build the result with these.
 
-// A short integer atom in canonical form ("0", or at most 18 digits with no
-// leading zero, after a "0" for a negative value), read straight from its
-// digits; false for every other cell, which the general reading handles.
-inline bool read_short_integer(const Cell* c, int64_t* out) {
-  if (!is_atom(c)) return false;
-  const char* text = atom_chars(c);
-  const size_t n = payload(c);  // the recorded length of a digit atom
-  if (text[0] < '0' || text[0] > '9' || n == 0 || n > 19) return false;
-  size_t i = 0;
-  if (text[0] == '0') {
-    if (n == 1) {
-      *out = 0;
-      return true;
-    }
-    if (text[1] == '0') return false;  // a binary fraction
-    i = 1;
-  }
-  if (n - i > 18) return false;
-  int64_t value = 0;
-  for (; i < n; ++i) {
-    const unsigned digit = static_cast<unsigned char>(text[i]) - unsigned{'0'};
-    if (digit > 9) return false;
-    value = value * 10 + digit;
-  }
-  *out = text[0] == '0' ? -value : value;
-  return true;
-}
-
-// The bytes of a byte string atom, after its "(" + length + ")" header.
-std::string_view byte_string_contents(const Cell* bytes);
-CellRef byte_string_atom(std::string_view contents);
 // The text of a data node: its written form without the outer brackets.
 std::string data_text(const Cell* node);
-// The text literal "[" + text + "]".
-CellRef text_literal_atom(std::string_view text);
 
 // The decimal text of an integer or binary fraction in any cell form,
 // borrowed from the atom when it already is canonical; `storage` holds the

@@ -15,7 +15,7 @@ namespace {
 
 constexpr uint64_t kFractionNaN = 0x7FF9000000000000ull;
 
-constexpr bool is_digit(unsigned char ch) { return ch >= '0' && ch <= '9'; }
+constexpr bool is_digit(unsigned char ch) { return is_decimal_digit(ch); }
 
 unsigned char byte_at(std::string_view text, size_t i) {
   return i < text.size() ? static_cast<unsigned char>(text[i]) : 0;
@@ -189,8 +189,9 @@ void set_coefficient(Natural& n, int64_t p) {
 }
 
 std::string signed_decimal_for_strtod(std::string_view text) {
-  if (text.size() > 1 && text[0] == '0') return prefixed("-", digit_run(text.substr(1)));
-  return std::string(digit_run(text));
+  const SignedDigits s = split_integer_sign(text);
+  if (s.negative) return prefixed("-", digit_run(s.digits));
+  return std::string(digit_run(s.digits));
 }
 
 }  // namespace
@@ -204,16 +205,13 @@ bool is_list_form(const Cell* value) {
 }
 
 ValueKind classify_kind(Cell* value) {
-  if (is_atom(value)) {
-    const char* text = atom_chars(value);
-    switch (text[0]) {
-      case ' ': return ValueKind::real;
-      case '(': return ValueKind::bytes;
-      case '[': return ValueKind::data;
-      default: break;
-    }
-    if (!is_digit(static_cast<unsigned char>(text[0]))) return ValueKind::other;
-    return text[0] == '0' && text[1] == '0' ? ValueKind::fraction : ValueKind::integer;
+  switch (atom_kind(value)) {
+    case AtomKind::real: return ValueKind::real;
+    case AtomKind::bytes: return ValueKind::bytes;
+    case AtomKind::text: return ValueKind::data;
+    case AtomKind::number: return is_fraction_text(atom_chars(value)) ? ValueKind::fraction : ValueKind::integer;
+    case AtomKind::pair: break;
+    default: return ValueKind::other;
   }
   // A list form never has a text literal at its leftmost position, so it
   // is never a data pair.
@@ -231,7 +229,7 @@ bool is_integer(const Cell* value) {
   if (is_atom(value)) {
     const char* text = atom_chars(value);
     if (text[0] == 'K') return true;
-    return is_digit(static_cast<unsigned char>(text[0])) && !(text[0] == '0' && text[1] == '0');
+    return atom_kind(value) == AtomKind::number && !is_fraction_text(text);
   }
   return is_list_form(value) && element_of(value) == 1;
 }
@@ -245,10 +243,7 @@ bool is_bit_list(const Cell* value) {
 }
 
 bool is_fraction(const Cell* value) {
-  if (is_atom(value)) {
-    const char* text = atom_chars(value);
-    return text[0] == '0' && text[1] == '0';
-  }
+  if (is_atom(value)) return is_fraction_text(atom_chars(value));
   return is_list_form(value) && element_of(value) == 0;
 }
 
@@ -347,7 +342,7 @@ BitList text_to_bits(std::string_view text) {
   if (!is_digit(byte_at(text, 0))) return empty_bit_list();
   uint64_t raw;
   if (small_raw(text, raw)) return raw_bits(raw);
-  if (text.size() >= 2 && text[0] == '0' && text[1] == '0') {
+  if (text.size() >= 2 && is_fraction_text(text.data())) {
     size_t z = 0;
     while (2 + z < text.size() && text[2 + z] == '0') ++z;
     BitList bits{shift_up(decimal_to_binary(digit_run(text.substr(2 + z))), z + 2)};
@@ -454,8 +449,7 @@ uint64_t bit_list_length(const Cell* value) {
 }
 
 CellRef list_first(const Cell* decimal) {
-  const char* text = atom_chars(decimal);
-  return make_atom(text[0] == '0' && text[1] == '0' ? "H" : "K");
+  return make_atom(is_fraction_text(atom_chars(decimal)) ? "H" : "K");
 }
 
 CellRef list_rest(const Cell* decimal) {
@@ -486,9 +480,8 @@ bool is_non_negative(const Cell* integer) {
 
 CellRef integer_abs(Cell* integer) {
   if (is_atom(integer)) {
-    std::string_view text = atom_text(integer);
-    if (text.size() > 1 && text[0] == '0') return make_atom(text.substr(1));
-    return CellRef::retained(integer);
+    const SignedDigits s = split_integer_sign(atom_text(integer));
+    return s.negative ? make_atom(s.digits) : CellRef::retained(integer);
   }
   BitList bits = value_to_bits(integer);
   // Zero, the list [1], has no sign element to set.
@@ -500,8 +493,7 @@ CellRef integer_negate(Cell* integer) {
   if (is_atom(integer)) {
     std::string_view text = atom_text(integer);
     if (head_char(integer) == 'K' || text == "0") return CellRef::retained(integer);
-    if (!text.empty() && text[0] == '0') return make_atom(text.substr(1));
-    return make_atom(prefixed("0", text));
+    return make_atom(negated_integer_text(text));
   }
   if (is_list_form(integer) && element_of(integer) == 1) return CellRef::retained(pair_right(integer));
   return make_pair(make_pair(make_atom("J"), make_atom("H")), CellRef::retained(integer));
@@ -511,7 +503,7 @@ bool is_odd(const Cell* integer) {
   if (is_atom(integer)) {
     std::string_view text = atom_text(integer);
     if (text.empty() || !is_digit(byte_at(text, 0)) || text == "0") return false;
-    std::string_view magnitude = digit_run(text[0] == '0' ? text.substr(1) : text);
+    std::string_view magnitude = digit_run(split_integer_sign(text).digits);
     return !magnitude.empty() && ((magnitude.back() - '0') & 1);
   }
   BitList bits = value_to_bits(integer);
@@ -519,13 +511,6 @@ bool is_odd(const Cell* integer) {
   if (n == 2) return true;
   if (n < 2) return false;
   return bit_get(bits, 2);
-}
-
-std::string decimal_from_int64(int64_t value) {
-  if (value == 0) return "0";
-  uint64_t magnitude = value < 0 ? uint64_t{0} - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-  std::string digits = std::to_string(magnitude);
-  return value < 0 ? prefixed("0", digits) : digits;
 }
 
 CellRef integer_from_int64(int64_t value) { return make_atom(decimal_from_int64(value)); }
@@ -536,9 +521,10 @@ int64_t integer_to_int64(const Cell* integer) {
   if (is_atom(integer)) {
     std::string_view text = atom_text(integer);
     if (text.empty() || !is_digit(byte_at(text, 0))) return 0;  // "K", the empty list
-    const bool negative = text.size() > 1 && text[0] == '0';
+    const SignedDigits s = split_integer_sign(text);
+    const bool negative = s.negative;
     uint64_t magnitude = 0;  // wraps: only the low 64 bits are kept
-    for (char d : digit_run(negative ? text.substr(1) : text)) {
+    for (char d : digit_run(s.digits)) {
       magnitude = magnitude * 10 + static_cast<unsigned>(d - '0');
     }
     return static_cast<int64_t>(negative ? uint64_t{0} - magnitude : magnitude);
@@ -554,29 +540,6 @@ int64_t integer_to_int64(const Cell* integer) {
 }
 
 // ---- reals and binary fractions ------------------------------------------------------------
-
-CellRef make_real(double value) {
-  uint64_t bits = std::bit_cast<uint64_t>(value);
-  char text[9];
-  text[0] = ' ';
-  for (int i = 0; i < 8; ++i) text[1 + i] = static_cast<char>((bits >> (8 * i)) & 0xFF);
-  return make_atom(std::string_view(text, sizeof text));
-}
-
-double real_value(const Cell* real) {
-  TOVE_ASSERT(is_atom(real) && head_char(real) == ' ');
-  const char* text = atom_chars(real);
-  uint64_t bits = 0;
-  for (int i = 8; i >= 1; --i) bits = (bits << 8) | static_cast<unsigned char>(text[i]);
-  return std::bit_cast<double>(bits);
-}
-
-std::string format_real(double value) {
-  char text[64];
-  int n = std::snprintf(text, sizeof text, "%e", value);
-  TOVE_ASSERT(n > 0 && static_cast<size_t>(n) < sizeof text);
-  return std::string(text, static_cast<size_t>(n));
-}
 
 std::string real_to_text(const Cell* real) { return format_real(real_value(real)); }
 

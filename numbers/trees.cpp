@@ -5,6 +5,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "cells/encoding.h"
+
 namespace tove {
 
 namespace {
@@ -64,7 +66,7 @@ constexpr bool every_byte_once(const std::array<unsigned char, 256>& positions) 
 static_assert(every_byte_once(kCharacterPositions), "the table must hold every byte exactly once");
 
 // These bytes shape text literals and so never abbreviate a tree.
-constexpr bool is_reserved_byte(unsigned char byte) { return byte == '\n' || byte == '[' || byte == ']'; }
+bool is_reserved_byte(unsigned char byte) { return !escape_of(byte).empty(); }
 
 // The longest tree text the table holds.
 constexpr size_t kLongestCharacterTree = 24;

@@ -249,14 +249,6 @@ std::optional<std::string> form_text(Cell* form) {
   return out;
 }
 
-// The one-character literal of a byte; the bracket bytes are escaped.
-CellRef byte_literal(unsigned char byte) {
-  if (byte == '[') return make_atom("[[q]]");
-  if (byte == ']') return make_atom("[[r]]");
-  const char c = static_cast<char>(byte);
-  return text_literal_atom(std::string_view(&c, 1));
-}
-
 // A position counted from the end when negative.
 int64_t from_end(int64_t position, size_t length) {
   return position < 0 ? position + static_cast<int64_t>(length) : position;
@@ -279,7 +271,8 @@ static CellRef prim_zits(CellRef redex) {
     case ValueKind::integer: {
       std::optional<int64_t> value = wrapped_integer(x);
       if (!value) return make_refusal();
-      return byte_literal(static_cast<unsigned char>(*value & 0xFF));
+      // A newline stays as it is in a one-character literal.
+      return byte_literal(static_cast<unsigned char>(*value & 0xFF), false);
     }
     case ValueKind::fraction: return make_refusal();
     case ValueKind::data:
@@ -334,8 +327,9 @@ static CellRef prim_lits(CellRef redex) {
       std::string storage;
       std::string_view text = data_text_view(x, storage);
       if (text.size() == 1) return integer_from_int64(static_cast<unsigned char>(text[0]));
-      if (text == "[q]") return integer_from_int64('[');
-      if (text == "[r]") return integer_from_int64(']');
+      // The bracket escapes stand for their byte; "[p]" is no character.
+      const int byte = escaped_byte(text);
+      if (byte == '[' || byte == ']') return integer_from_int64(byte);
       return make_refusal();
     }
     case ValueKind::bytes: {

@@ -26,21 +26,6 @@ bool held_only_by_redex(const Cell* redex, size_t arity, size_t index) {
   return false;
 }
 
-uint64_t real_pattern(const Cell* real) {
-  TOVE_ASSERT(is_atom(real) && head_char(real) == ' ');
-  const char* text = atom_chars(real);
-  uint64_t pattern = 0;
-  for (int i = 8; i >= 1; --i) pattern = (pattern << 8) | static_cast<unsigned char>(text[i]);
-  return pattern;
-}
-
-CellRef real_from_pattern(uint64_t pattern) {
-  char text[9];
-  text[0] = ' ';
-  for (int i = 0; i < 8; ++i) text[1 + i] = static_cast<char>((pattern >> (8 * i)) & 0xFF);
-  return make_atom(std::string_view(text, sizeof text));
-}
-
 std::string_view data_text_view(const Cell* node, std::string& storage) {
   std::string_view text;
   if (is_atom(node)) {

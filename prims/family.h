@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "cells/cell.h"
+#include "cells/encoding.h"
 #include "cells/tables.h"
 #include "numbers/args.h"
 
@@ -39,11 +40,6 @@ std::span<const BuiltinSpec> structure_family();
 // and the redex by nothing but the handler: the argument may then be
 // changed in place without anyone seeing the change.
 bool held_only_by_redex(const Cell* redex, size_t arity, size_t index);
-
-// The 64-bit pattern of a real atom, and the real of a pattern; the bytes
-// are moved as they are, so no bit of a NaN is lost.
-uint64_t real_pattern(const Cell* real);
-CellRef real_from_pattern(uint64_t pattern);
 
 // The text between the outer brackets of a data node's written form: a view
 // into the atom for a text literal, or into `storage`, which receives the

@@ -88,47 +88,6 @@ std::optional<uint64_t> index_within(int64_t position, uint64_t length) {
   return static_cast<uint64_t>(position);
 }
 
-// ---- cape ------------------------------------------------------------------------------------
-
-std::string bytes_to_literal(std::string_view bytes) {
-  std::string text = "[";
-  for (char c : bytes) {
-    if (c == '[') {
-      text += "[q]";
-    } else if (c == ']') {
-      text += "[r]";
-    } else {
-      text += c;
-    }
-  }
-  text += ']';
-  return text;
-}
-
-// The bytes a text stands for: "[p]", "[q]" and "[r]" are a newline, "["
-// and "]"; any other bracket is refused.
-std::optional<std::string> literal_to_bytes(std::string_view text) {
-  std::string bytes;
-  bytes.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == ']') return std::nullopt;
-    if (c != '[') {
-      bytes += c;
-      continue;
-    }
-    if (i + 2 >= text.size() || text[i + 2] != ']') return std::nullopt;
-    switch (text[i + 1]) {
-      case 'p': bytes += '\n'; break;
-      case 'q': bytes += '['; break;
-      case 'r': bytes += ']'; break;
-      default: return std::nullopt;
-    }
-    i += 2;
-  }
-  return bytes;
-}
-
 // ---- cork and look ----------------------------------------------------------------------------
 
 constexpr int kRealBits = 64;
@@ -188,7 +147,7 @@ CellRef cork_bit_list(Cell* x, int64_t position, Cell* v) {
   return bits_to_value(bits);
 }
 
-bool shapes_literal(unsigned char byte) { return byte == '[' || byte == ']' || byte == '\n'; }
+bool shapes_literal(unsigned char byte) { return !escape_of(byte).empty(); }
 
 // A character of a text that is not a bracket, replaced by a byte that
 // keeps the text well formed.
@@ -322,12 +281,14 @@ static CellRef prim_look(CellRef redex) {
 static CellRef prim_cape(CellRef redex) {
   auto [x] = redex_arguments<1>(redex.get());
   switch (classify_kind(x)) {
-    case ValueKind::bytes: return make_atom(bytes_to_literal(byte_string_contents(x)));
+    // A newline stays as it is in the literal; reading one back takes
+    // "[p]" as well.
+    case ValueKind::bytes: return escaped_literal(byte_string_contents(x), false);
     case ValueKind::data: {
       std::string storage;
-      std::optional<std::string> bytes = literal_to_bytes(data_text_view(x, storage));
-      if (!bytes) return make_refusal();
-      return byte_string_atom(*bytes);
+      std::string bytes;
+      if (!unescape(data_text_view(x, storage), bytes)) return make_refusal();
+      return byte_string_atom(bytes);
     }
     default: return make_refusal();
   }

@@ -1,0 +1,201 @@
+#include "cells/encoding.h"
+
+#include <bit>
+#include <cstdio>
+#include <cstring>
+
+namespace tove {
+
+// ---- integers' text -------------------------------------------------------------------
+
+// Eight bytes at a time: every byte's high nibble is 3 and adding 6 does
+// not carry out of its low nibble (no byte crosses into the next).
+bool all_decimal_digits(std::string_view text) {
+  size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    uint64_t w;
+    std::memcpy(&w, text.data() + i, 8);
+    if ((w & 0xF0F0F0F0F0F0F0F0ull) != 0x3030303030303030ull ||
+        ((w + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) != 0x3030303030303030ull)
+      return false;
+  }
+  for (; i < text.size(); ++i) {
+    if (!is_decimal_digit(static_cast<unsigned char>(text[i]))) return false;
+  }
+  return true;
+}
+
+bool small_from_tove_text(std::string_view text, int64_t* out) {
+  if (text.empty() || !all_decimal_digits(text)) return false;
+  if (text == "0") {
+    *out = 0;
+    return true;
+  }
+  const SignedDigits s = split_integer_sign(text);
+  if (s.digits[0] == '0' || s.digits.size() > 19) return false;
+  uint64_t m = 0;
+  for (char d : s.digits) m = m * 10 + static_cast<uint64_t>(d - '0');
+  const uint64_t limit = s.negative ? uint64_t{1} << 63 : (uint64_t{1} << 63) - 1;
+  if (m > limit) return false;
+  *out = s.negative ? static_cast<int64_t>(0 - m) : static_cast<int64_t>(m);
+  return true;
+}
+
+std::string small_to_tove_text(int64_t value) {
+  char buffer[kLongestSmallIntegerText];
+  char* end = buffer + sizeof buffer;
+  const char* start = write_small_integer(value, end);
+  return std::string(start, static_cast<size_t>(end - start));
+}
+
+std::string decimal_from_int64(int64_t value) { return small_to_tove_text(value); }
+
+std::string negated_integer_text(std::string_view text) {
+  if (text == "0") return std::string(text);
+  const SignedDigits s = split_integer_sign(text);
+  if (s.negative) return std::string(s.digits);
+  std::string negated;
+  negated.reserve(text.size() + 1);
+  negated += '0';
+  negated += text;
+  return negated;
+}
+
+// ---- reals -------------------------------------------------------------------------------
+
+uint64_t real_text_pattern(std::string_view text) {
+  TOVE_ASSERT(text.size() == kRealTextLength && atom_kind_of_byte(static_cast<unsigned char>(text[0])) == AtomKind::real);
+  uint64_t pattern = 0;
+  for (int i = 8; i >= 1; --i) pattern = (pattern << 8) | static_cast<unsigned char>(text[static_cast<size_t>(i)]);
+  return pattern;
+}
+
+double real_value(const Cell* real) { return std::bit_cast<double>(real_pattern(real)); }
+
+CellRef real_from_pattern(uint64_t pattern) {
+  char text[kRealTextLength];
+  text[0] = ' ';
+  for (int i = 0; i < 8; ++i) text[1 + i] = static_cast<char>((pattern >> (8 * i)) & 0xFF);
+  return make_atom(std::string_view(text, sizeof text));
+}
+
+CellRef make_real(double value) { return real_from_pattern(std::bit_cast<uint64_t>(value)); }
+
+std::string format_real(double value) {
+  char text[64];
+  int n = std::snprintf(text, sizeof text, "%e", value);
+  TOVE_ASSERT(n > 0 && static_cast<size_t>(n) < sizeof text);
+  return std::string(text, static_cast<size_t>(n));
+}
+
+// ---- byte strings ------------------------------------------------------------------------
+
+size_t byte_string_text_length(const char* text) {
+  const size_t header = byte_string_header_length(text);
+  return header + base64_decode({text + 1, header - 2});
+}
+
+std::string_view byte_string_bytes(std::string_view text) {
+  TOVE_ASSERT(!text.empty() && text[0] == '(');
+  const size_t close = text.find(')');
+  TOVE_ASSERT(close != std::string_view::npos);
+  return text.substr(close + 1);
+}
+
+std::string_view byte_string_contents(const Cell* bytes) { return byte_string_bytes(atom_text(bytes)); }
+
+std::string byte_string_text(std::string_view contents) {
+  const std::string length = base64_encode(contents.size());
+  std::string text;
+  text.reserve(contents.size() + length.size() + 2);
+  text += '(';
+  text += length;
+  text += ')';
+  text += contents;
+  return text;
+}
+
+CellRef byte_string_atom(std::string_view contents) { return make_atom(byte_string_text(contents)); }
+
+// ---- text literals and their escapes --------------------------------------------------
+
+void append_escaped(std::string& out, std::string_view bytes, bool newline) {
+  for (char c : bytes) {
+    const std::string_view escape = escape_of(static_cast<unsigned char>(c), newline);
+    if (escape.empty()) {
+      out += c;
+    } else {
+      out += escape;
+    }
+  }
+}
+
+int escaped_byte(std::string_view escape) {
+  if (escape.size() != 3 || escape[0] != '[' || escape[2] != ']') return -1;
+  switch (escape[1]) {
+    case 'p': return '\n';
+    case 'q': return '[';
+    case 'r': return ']';
+    default: return -1;
+  }
+}
+
+bool unescape(std::string_view text, std::string& bytes) {
+  bytes.clear();
+  bytes.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == ']') return false;
+    if (c != '[') {
+      bytes += c;
+      continue;
+    }
+    const int byte = escaped_byte(text.substr(i, 3));
+    if (byte < 0) return false;
+    bytes += static_cast<char>(byte);
+    i += 2;
+  }
+  return true;
+}
+
+CellRef text_literal_atom(std::string_view text) {
+  std::string literal;
+  literal.reserve(text.size() + 2);
+  literal += '[';
+  literal += text;
+  literal += ']';
+  return make_atom(literal);
+}
+
+CellRef escaped_literal(std::string_view bytes, bool newline) {
+  std::string literal = "[";
+  literal.reserve(bytes.size() + 2);
+  append_escaped(literal, bytes, newline);
+  literal += ']';
+  return make_atom(literal);
+}
+
+CellRef byte_literal(unsigned char byte, bool newline) {
+  const char c = static_cast<char>(byte);
+  return escaped_literal(std::string_view(&c, 1), newline);
+}
+
+// ---- the markers ---------------------------------------------------------------------------
+
+namespace {
+
+CellRef marked(char marker, std::string_view name) {
+  std::string text;
+  text.reserve(name.size() + 1);
+  text += marker;
+  text += name;
+  return make_atom(text);
+}
+
+}  // namespace
+
+CellRef make_black_hole() { return make_atom(")"); }
+CellRef make_update_marker(std::string_view name) { return marked(')', name); }
+CellRef make_undefined_marker(std::string_view name) { return marked(']', name); }
+
+}  // namespace tove
