@@ -20,6 +20,7 @@ with tempfile.TemporaryDirectory() as prefix:
     expected = ["bin/tove", "share/man/man1/tove.1", "share/doc/tove/README.md",
                 "share/doc/tove/tutorial.md", "share/doc/tove/language.md",
                 "share/doc/tove/primitives.md", "share/doc/tove/errors.md",
+                "share/doc/tove/library.md", "share/doc/tove/internals.md",
                 "share/doc/tove/examples/double.tv",
                 "share/tove/editors/vim/syntax/tove.vim",
                 "share/tove/editors/vscode/syntaxes/tove.tmLanguage.json",
