@@ -3,10 +3,13 @@
 
 The folder lister lists a folder made here; the echo server and client talk
 on 127.0.0.1, the server started first and the client given the port the
-server prints. Every process is bounded in time.
+server prints; the tally server answers a client of this script line by
+line; the word-frequency count agrees with the shell pipeline it imitates.
+Every process and every socket wait is bounded in time.
 """
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -61,10 +64,57 @@ def check_echo(tove, examples):
             server.wait()
 
 
+def check_tally(tove, examples):
+    server = subprocess.Popen([tove, "-l", "net", "-l", "io", "-l", "list", "-l", "map", "-l", "text",
+                               os.path.join(examples, "tally_server.tv"), "45400"],
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    try:
+        line = server.stdout.readline()
+        if not line.startswith(b"listening on "):
+            fail(f"tally_server.tv: first line {line!r}")
+        port = int(line.split()[2])
+        with socket.create_connection(("127.0.0.1", port), timeout=LIMIT) as client:
+            replies = client.makefile("rb")
+            # Each answer is read before the next line goes, so the service
+            # is seen to answer line by line, not at the close.
+            for word, expected in [(b"apple", b"1 apple\n"), (b"pear", b"1 pear\n"),
+                                   (b"apple", b"2 apple\n"), (b"[x] y", b"1 [x] y\n"),
+                                   (b"apple", b"3 apple\n"), (b"quit", b"bye\n")]:
+                client.sendall(word + b"\n")
+                answer = replies.readline()
+                if answer != expected:
+                    fail(f"tally_server.tv: {word!r} answered {answer!r}, expected {expected!r}")
+            rest = replies.read()
+            if rest != b"":
+                fail(f"tally_server.tv: after bye {rest!r}")
+        output, errors = server.communicate(timeout=LIMIT)
+        if server.returncode != 0 or output != b"" or errors != b"":
+            fail(f"tally_server.tv: status {server.returncode}, output {output!r} {errors!r}")
+    finally:
+        if server.poll() is None:
+            server.kill()
+            server.wait()
+
+
+def check_wordfreq(tove, examples):
+    words = os.path.join(os.path.dirname(os.path.abspath(__file__)), "examples", "words.txt")
+    run = subprocess.run([tove, "-l", "io", "-l", "list", "-l", "text", "-l", "map",
+                          os.path.join(examples, "wordfreq.tv"), words], capture_output=True, timeout=LIMIT)
+    pipeline = subprocess.run(["sh", "-c", "tr -s ' ' '\\n' < \"$1\" | sort | uniq -c | sort -rn | head", "sh", words],
+                              capture_output=True, timeout=LIMIT, env=dict(os.environ, LC_ALL="C"))
+    if pipeline.returncode != 0 or pipeline.stdout.count(b"\n") != 10:
+        fail(f"the word-frequency pipeline: status {pipeline.returncode}, output {pipeline.stdout!r}")
+    if run.returncode != 0 or run.stdout != pipeline.stdout or run.stderr != b"":
+        fail(f"wordfreq.tv: status {run.returncode}, output\n{run.stdout.decode(errors='replace')}"
+             f"the pipeline gives\n{pipeline.stdout.decode(errors='replace')}")
+
+
 def main():
     tove, examples = sys.argv[1], sys.argv[2]
     check_listdir(tove, examples)
     check_echo(tove, examples)
+    check_tally(tove, examples)
+    check_wordfreq(tove, examples)
 
 
 if __name__ == "__main__":

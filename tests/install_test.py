@@ -24,7 +24,9 @@ with tempfile.TemporaryDirectory() as prefix:
                 "share/doc/tove/examples/double.tv",
                 "share/tove/editors/vim/syntax/tove.vim",
                 "share/tove/editors/vscode/syntaxes/tove.tmLanguage.json",
-                "share/tove/lib/io.tv", "share/tove/lib/list.tv", "share/tove/lib/text.tv"]
+                "share/tove/lib/io.tv", "share/tove/lib/list.tv", "share/tove/lib/text.tv",
+                "share/tove/lib/map.tv", "share/tove/lib/fs.tv", "share/tove/lib/time.tv",
+                "share/tove/lib/net.tv", "share/doc/tove/library.md"]
     for path in expected:
         if not os.path.isfile(os.path.join(prefix, path)):
             problems.append(f"{path} not installed")
@@ -39,6 +41,13 @@ with tempfile.TemporaryDirectory() as prefix:
                                 capture_output=True, timeout=60)
         if linked.returncode != 2 or linked.stdout != b"-4\n":
             problems.append(f"installed tove with -l gives {linked.returncode}, {linked.stdout!r}")
+        others = subprocess.run([tove, "-l", "map", "-l", "fs", "-l", "time", "-l", "net", "-"],
+                                input=b"a\\map_size(map_insert(map_empty,1,2))+(file_exists [/])(2)(0)"
+                                      b"+(rank(time_format_utc(0,[%Y]))=4)(4)(0)"
+                                      b"+(cmpr(tcp_connect([host.invalid],1),Z)=0)(8)(0)",
+                                capture_output=True, timeout=60)
+        if others.returncode != 15:
+            problems.append(f"installed tove with map, fs, time and net exits with {others.returncode}")
     page = os.path.join(prefix, "share/man/man1/tove.1")
     if os.path.isfile(page):
         with open(page, encoding="utf-8") as f:
