@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cells/tables.h"
+#include "frontend/frontend.h"
 
 int main() {
   tove::register_builtins();

@@ -9,6 +9,7 @@
 
 #include "cells/print.h"
 #include "clib/family.h"
+#include "frontend/frontend.h"
 #include "leak_check.h"
 #include "numbers/numbers.h"
 #include "platform/crt.h"
