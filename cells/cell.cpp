@@ -20,11 +20,6 @@ void fatal_assertion(const char* file, int line) {
   std::abort();
 }
 
-void consistency_failure(const char* word, const char* file, int line) {
-  std::printf("REDVFAIL: %s\n", word);
-  fatal_assertion(file, line);
-}
-
 // ---- allocators ---------------------------------------------------------------
 //
 // Pairs come from a pool of 24-byte blocks: a free list threaded through the

@@ -216,7 +216,7 @@ constexpr const char* kHelpText =
     "                     name\\body or an expression whose value is printed\n"
     "  --max-memory=SIZE  set the memory ceiling (default three quarters of\n"
     "                     physical memory); SIZE in bytes with an optional\n"
-    "                     K, M or G suffix; written before file, - or -i\n"
+    "                     K, M, G or T suffix; written before file, - or -i\n"
     "  --help             print this help and exit\n"
     "  --version          print the version and exit\n"
     "\n"

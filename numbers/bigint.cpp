@@ -1002,11 +1002,6 @@ BigInt BigInt::from_int64(int64_t value) {
   return v;
 }
 
-BigInt BigInt::from_limbs(const uint64_t* limbs, size_t count, bool negative) {
-  for (size_t i = 0; i < count; ++i) TOVE_ASSERT(limbs[i] < kLimbBase);
-  return make_from(limbs, count, negative);
-}
-
 bool BigInt::parse_decimal(std::string_view text, BigInt* out) {
   bool negative = !text.empty() && text[0] == '-';
   if (negative) text.remove_prefix(1);
