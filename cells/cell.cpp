@@ -296,9 +296,9 @@ static_assert(kDigitValues['_'] == 0 && kDigitValues['r'] == 18 && kDigitValues[
 }  // namespace
 
 unsigned base64_digit_value(unsigned char c) {
-  int v = kDigitValues[c];
+  const int8_t v = kDigitValues[c];
   TOVE_ASSERT(v >= 0);
-  return static_cast<unsigned>(v);
+  return static_cast<uint8_t>(v);
 }
 
 std::string base64_encode(uint64_t n) {

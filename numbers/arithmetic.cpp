@@ -305,7 +305,7 @@ BinaryFraction fraction_remainder(const BinaryFraction& a, const BinaryFraction&
 // The decimal digits of 0 to 99, two by two.
 constexpr std::array<char, 200> make_digit_pairs() {
   std::array<char, 200> pairs{};
-  for (int i = 0; i < 100; ++i) {
+  for (size_t i = 0; i < 100; ++i) {
     pairs[2 * i] = static_cast<char>('0' + i / 10);
     pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
   }

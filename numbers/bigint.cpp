@@ -888,8 +888,8 @@ constexpr char kDigitPairs[] =
 void write_four(char* out, uint32_t v) {
   uint32_t hi = v / 100;
   uint32_t lo = v % 100;
-  std::memcpy(out, kDigitPairs + 2 * hi, 2);
-  std::memcpy(out + 2, kDigitPairs + 2 * lo, 2);
+  std::memcpy(out, kDigitPairs + size_t{2} * hi, 2);
+  std::memcpy(out + 2, kDigitPairs + size_t{2} * lo, 2);
 }
 
 // Exactly 8 digits, zero padded.
@@ -904,7 +904,7 @@ void write_limb_padded(char* out, u64 v) {
   uint32_t top = static_cast<uint32_t>(v / 10000000000000000ull);
   u64 rest = v % 10000000000000000ull;
   out[0] = static_cast<char>('0' + top / 100);
-  std::memcpy(out + 1, kDigitPairs + 2 * (top % 100), 2);
+  std::memcpy(out + 1, kDigitPairs + size_t{2} * (top % 100), 2);
   write_eight(out + 3, static_cast<uint32_t>(rest / 100000000));
   write_eight(out + 11, static_cast<uint32_t>(rest % 100000000));
 }
