@@ -21,11 +21,6 @@ void fatal_assertion(const char* file, int line) {
   std::abort();
 }
 
-void consistency_failure(const char* word, const char* file, int line) {
-  std::printf("REDVFAIL: %s\n", word);
-  fatal_assertion(file, line);
-}
-
 // ---- allocators ---------------------------------------------------------------
 //
 // Pairs come from a pool of 24-byte blocks: a free list threaded through the
@@ -299,9 +294,9 @@ static_assert(kDigitValues['_'] == 0 && kDigitValues['r'] == 18 && kDigitValues[
 }  // namespace
 
 unsigned base64_digit_value(unsigned char c) {
-  int v = kDigitValues[c];
+  const int8_t v = kDigitValues[c];
   TOVE_ASSERT(v >= 0);
-  return static_cast<unsigned>(v);
+  return static_cast<uint8_t>(v);
 }
 
 std::string base64_encode(uint64_t n) {

@@ -43,8 +43,7 @@ namespace tove {
 // ---- header word layout ---------------------------------------------------
 
 inline constexpr unsigned kCountBits = 30;
-inline constexpr uint64_t kCountMask = (uint64_t{1} << kCountBits) - 1;
-inline constexpr uint64_t kCountMax = kCountMask;  // 0x3FFFFFFF
+inline constexpr uint64_t kCountMask = (uint64_t{1} << kCountBits) - 1;  // 0x3FFFFFFF, the largest count
 
 inline constexpr unsigned kPayloadShift = 30;
 inline constexpr unsigned kPayloadBits = 26;

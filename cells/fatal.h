@@ -7,9 +7,6 @@
 namespace tove {
 
 [[noreturn]] void fatal_assertion(const char* file, int line);
-// An internal consistency failure of a primitive or of the report
-// formatter: "REDVFAIL: " + word on standard output first, then as above.
-[[noreturn]] void consistency_failure(const char* word, const char* file, int line);
 
 }  // namespace tove
 
@@ -18,5 +15,3 @@ namespace tove {
     if (__builtin_expect(!(cond), 0))                      \
       ::tove::fatal_assertion(__FILE__, __LINE__);         \
   } while (0)
-
-#define TOVE_FAIL(word) ::tove::consistency_failure((word), __FILE__, __LINE__)

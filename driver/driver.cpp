@@ -220,7 +220,7 @@ constexpr const char* kHelpText =
     "  -l NAME, -L DIR    link the library NAME.tv; search DIR first (docs/library.md)\n"
     "  --max-memory=SIZE  set the memory ceiling (default three quarters of\n"
     "                     physical memory); SIZE in bytes with an optional\n"
-    "                     K, M or G suffix; written before file, - or -i\n"
+    "                     K, M, G or T suffix; written before file, - or -i\n"
     "  --help             print this help and exit\n"
     "  --version          print the version and exit\n"
     "\n"

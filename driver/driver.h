@@ -41,10 +41,6 @@ inline constexpr int kFailureStatus = 128;
 
 // The option that sets the ceiling, given before the program file.
 inline constexpr std::string_view kMaxMemoryOption = "--max-memory=";
-// Its line in the usage help.
-inline constexpr std::string_view kMaxMemoryHelp =
-    "  --max-memory=SIZE  end with a Space report when memory use would pass SIZE bytes\n"
-    "                     (suffix K, M, G or T; default three quarters of physical memory)\n";
 
 // SIZE of the option: decimal digits with an optional binary suffix K, M, G
 // or T (upper or lower case); nullopt for anything else or a size past 2^64.

@@ -29,7 +29,12 @@ constexpr uint32_t kPollInterval = 4096;
 
 constexpr std::array<bool, 256> make_lazy_heads() {
   std::array<bool, 256> table{};
-  // Heads that never copy an argument rewrite at once, arguments unevaluated.
+  // The language's order of evaluation, which programs observe (K x y gives x
+  // even when y never ends): a redex whose head text begins with one of these
+  // rewrites at once, arguments unevaluated; every other head has its
+  // arguments evaluated first. The set is part of the language, not derived
+  // from the combinators' bodies: G and P copy no argument, yet are strict
+  // heads like the copying M, O, S, W and Y.
   for (char c : std::string_view("&ABCDEFHIJKLNQRTUVXZ|")) table[static_cast<unsigned char>(c)] = true;
   return table;
 }

@@ -10,6 +10,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "cells/encoding.h"
 #include "cells/fatal.h"
 
 namespace tove {
@@ -863,17 +864,15 @@ BigInt parse_magnitude(std::string_view digits, bool negative) {
   return v;
 }
 
-constexpr char kDigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
+// The decimal digits of 0 to 99, two by two: the integer text's own table.
+constexpr const char* kDigitPairs = encoding_detail::kDigitPairs.digits;
 
 // Exactly 4 digits, zero padded.
 void write_four(char* out, uint32_t v) {
   uint32_t hi = v / 100;
   uint32_t lo = v % 100;
-  std::memcpy(out, kDigitPairs + 2 * hi, 2);
-  std::memcpy(out + 2, kDigitPairs + 2 * lo, 2);
+  std::memcpy(out, kDigitPairs + size_t{2} * hi, 2);
+  std::memcpy(out + 2, kDigitPairs + size_t{2} * lo, 2);
 }
 
 // Exactly 8 digits, zero padded.
@@ -888,7 +887,7 @@ void write_limb_padded(char* out, u64 v) {
   uint32_t top = static_cast<uint32_t>(v / 10000000000000000ull);
   u64 rest = v % 10000000000000000ull;
   out[0] = static_cast<char>('0' + top / 100);
-  std::memcpy(out + 1, kDigitPairs + 2 * (top % 100), 2);
+  std::memcpy(out + 1, kDigitPairs + size_t{2} * (top % 100), 2);
   write_eight(out + 3, static_cast<uint32_t>(rest / 100000000));
   write_eight(out + 11, static_cast<uint32_t>(rest % 100000000));
 }
@@ -984,11 +983,6 @@ BigInt BigInt::from_int64(int64_t value) {
   BigInt v = from_uint64(magnitude);
   BigIntAccess::set_negative(v, value < 0);
   return v;
-}
-
-BigInt BigInt::from_limbs(const uint64_t* limbs, size_t count, bool negative) {
-  for (size_t i = 0; i < count; ++i) TOVE_ASSERT(limbs[i] < kLimbBase);
-  return make_from(limbs, count, negative);
 }
 
 bool BigInt::parse_decimal(std::string_view text, BigInt* out) {

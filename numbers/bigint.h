@@ -53,8 +53,6 @@ struct BigInt {
 
   static BigInt from_int64(int64_t value);
   static BigInt from_uint64(uint64_t value);
-  // Limbs in base 10^19, least significant first; each must be below 10^19.
-  static BigInt from_limbs(const uint64_t* limbs, size_t count, bool negative);
 
   // Decimal digits with an optional leading "-"; leading zeros are allowed.
   // Anything else is refused: parse_decimal answers false, from_decimal

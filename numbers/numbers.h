@@ -153,7 +153,6 @@ CellRef integer_to_real(const Cell* integer);
 // Truncates toward zero; exponents of 2^1024 and above or below 2^-1074
 // give the quiet NaN 0x7FF9000000000000.
 double fraction_to_double(const Cell* fraction);
-CellRef fraction_to_real(const Cell* fraction);
 CellRef integer_to_fraction(const Cell* integer);
 // Exact; zeros, infinities and NaNs give "00".
 CellRef double_to_fraction(double value);

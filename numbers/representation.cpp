@@ -598,8 +598,6 @@ double fraction_to_double(const Cell* fraction) {
   return std::bit_cast<double>(pattern);
 }
 
-CellRef fraction_to_real(const Cell* fraction) { return make_real(fraction_to_double(fraction)); }
-
 CellRef integer_to_fraction(const Cell* integer) {
   BitList bits = value_to_bits(integer);
   const uint64_t n = bit_list_size(bits);

@@ -41,11 +41,13 @@ constexpr int kSharedErrnoLimit = 34;  // ERANGE, the last number every system s
 constexpr int kCrtOther = 131;         // EOTHER
 // The host's ETXTBSY sits inside the shared range but is 139 in the runtime.
 constexpr int kCrtTextBusy = 139;
+constexpr int kCrtWouldBlock = 140;
 
 }  // namespace
 
 int crt_errno(int host) {
   if (host == ETXTBSY) return kCrtTextBusy;
+  if (host == kSocketWouldBlockErrno) return kCrtWouldBlock;
   if (host >= 0 && host <= kSharedErrnoLimit) return host;
   for (const ErrnoPair& pair : kErrnoTable) {
     if (pair.host == host) return pair.crt;
@@ -65,7 +67,7 @@ int host_errno(int crt) {
 int current_crt_errno() { return crt_errno(errno); }
 
 const char* crt_strerror(int crt) {
-  const int host = host_errno(crt);
+  const int host = crt == kCrtWouldBlock ? EWOULDBLOCK : host_errno(crt);
   if (host <= 0) return crt == 0 ? "No error" : "Unknown error";
   return std::strerror(host);
 }

@@ -32,6 +32,11 @@ int crt_errno(int host);
 int host_errno(int crt);
 // The current errno in the runtime's numbering.
 int current_crt_errno();
+// The runtime tells a socket call that would block (EWOULDBLOCK, 140) from
+// other resources being unavailable (EAGAIN, 11); the host writes one number
+// for both. A socket call that would block leaves this value in errno, which
+// no host call writes and crt_errno turns into 140.
+inline constexpr int kSocketWouldBlockErrno = 0x10000;
 // The message text for a runtime error number (library storage).
 const char* crt_strerror(int crt);
 

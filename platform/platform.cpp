@@ -103,7 +103,7 @@ constexpr FaultSignal kFaultSignals[] = {
     {SIGFPE, "tove: the program ended with signal SIGFPE (an arithmetic fault)\n"},
 };
 
-constexpr size_t kSignalStackSize = 64 * 1024;
+constexpr size_t kSignalStackSize = size_t{64} * 1024;
 alignas(16) char g_signal_stack[kSignalStackSize];
 
 size_t text_length(const char* text) {

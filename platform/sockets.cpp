@@ -15,6 +15,7 @@
 #include <span>
 #include <string_view>
 
+#include "platform/crt.h"
 #include "platform/wide.h"
 
 namespace tove::platform {
@@ -135,6 +136,13 @@ auto with_received_address(void* address, int32_t* length, Call call) -> decltyp
   return result;
 }
 
+// The result of a host call that waits for a peer, with a call that would
+// block reported as the runtime's EWOULDBLOCK.
+int transfer_result(ssize_t result) {
+  if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) errno = kSocketWouldBlockErrno;
+  return static_cast<int>(result);
+}
+
 }  // namespace
 
 // ---- values ---------------------------------------------------------------------------------
@@ -210,7 +218,7 @@ int crt_connect(int64_t socket, const void* address, int length) {
 
 int64_t crt_accept(int64_t socket, void* address, int32_t* length) {
   return with_received_address(address, length, [&](sockaddr* host, socklen_t* size) -> int64_t {
-    return ::accept(descriptor(socket), host, size);
+    return transfer_result(::accept(descriptor(socket), host, size));
   });
 }
 
@@ -270,14 +278,14 @@ int crt_setsockopt(int64_t socket, int level, int option, const void* value, int
 int crt_recv(int64_t socket, void* buffer, int length, int flags) {
   std::optional<int> host = message_flags(flags);
   if (!host) return -1;
-  return static_cast<int>(::recv(descriptor(socket), buffer, static_cast<size_t>(length), *host));
+  return transfer_result(::recv(descriptor(socket), buffer, static_cast<size_t>(length), *host));
 }
 
 int crt_recvfrom(int64_t socket, void* buffer, int length, int flags, void* from, int32_t* from_length) {
   std::optional<int> host = message_flags(flags);
   if (!host) return -1;
   return with_received_address(from, from_length, [&](sockaddr* address, socklen_t* size) {
-    return static_cast<int>(
+    return transfer_result(
         ::recvfrom(descriptor(socket), buffer, static_cast<size_t>(length), *host, address, size));
   });
 }
@@ -285,15 +293,15 @@ int crt_recvfrom(int64_t socket, void* buffer, int length, int flags, void* from
 int crt_send(int64_t socket, const void* buffer, int length, int flags) {
   std::optional<int> host = message_flags(flags);
   if (!host) return -1;
-  return static_cast<int>(::send(descriptor(socket), buffer, static_cast<size_t>(length), *host | MSG_NOSIGNAL));
+  return transfer_result(::send(descriptor(socket), buffer, static_cast<size_t>(length), *host | MSG_NOSIGNAL));
 }
 
 int crt_sendto(int64_t socket, const void* buffer, int length, int flags, const void* to, int to_length) {
   std::optional<int> host = message_flags(flags);
   if (!host) return -1;
   return with_host_address(to, to_length, [&](const sockaddr* address, socklen_t size) {
-    return static_cast<int>(::sendto(descriptor(socket), buffer, static_cast<size_t>(length),
-                                     *host | MSG_NOSIGNAL, address, size));
+    return transfer_result(::sendto(descriptor(socket), buffer, static_cast<size_t>(length),
+                                    *host | MSG_NOSIGNAL, address, size));
   });
 }
 

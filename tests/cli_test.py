@@ -60,6 +60,13 @@ usage = b"Error.\n Type: Usage\nUsage: tove file arg0 arg1 arg2 ...\n\\/\n"
 expect(["--max-memory=64M"], 1, b"", usage)
 expect(["--max-memory=lots", "x.tv"], 1, b"", usage)
 expect(["--max-memory=99999999999999999999", "x.tv"], 1, b"", usage)
+# Every suffix the size accepts works, and the help names each one.
+help_option = help_run.stdout.split(b"  --max-memory=SIZE", 1)[-1].split(b"\n  -", 1)[0]
+help_words = help_option.replace(b",", b" ").split()
+for size in ("65536K", "64M", "1G", "1T", "64m"):
+    expect([f"--max-memory={size}", "-"], 42, b"", b"", stdin=b"a\\6*7")
+    if size[-1].upper().encode() not in help_words:
+        failures.append(f"--help does not name the suffix of {size}")
 # A file that never ends runs out of memory while it is read.
 expect(["--max-memory=64M", "/dev/zero"], 128, b"",
        b"\033[mError.\n Type: Space\nMemory ran out while reading the program.\n\\/\n")

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -11,9 +13,11 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "calls.h"
+#include "platform/crt.h"
 #include "platform/sockets.h"
 
 using namespace tove;
@@ -250,6 +254,31 @@ TEST(SocketOptions, TimeoutsAreMilliseconds) {
   const uint32_t short_wait = 50;
   ASSERT_EQ(crt_setsockopt(c.client, 0xFFFF, 0x1006, &short_wait, 4), 0);
   EXPECT_EQ(crt_recv(c.client, buffer, sizeof buffer, 0), -1) << "nothing arrives within the time";
+}
+
+// A program compares errno with ewouldblock after a transfer that would
+// block: the two agree, and differ from the runtime's EAGAIN (11).
+TEST(Sockets, ATransferThatWouldBlockSetsEwouldblock) {
+  Connection c;
+  ASSERT_EQ(fcntl(static_cast<int>(c.server), F_SETFL, O_NONBLOCK), 0);
+  char buffer[4];
+  const std::optional<int64_t> ewouldblock = integer_of(call("ewouldblock"));
+  ASSERT_TRUE(ewouldblock.has_value());
+  EXPECT_EQ(integer_of(call("recv", number(c.server), address(buffer), number(4), number(0))), -1);
+  EXPECT_EQ(integer_of(call("errno")), ewouldblock);
+  EXPECT_NE(*ewouldblock, 11);
+  EXPECT_STREQ(crt_strerror(static_cast<int>(*ewouldblock)), std::strerror(EWOULDBLOCK));
+  // Data waiting is received at once; nothing more would block again.
+  ASSERT_EQ(crt_send(c.client, "ping", 4, 0), 4);
+  pollfd ready{static_cast<int>(c.server), POLLIN, 0};
+  ASSERT_EQ(poll(&ready, 1, 10000), 1);
+  EXPECT_EQ(integer_of(call("recv", number(c.server), address(buffer), number(4), number(0))), 4);
+  EXPECT_EQ(integer_of(call("recvfrom", number(c.server), address(buffer), number(4), number(0), number(0),
+                            number(0))),
+            -1);
+  EXPECT_EQ(integer_of(call("errno")), ewouldblock);
+  // A host EAGAIN from elsewhere keeps the runtime's EAGAIN.
+  EXPECT_EQ(crt_errno(EAGAIN), 11);
 }
 
 TEST(SocketOptions, LingerIsTwoSixteenBitFields) {
