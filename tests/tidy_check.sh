@@ -16,4 +16,4 @@ fi
 # The build's g++-only warning options mean nothing to clang.
 git ls-files 'platform/*.cpp' 'cells/*.cpp' 'frontend/*.cpp' 'compiler/*.cpp' 'numbers/*.cpp' \
     'prims/*.cpp' 'eval/*.cpp' 'clib/*.cpp' 'driver/*.cpp' |
-  xargs -n 1 "$tidy" -p "$build" --quiet --extra-arg=-Wno-unknown-warning-option
+  xargs -n 1 -P 2 "$tidy" -p "$build" --quiet --extra-arg=-Wno-unknown-warning-option
