@@ -75,7 +75,7 @@ struct DigitPairs {
 };
 constexpr DigitPairs make_digit_pairs() {
   DigitPairs pairs{};
-  for (int i = 0; i < 100; ++i) {
+  for (size_t i = 0; i < 100; ++i) {
     pairs.digits[2 * i] = static_cast<char>('0' + i / 10);
     pairs.digits[2 * i + 1] = static_cast<char>('0' + i % 10);
   }

@@ -37,8 +37,12 @@ struct LayoutRecord {
 };
 
 // A field exactly as the platform layer's record defines it.
+// The width of a field's type (a pointer field's width is the pointer's).
+template <class Field>
+constexpr size_t kFieldWidth = sizeof(Field);
+
 #define TOVE_LAYOUT_FIELD(record, member) \
-  LayoutField { #member, sizeof(record::member), offsetof(record, member) }
+  LayoutField { #member, kFieldWidth<decltype(record::member)>, offsetof(record, member) }
 
 constexpr LayoutField kAddrinfoFields[] = {
     TOVE_LAYOUT_FIELD(CrtAddrinfo, ai_flags),    TOVE_LAYOUT_FIELD(CrtAddrinfo, ai_family),
