@@ -79,7 +79,7 @@ constexpr const char* kHelpText =
     "  :reload              read the last loaded file again\n"
     "  :browse              the session's definitions and their parameter counts\n"
     "  :type EXPR           the kind of EXPR's value and its remaining arity\n"
-    "  :set +s              after each value, show steps, memory and time\n"
+    "  :set +s              after each value, show steps, live cells, memory and time\n"
     "  :set +t              after each value, show its kind and arity\n"
     "  :unset +s | +t       stop showing them\n"
     "Ctrl-C interrupts an evaluation; the session goes on.\n";
@@ -127,7 +127,12 @@ void note(std::string_view text) {
   std::fflush(stderr);
 }
 
-void note_interrupted() { note("Interrupted."); }
+// The interrupt is taken back before it is acknowledged, so that a Ctrl-C
+// that comes after the message is kept for the next input.
+void note_interrupted() {
+  clear_interrupt();
+  note("Interrupted.");
+}
 
 // ---- reading inputs --------------------------------------------------------------------
 
@@ -440,9 +445,11 @@ bool evaluate_and_print(CellRef main, const Session& session, bool describe_only
   }
   if (session.settings.statistics) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    char text[128];
-    std::snprintf(text, sizeof text, "(%llu steps, %zu bytes in use, %.3f s)",
-                  static_cast<unsigned long long>(total_steps() - steps_before), memory_in_use(), seconds);
+    const CellCounts cells = live_cells();
+    char text[160];
+    std::snprintf(text, sizeof text, "(%llu steps, %llu cells, %zu bytes in use, %.3f s)",
+                  static_cast<unsigned long long>(total_steps() - steps_before),
+                  static_cast<unsigned long long>(cells.pairs + cells.atoms), memory_in_use(), seconds);
     note(text);
   }
   return true;
@@ -587,14 +594,17 @@ bool run_command(std::string_view line, Session& session) {
 void run_input(std::string_view input, Session& session) {
   const std::string_view line = trimmed(input);
   if (line.empty()) return;
-  clear_interrupt();
+  // A Ctrl-C pressed after the line was read and before its evaluation
+  // starts is kept: it interrupts that evaluation at once.
   DefinitionTable before;
   before.copy_from(definitions());
   const NameSet before_uncached = uncached_names();
   try {
     try {
       const bool finished = line.starts_with(":") ? run_command(line, session) : run_program_line(line, session, false);
-      if (!finished || interrupt_requested()) note_interrupted();
+      // A Ctrl-C that comes once the line's work is done is kept for the
+      // next input.
+      if (!finished) note_interrupted();
     } catch (const Interrupted&) {
       note_interrupted();
     }
@@ -615,7 +625,6 @@ void run_input(std::string_view input, Session& session) {
     uncached_names() = before_uncached;
     print_report(space_report(phase));
   }
-  clear_interrupt();
 }
 
 }  // namespace
