@@ -411,7 +411,7 @@ std::string describe(CellRef value) {
   const int arity = node_arity(value.get());
   CellRef kind = evaluate(make_pair(make_atom("type"), std::move(value)));
   std::string text = ":: " + print_expression(kind.get());
-  if (arity > 0 && arity < 52) text += ", arity " + std::to_string(arity);
+  if (arity > 0 && arity < kArityUnbounded) text += ", arity " + std::to_string(arity);
   return text;
 }
 
