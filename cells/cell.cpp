@@ -1,5 +1,6 @@
 #include "cells/cell.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "cells/encoding.h"
+#include "cells/interrupt.h"
 #include "cells/memory.h"
 
 namespace tove {
@@ -149,10 +151,26 @@ void assign(CellRef& slot, Cell* cell) {
 
 // ---- making cells -----------------------------------------------------------------
 
+// A text of gigabytes takes a noticeable time to copy, so a long one goes
+// in blocks with a look at the interrupt request between them; a copy
+// stopped that way gives the atom's block back before it throws.
+constexpr size_t kCopyBlock = size_t{1} << 20;
+
+void copy_text(Atom* atom, std::string_view text) {
+  for (size_t at = 0; at < text.size(); at += kCopyBlock) {
+    if (at != 0 && interrupt_requested()) {
+      --g_pair_pool.live_atoms;
+      free_counted(atom);  // far longer than a pooled text
+      throw Interrupted{};
+    }
+    std::memcpy(atom->text + at, text.data() + at, std::min(kCopyBlock, text.size() - at));
+  }
+}
+
 Atom* make_raw_atom(std::string_view text) {
   const size_t n = text.size();
   Atom* atom = allocate_atom(n);
-  if (n) std::memcpy(atom->text, text.data(), n);
+  copy_text(atom, text);
   atom->text[n] = '\0';
   atom->header = uint64_t{kTagAtom} << kTagShift;
   const unsigned char first = n ? static_cast<unsigned char>(text[0]) : 0;

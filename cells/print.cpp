@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cells/encoding.h"
+#include "cells/interrupt.h"
 #include "cells/memory.h"
 
 namespace tove {
@@ -28,6 +29,19 @@ enum class Form : uint8_t {
   extend,  // L without its last character, " ", R, ")"
   join,    // L R
   paren,   // "(" L " " R ")"
+};
+
+// The walks over a printed form look at the interrupt request once per
+// this many cells: a form of millions of cells stops within milliseconds.
+constexpr uint32_t kPollCells = 4096;
+
+// Counts the cells a walk has visited, looking at the interrupt request at
+// every kPollCells-th.
+struct InterruptPoll {
+  uint32_t count = 0;
+  void visit() {
+    if (++count % kPollCells == 0) stop_if_interrupted();
+  }
 };
 
 constexpr int64_t kNoPrefix = std::numeric_limits<int64_t>::max();
@@ -195,7 +209,9 @@ Shape decide_forms(const Cell* root, std::vector<Form>& forms) {
     }
   };
   visit(root);
+  InterruptPoll poll;
   while (!stack.empty()) {
+    poll.visit();
     Frame& frame = stack.back();
     const Cell* c = frame.cell;
     if (frame.stage == 0) {
@@ -232,7 +248,9 @@ void refuse_oversized_form(const Cell* root) {
   std::vector<std::pair<const Cell*, bool>> work{{root, false}};
   std::vector<Shape> shapes;
   std::string scratch;
+  InterruptPoll poll;
   while (!work.empty()) {
+    poll.visit();
     const Cell* const c = work.back().first;
     const bool parts_done = work.back().second;
     work.pop_back();
@@ -306,7 +324,9 @@ std::string print_expression(const Cell* c) {
   // stage 0 is the first visit, then 1 + form after the right part, and
   // 4 + form after the left part.
   visit(c);
+  InterruptPoll poll;
   while (!stack.empty()) {
+    poll.visit();
     Frame& frame = stack.back();
     const Cell* cell = frame.cell;
     if (frame.stage == 0) {

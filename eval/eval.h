@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cells/cell.h"
+#include "cells/interrupt.h"
 
 namespace tove {
 
@@ -108,15 +109,11 @@ CellRef substitute_in(Cell* body, char letter, Cell* value);
 // holds on their atoms); done when the outermost evaluation ends.
 void forget_resolved_names();
 
-// Interrupting a run (Ctrl-C): request_interrupt may be called from a
-// signal handler. Every evaluation in progress then ends within a few
+// Interrupting a run (Ctrl-C) goes through cells/interrupt.h: once an
+// interrupt is requested every evaluation in progress ends within a few
 // thousand machine steps and answers "Z"; each constant it was computing
-// gets its partly computed expression back in place of its black hole. The
-// request stays until clear_interrupt, so enclosing evaluations (a load
-// inside a run) end as well.
-void request_interrupt();
-bool interrupt_requested();
-void clear_interrupt();
+// gets its partly computed expression back in place of its black hole. A
+// built-in stopped by the request answers "Z" as well.
 
 // Machine steps taken by every evaluation of this process.
 uint64_t total_steps();

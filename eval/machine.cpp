@@ -3,7 +3,6 @@
 // ((B k) g frames), without allocating a cell per pushed frame.
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -21,10 +20,8 @@ namespace {
 uint64_t g_total_steps = 0;
 int g_nesting = 0;  // evaluations in progress (a primitive may evaluate)
 
-// Set from a signal handler, so it must be a lock-free atomic; read once per
-// kPollInterval machine steps, off the step's own path.
-std::atomic<bool> g_interrupt{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
+// The interrupt request is read once per kPollInterval machine steps, off
+// the step's own path.
 constexpr uint32_t kPollInterval = 4096;
 
 constexpr std::array<bool, 256> make_lazy_heads() {
@@ -280,10 +277,6 @@ bool reduce_with_frame_arguments(Machine& m, int d, bool returning) {
 }
 
 }  // namespace
-
-void request_interrupt() { g_interrupt.store(true, std::memory_order_relaxed); }
-bool interrupt_requested() { return g_interrupt.load(std::memory_order_relaxed); }
-void clear_interrupt() { g_interrupt.store(false, std::memory_order_relaxed); }
 
 bool has_lazy_head(Cell* c) {
   while (is_pair(c) && !is_data(c)) c = pair_left(c);

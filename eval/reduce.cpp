@@ -79,9 +79,15 @@ Resolved& resolve(Cell* head) {
 void discard_continuation(Machine& m) { m.frames.clear(); }
 
 // Built-in f a1 ... an = the handler's answer. A marker-headed answer ends
-// the whole evaluation with it.
+// the whole evaluation with it. A handler stopped by an interrupt answers
+// "Z", and the machine then unwinds at its next look at the request.
 void reduce_builtin(Machine& m, const BuiltinEntry& entry) {
-  CellRef result = entry.handler(std::move(m.focus));
+  CellRef result;
+  try {
+    result = entry.handler(std::move(m.focus));
+  } catch (const Interrupted&) {
+    result = make_atom("Z");
+  }
   TOVE_ASSERT(result);
   if (is_pair(result.get())) {
     Cell* left = pair_left(result.get());

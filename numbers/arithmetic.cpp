@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cells/analysis.h"
+#include "cells/interrupt.h"
 #include "numbers/family.h"
 #include "numbers/numbers.h"
 #include "numbers/trees.h"
@@ -508,6 +509,36 @@ CellRef real_result(Op op, double x, double y) {
   return make_refusal();
 }
 
+// The concatenation of two texts between `open` and `close` (either may be
+// empty). A text doubled over and over reaches gigabytes, whose copy alone
+// takes a noticeable time, so the copy goes in blocks with a look at the
+// interrupt request between them, and each text is copied once.
+std::string joined(std::string_view open, std::string_view a, std::string_view b, std::string_view close) {
+  constexpr size_t kBlock = size_t{1} << 20;
+  std::string out;
+  out.reserve(open.size() + a.size() + b.size() + close.size());
+  out += open;
+  for (std::string_view part : {a, b}) {
+    for (size_t at = 0; at < part.size(); at += kBlock) {
+      stop_if_interrupted();
+      out.append(part.substr(at, kBlock));
+    }
+  }
+  out += close;
+  return out;
+}
+
+// The text between the brackets of a text value, viewed in its atom when
+// it is one, else written into `storage`.
+std::string_view inner_text(const Cell* node, std::string& storage) {
+  if (is_atom(node)) {
+    const std::string_view text = atom_text(node);
+    return text.substr(1, text.size() - 2);
+  }
+  storage = data_text(node);
+  return storage;
+}
+
 CellRef same_kind(Op op, Cell* a, Cell* b, ValueKind kind) {
   switch (kind) {
     case ValueKind::integer: {
@@ -537,9 +568,14 @@ CellRef same_kind(Op op, Cell* a, Cell* b, ValueKind kind) {
     case ValueKind::real: return real_result(op, real_value(a), real_value(b));
     case ValueKind::bytes:
       if (op != Op::plus) return make_refusal();
-      return byte_string_atom(std::string(byte_string_contents(a)) + std::string(byte_string_contents(b)));
+      return byte_string_atom(joined({}, byte_string_contents(a), byte_string_contents(b), {}));
     case ValueKind::data:
-      if (op == Op::plus) return text_literal_atom(data_text(a) + data_text(b));
+      if (op == Op::plus) {
+        std::string storage_a, storage_b;
+        const std::string literal = joined("[", inner_text(a, storage_a), inner_text(b, storage_b), "]");
+        stop_if_interrupted();
+        return make_atom(literal);
+      }
       if (op == Op::dash) return make_pair(a, b);
       return make_refusal();
     case ValueKind::other: break;

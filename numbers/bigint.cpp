@@ -12,6 +12,7 @@
 
 #include "cells/encoding.h"
 #include "cells/fatal.h"
+#include "cells/interrupt.h"
 
 namespace tove {
 
@@ -247,8 +248,12 @@ u64 sub_into(u64* r, size_t rn, const u64* a, size_t an) {
   return sub<R>(r, r, rn, a, an);
 }
 
+// The base cases are where every long product spends its time; each is
+// short, so a look at the interrupt request per call stops a product of
+// millions of limbs within milliseconds.
 template <class R>
 void mul_basecase(u64* r, const u64* a, size_t an, const u64* b, size_t bn) {
+  stop_if_interrupted();
   Acc acc;
   size_t last = an + bn - 1;
   for (size_t k = 0; k < last; ++k) {
@@ -263,6 +268,7 @@ void mul_basecase(u64* r, const u64* a, size_t an, const u64* b, size_t bn) {
 
 template <class R>
 void sqr_basecase(u64* r, const u64* a, size_t n) {
+  stop_if_interrupted();
   Acc acc;
   size_t last = 2 * n - 1;
   for (size_t k = 0; k < last; ++k) {
@@ -531,6 +537,7 @@ u64 divide_long(u64* q, u64* u, size_t un, const u64* v, size_t n) {
   u64 v2 = v[n - 2];
   Reciprocal rc = make_reciprocal(v1);
   for (size_t j = un - n; j-- > 0;) {
+    if (j % 64 == 0) stop_if_interrupted();
     u64 u2 = u[j + n];
     u64 u1 = u[j + n - 1];
     u64 u0 = u[j + n - 2];

@@ -18,6 +18,13 @@ In a manual page (a file ending in .1), an example is a .nf/.fi block
 followed, within two lines, by the comment line
 '.\" tove example: exit status N'; roff escapes \e and \- are undone.
 
+A fenced block whose info string starts with "tove-session" is a session
+example: its lines are typed into `tove -i` (standard input, so no prompt
+shows), with the options of its info string before -i. When the info
+string holds the word "prog.tv", the last block above it whose info
+string is "tove-file" is written to prog.tv and the session starts with
+`-i prog.tv`.
+
 An example must state at least one of them. An example preceded by a line
 "<!-- pending: WHAT -->" needs a part of the interpreter that is not built
 yet (WHAT names it: "load" for run-time loading, "clib" for the C library);
@@ -44,6 +51,8 @@ class Example:
         self.stdout = None
         self.stderr = None
         self.status = None
+        self.session = False
+        self.file_program = ""  # a session example's prog.tv
 
     def where(self):
         return f"{self.path}:{self.line}"
@@ -55,6 +64,7 @@ def parse(path):
         lines = f.read().split("\n")
     examples = []
     current = None
+    file_text = ""  # the last tove-file block
     last_text = ""  # the last non-blank line outside fences
     i = 0
     while i < len(lines):
@@ -68,7 +78,14 @@ def parse(path):
                 body.append(lines[i])
                 i += 1
             text = "\n".join(body) + "\n" if body else ""
-            if kind == "tove":
+            if kind == "tove-file":
+                file_text = text
+            elif kind == "tove-session":
+                current = Example(path, i - len(body), info.split(), None)
+                current.session, current.file_program = True, file_text
+                current.program = text
+                examples.append(current)
+            elif kind == "tove":
                 pending = PENDING.match(last_text)
                 current = Example(path, i - len(body), info.split(),
                                   pending.group(1) if pending else None)
@@ -123,7 +140,13 @@ def run(tove, example):
         return ["states no result (output, stderr or Exit status)"]
     with tempfile.TemporaryDirectory() as folder:
         with open(os.path.join(folder, "prog.tv"), "w", encoding="utf-8") as f:
-            f.write(example.program)
+            f.write(example.file_program if example.session else example.program)
+        if example.session:
+            options = [word for word in example.args if word != "prog.tv"]
+            start = ["-i", "prog.tv"] if "prog.tv" in example.args else ["-i"]
+            got = subprocess.run([tove] + options + start, cwd=folder, input=example.program.encode(),
+                                 capture_output=True, timeout=120)
+            return compare(example, got)
         options, arguments = [], []
         words = iter(example.args)
         for word in words:
@@ -135,6 +158,11 @@ def run(tove, example):
                 arguments.append(word)
         got = subprocess.run([tove] + options + ["prog.tv"] + arguments, cwd=folder,
                              capture_output=True, timeout=120)
+    return compare(example, got)
+
+
+def compare(example, got):
+    """The differences between the stated result and a finished run."""
     problems = []
     status = example.status if example.status is not None else 0
     if got.returncode != status:

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cells/cell.h"
+#include "cells/interrupt.h"
 #include "cells/memory.h"
 #include "cells/print.h"
 #include "leak_check.h"
@@ -38,6 +39,23 @@ TEST_F(Printer, MarkersPrintAsEmptyParentheses) {
   EXPECT_EQ(print(atom("plus")), "plus");
   EXPECT_EQ(print(atom("[a b]")), "[a b]");
   EXPECT_EQ(print(atom("05")), "05");
+}
+
+// A requested interrupt stops the printing of a long form, and of the copy
+// of a long text into an atom, without keeping any cell; cleared, both work.
+TEST_F(Printer, InterruptStopsLongFormsAndTexts) {
+  CellRef chain = atom("x");
+  for (int i = 0; i < 100000; ++i) chain = app(atom("f"), std::move(chain));
+  const std::string long_text(size_t{8} << 20, 'a');
+  request_interrupt();
+  EXPECT_THROW(print(chain), Interrupted);
+  EXPECT_THROW(make_atom(long_text), Interrupted);
+  clear_interrupt();
+  std::string expected;
+  for (int i = 0; i < 100000; ++i) expected += "(f ";
+  expected += "x" + std::string(100000, ')');
+  EXPECT_EQ(print(chain), expected);
+  EXPECT_EQ(atom_text(make_atom(long_text).get()), long_text);
 }
 
 TEST_F(Printer, RealsAndByteStrings) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cells/interrupt.h"
 #include "numbers/bigint.h"
 
 namespace tove {
@@ -455,6 +456,21 @@ TEST(BigIntIdentities, CopiesAndMovesKeepValues) {
   EXPECT_EQ(negate(BigInt()).sign(), 0);
   EXPECT_EQ(subtract(big, big).sign(), 0);
   EXPECT_FALSE(subtract(big, big).is_negative());
+}
+
+// A requested interrupt stops the long operations at their first block of
+// work, and once it is cleared the same operations give their values.
+TEST(BigIntInterrupt, LongOperationsStopAndResume) {
+  const BigInt big = power(BigInt::from_int64(3), 200000);
+  const BigInt divisor = power(BigInt::from_int64(7), 50000);
+  request_interrupt();
+  EXPECT_THROW(multiply(big, big), Interrupted);
+  EXPECT_THROW(power(BigInt::from_int64(3), 200000), Interrupted);
+  EXPECT_THROW(divmod_floor(big, divisor), Interrupted);
+  clear_interrupt();
+  EXPECT_EQ(multiply(big, big), power(BigInt::from_int64(9), 200000));
+  const BigDivMod division = divmod_floor(big, divisor);
+  EXPECT_EQ(add(multiply(division.quotient, divisor), division.remainder), big);
 }
 
 }  // namespace
