@@ -1,6 +1,7 @@
 #include "cells/cell.h"
 
 #include <array>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,9 @@ void fatal_assertion(const char* file, int line) {
   std::fflush(stdout);
   std::fprintf(stderr, "ASSERTION FAILED:%s:%d\n", file, line);
   std::fflush(stderr);
+  // The line above says what happened; the note a signal handler may add
+  // for an abort the C library raises would only blame the program.
+  std::signal(SIGABRT, SIG_DFL);
   std::abort();
 }
 
