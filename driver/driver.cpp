@@ -401,6 +401,12 @@ int run_driver(int argc, char** argv) {
     if (int status = link_libraries(); status != 0) return status;
     if (std::string_view(argv[file]) == "-i") return run_session(file + 1 < argc ? argv[file + 1] : nullptr);
     return run_file(argv[file], argv + file + 1);
+  } catch (const RunawayEvaluation& runaway) {
+    // An evaluation the run did not catch itself (a session's line): the
+    // heap is whole, so the report needs no reserve.
+    ErrorReport report;
+    report_runaway(runaway, report);
+    return report_failure(report);
   } catch (const std::bad_alloc&) {
     report_out_of_memory();
   } catch (const std::length_error&) {

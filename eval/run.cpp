@@ -17,6 +17,12 @@ constexpr size_t kLocationLimit = 56;
 
 }  // namespace
 
+void report_runaway(const RunawayEvaluation& runaway, ErrorReport& report) {
+  std::string message = "Evaluation deeper than " + std::to_string(runaway.frames) + " frames";
+  if (!runaway.name.empty()) message += " in function [" + runaway.name + "]";
+  fail(report, "Space", message + ".", runaway.name);
+}
+
 bool report_cycle(const Cell* result, ErrorReport& report) {
   if (!is_update_marker(result)) return false;
   std::string name(marker_name(result));
@@ -37,9 +43,7 @@ void run_program(ErrorReport& report, int64_t argument_address) {
     result = evaluate(make_pair(main->share(), integer_from_int64(argument_address)));
   } catch (const RunawayEvaluation& runaway) {
     // The machine has let go of its frames: there is memory for the report.
-    std::string message = "Evaluation deeper than " + std::to_string(runaway.frames) + " frames";
-    if (!runaway.name.empty()) message += " in function [" + runaway.name + "]";
-    fail(report, "Space", message + ".", runaway.name);
+    report_runaway(runaway, report);
     return;
   }
   set_memory_phase(MemoryPhase::printing);
