@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,9 @@ void fatal_assertion(const char* file, int line) {
   std::fflush(stdout);
   std::fprintf(stderr, "ASSERTION FAILED:%s:%d\n", file, line);
   std::fflush(stderr);
+  // The line above says what happened; the note a signal handler may add
+  // for an abort the C library raises would only blame the program.
+  std::signal(SIGABRT, SIG_DFL);
   std::abort();
 }
 

@@ -21,6 +21,10 @@
 //   Count          the same for a C `int` count: 0 to 2^31-1
 //   T*             address, the integer taken as a pointer (0 is null)
 //   Str            string: an address, a byte string or a text literal
+//   Bytes          the same, read by count: it also carries the number of
+//                  bytes the argument's cell stores, so a member refuses a
+//                  count past them (an address carries no bound: what it
+//                  points to is the program's responsibility, as in C)
 //   double         real
 //   bool           truth
 // Result types and their forms:
@@ -31,6 +35,8 @@
 //   unsigned       an integer from the unsigned value
 //   T*             the address as an integer (null is 0)
 //   CellRef        as built by the function
+//   std::optional  "Z" for nullopt, otherwise the value's form: a member
+//                  refuses a combination of arguments before it calls C
 #pragma once
 
 #include <cstddef>
@@ -51,6 +57,17 @@ namespace tove::clib {
 struct Str {
   const char* text;
   operator const char*() const { return text; }
+};
+
+struct Bytes {
+  const char* text;
+  size_t stored;  // SIZE_MAX for an address
+  // Whether `count` items of `size` bytes lie within the stored bytes.
+  bool holds(size_t size, size_t count) const {
+    if (stored == SIZE_MAX) return true;
+    size_t total = 0;
+    return !__builtin_mul_overflow(size, count, &total) && total <= stored;
+  }
 };
 
 struct Size {
@@ -115,6 +132,14 @@ struct Role<Str> {
   }
 };
 template <>
+struct Role<Bytes> {
+  static std::optional<Bytes> decode(Cell* c) {
+    std::optional<CountedString> string = counted_string_argument(c);
+    if (!string) return std::nullopt;
+    return Bytes{string->text, string->stored};
+  }
+};
+template <>
 struct Role<double> {
   static std::optional<double> decode(Cell* c) { return real_argument(c); }
 };
@@ -126,8 +151,16 @@ struct Role<bool> {
 // ---- result forms --------------------------------------------------------------------------
 
 template <typename R>
+struct IsOptional : std::false_type {};
+template <typename T>
+struct IsOptional<std::optional<T>> : std::true_type {};
+
+template <typename R>
 CellRef result_form(R value) {
-  if constexpr (std::is_same_v<R, CellRef>) {
+  if constexpr (IsOptional<R>::value) {
+    if (!value) return make_refusal();
+    return result_form(std::move(*value));
+  } else if constexpr (std::is_same_v<R, CellRef>) {
     return value;
   } else if constexpr (std::is_same_v<R, bool>) {
     return make_truth(value);

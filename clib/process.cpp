@@ -10,6 +10,7 @@
 #include "clib/bind.h"
 #include "clib/family.h"
 #include "platform/crt.h"
+#include "platform/platform.h"
 
 namespace tove::clib {
 
@@ -64,8 +65,8 @@ constexpr BuiltinSpec kMembers[] = {
     // process and environment
     member<+[]() { std::abort(); }>("abort"),
     member<+[](int64_t status) {
-      std::fflush(nullptr);
-      std::_Exit(static_cast<int>(status));
+      // Ends at once, as C's exit does, once the output is checked.
+      std::_Exit(finish_output(static_cast<int>(status)));
     }>("exit"),
     member<+[](bool holds) {
       if (!holds) fatal_assertion("l", kAssertLine);

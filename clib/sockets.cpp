@@ -34,10 +34,13 @@ constexpr BuiltinSpec kMembers[] = {
     member<+[](int64_t s, void* buffer, Count length, int32_t flags, void* from, int32_t* from_length) {
       return crt_recvfrom(s, buffer, length, flags, from, from_length);
     }>("recvfrom"),
-    member<+[](int64_t s, Str buffer, Count length, int32_t flags) {
+    member<+[](int64_t s, Bytes buffer, Count length, int32_t flags) -> std::optional<int32_t> {
+      if (!buffer.holds(1, static_cast<size_t>(length.value))) return std::nullopt;
       return crt_send(s, buffer.text, length, flags);
     }>("send"),
-    member<+[](int64_t s, Str buffer, Count length, int32_t flags, const void* to, Count to_length) {
+    member<+[](int64_t s, Bytes buffer, Count length, int32_t flags, const void* to,
+               Count to_length) -> std::optional<int32_t> {
+      if (!buffer.holds(1, static_cast<size_t>(length.value))) return std::nullopt;
       return crt_sendto(s, buffer.text, length, flags, to, to_length);
     }>("sendto"),
     member<+[](char* buffer, Count size) { return crt_gethostname(buffer, size); }>("gethostname"),

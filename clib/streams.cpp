@@ -37,7 +37,8 @@ constexpr BuiltinSpec kMembers[] = {
     member<+[](void* buffer, Size size, Size count, FILE* stream) {
       return std::fread(buffer, size, count, stream);
     }>("fread"),
-    member<+[](Str buffer, Size size, Size count, FILE* stream) {
+    member<+[](Bytes buffer, Size size, Size count, FILE* stream) -> std::optional<int64_t> {
+      if (!buffer.holds(size, count)) return std::nullopt;
       return static_cast<int64_t>(std::fwrite(buffer.text, size, count, stream));
     }>("fwrite"),
     member<+[](FILE* stream, int64_t offset, int32_t origin) {
@@ -51,7 +52,8 @@ constexpr BuiltinSpec kMembers[] = {
     member<+[](int32_t descriptor, void* buffer, Count count) {
       return static_cast<int32_t>(::read(descriptor, buffer, static_cast<size_t>(count.value)));
     }>("read"),
-    member<+[](int32_t descriptor, Str buffer, Count count) {
+    member<+[](int32_t descriptor, Bytes buffer, Count count) -> std::optional<int32_t> {
+      if (!buffer.holds(1, static_cast<size_t>(count.value))) return std::nullopt;
       return static_cast<int32_t>(::write(descriptor, buffer.text, static_cast<size_t>(count.value)));
     }>("write"),
     member<+[](Str path) { return std::remove(path); }>("remove"),

@@ -17,10 +17,12 @@ namespace tove {
 
 // The log is shared with whoever else can write to /tmp, so the line goes
 // only to a regular file reached without a symbolic link; a FIFO, a device
-// or a folder in its place is skipped, and nothing here ever waits.
+// or a folder in its place is skipped, and nothing here ever waits. The
+// lines hold program text, so a new log is readable by its owner alone; a
+// log that exists keeps the mode it has.
 void append_log_line(const char* path, std::string_view line) {
   const int fd =
-      ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0644);
+      ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
   if (fd < 0) return;
   struct stat status {};
   if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {

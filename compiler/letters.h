@@ -11,7 +11,7 @@ namespace tove {
 
 // The compiler's log file and its line writer. The file is opened for
 // appending (never through a symbolic link) and closed for each line; a line
-// that cannot be written is dropped.
+// that cannot be written is dropped. A new file gets mode 0600.
 inline constexpr const char* kLogPath = "/tmp/redv.log";
 void append_log_line(const char* path, std::string_view line);
 

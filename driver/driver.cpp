@@ -11,6 +11,7 @@
 #include "clib/family.h"
 #include "compiler/library.h"
 #include "driver/library.h"
+#include "eval/eval.h"
 #include "eval/load.h"
 #include "eval/run.h"
 #include "frontend/frontend.h"
@@ -221,6 +222,9 @@ constexpr const char* kHelpText =
     "  --max-memory=SIZE  set the memory ceiling (default three quarters of\n"
     "                     physical memory); SIZE in bytes with an optional\n"
     "                     K, M, G or T suffix; written before file, - or -i\n"
+"  --max-depth=FRAMES set the bound on an evaluation's depth (default\n"
+    "                     16M frames, 0 for none): a recursion that never\n"
+    "                     ends stops there with a Space report\n"
     "  --help             print this help and exit\n"
     "  --version          print the version and exit\n"
     "\n"
@@ -275,8 +279,7 @@ int report_failure(const ErrorReport& report) {
 [[noreturn]] void report_out_of_memory() {
   spend_memory_reserve();
   report_failure(space_report(memory_phase()));
-  std::fflush(nullptr);
-  std::_Exit(kFailureStatus);
+  std::_Exit(platform::finish_output(kFailureStatus));
 }
 
 // An allocation that fails where no exception may pass (a destructor, a
@@ -293,6 +296,19 @@ int report_failure(const ErrorReport& report) {
     }
   }
   std::abort();
+}
+
+// --max-depth=FRAMES: the bound on the continuation (eval.h), a count with
+// an optional K, M or G suffix; 0 lifts it. False for another argument; a
+// bad count is a usage error.
+enum class DepthOption : uint8_t { none, taken, bad };
+DepthOption take_depth_option(std::string_view argument) {
+  constexpr std::string_view kMaxDepthOption = "--max-depth=";
+  if (!argument.starts_with(kMaxDepthOption)) return DepthOption::none;
+  const std::optional<size_t> frames = parse_memory_size(argument.substr(kMaxDepthOption.size()));
+  if (!frames) return DepthOption::bad;
+  set_depth_limit(*frames == 0 ? SIZE_MAX : *frames);
+  return DepthOption::taken;
 }
 
 // A command line without a program file: the report, uncoloured.
@@ -368,6 +384,11 @@ int run_driver(int argc, char** argv) {
       ++file;
       continue;
     }
+    if (const DepthOption depth = take_depth_option(argv[file]); depth != DepthOption::none) {
+      if (depth == DepthOption::bad) return usage();
+      ++file;
+      continue;
+    }
     const LibraryOption library = take_library_option(argc, argv, file);
     if (library == LibraryOption::bad) return usage();
     if (library == LibraryOption::none) break;
@@ -380,6 +401,12 @@ int run_driver(int argc, char** argv) {
     if (int status = link_libraries(); status != 0) return status;
     if (std::string_view(argv[file]) == "-i") return run_session(file + 1 < argc ? argv[file + 1] : nullptr);
     return run_file(argv[file], argv + file + 1);
+  } catch (const RunawayEvaluation& runaway) {
+    // An evaluation the run did not catch itself (a session's line): the
+    // heap is whole, so the report needs no reserve.
+    ErrorReport report;
+    report_runaway(runaway, report);
+    return report_failure(report);
   } catch (const std::bad_alloc&) {
     report_out_of_memory();
   } catch (const std::length_error&) {

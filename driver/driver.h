@@ -8,6 +8,7 @@
 
 #include "cells/memory.h"
 #include "cells/report.h"
+#include "platform/platform.h"
 
 namespace tove {
 
@@ -15,6 +16,7 @@ namespace tove {
 void announce_families();
 
 // The whole run: start-up, read, compile, evaluate; returns the exit status.
+// The status is final only once the output is checked (platform::finish_output).
 int run_driver(int argc, char** argv);
 
 // The interactive session (driver/repl.cpp): `program_path` names a program
@@ -35,7 +37,7 @@ std::optional<std::string> read_program_file(const std::string& path);
 std::optional<std::string> read_program_stream(std::FILE* file);
 
 // A POSIX status keeps 8 bits, so every reported failure exits with 128.
-inline constexpr int kFailureStatus = 128;
+inline constexpr int kFailureStatus = platform::kFailureStatus;
 
 // ---- the memory ceiling ------------------------------------------------------------
 

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <new>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -123,5 +126,26 @@ uint64_t total_steps();
 // StepLimitReached. No limit unless one is set.
 struct StepLimitReached {};
 void set_step_limit(uint64_t steps);
+
+// The continuation's bound. A recursion that never ends (n * f(n-1) with no
+// base case reached) grows the continuation by a frame or so per call, as
+// fast as memory can be given; a finite one as deep as a list of ten
+// million elements needs ten million frames. An evaluation whose
+// continuation passes the bound ends by throwing RunawayEvaluation: about
+// 16.8 million frames by default, some 1.5 GB with the cells they hold,
+// reached in a few seconds. The continuation is the evaluation's memory,
+// so the exception is a std::bad_alloc: whatever handles running out of
+// memory handles this as well. SIZE_MAX is no bound.
+inline constexpr size_t kDefaultDepthLimit = size_t{1} << 24;
+void set_depth_limit(size_t frames);
+struct RunawayEvaluation : std::bad_alloc {
+  size_t frames;  // the bound passed
+  // The program's own definition nearest the top of the continuation, the
+  // one most likely running away; empty when none is in sight.
+  std::string name;
+  RunawayEvaluation(size_t frame_count, std::string definition)
+      : frames(frame_count), name(std::move(definition)) {}
+  const char* what() const noexcept override { return "evaluation too deep"; }
+};
 
 }  // namespace tove

@@ -35,9 +35,38 @@ std::optional<std::string_view> load_text_argument(Cell* value, std::string& sto
   }
 }
 
+namespace {
+
+// Each load inside a load costs native stack: its text's compile, and an
+// evaluation whose rewrites may call load again. A chain of loads deeper
+// than kMaxLoadNesting, or one that would leave less than
+// kLoadStackReserve of native stack to the next level, is refused. The
+// reserve holds the compile of a text nested as deeply as the reader
+// allows, in every build, the sanitizers' included.
+constexpr int kMaxLoadNesting = 1000;
+constexpr size_t kLoadStackReserve = size_t{256} << 10;
+
+int g_load_nesting = 0;
+
+struct LoadLevel {
+  LoadLevel() { ++g_load_nesting; }
+  ~LoadLevel() { --g_load_nesting; }
+  LoadLevel(const LoadLevel&) = delete;
+  LoadLevel& operator=(const LoadLevel&) = delete;
+};
+
+bool another_level_fits() {
+  return g_load_nesting < kMaxLoadNesting && platform::native_stack_left() >= kLoadStackReserve;
+}
+
+}  // namespace
+
 // load x = the value of the main expression of the text x, whose
-// definitions join the program's; Z for anything wrong with the text.
+// definitions join the program's; Z for anything wrong with the text, and
+// for a load nested too deeply in others.
 static CellRef prim_load(CellRef redex) {
+  if (!another_level_fits()) return make_refusal();
+  const LoadLevel level;
   std::string storage;
   auto [argument] = redex_arguments<1>(redex.get());
   const std::optional<std::string_view> text = load_text_argument(argument, storage);

@@ -329,6 +329,21 @@ void machine_step(Machine& m) {
 namespace {
 
 uint64_t g_step_limit = UINT64_MAX;
+size_t g_depth_limit = kDefaultDepthLimit;
+
+// The name of the definition a cell applies, when the program made it (or
+// a library it links); empty otherwise. The prelude names only capitals and
+// operators, so a program's name is a defined one that begins with a
+// lower-case letter and is no built-in's.
+std::string_view program_definition_applied(Cell* c) {
+  while (is_pair(c) && !is_data(c)) c = pair_left(c);
+  if (!is_atom(c) || is_data(c)) return {};
+  const std::string_view name = atom_text(c);
+  if (name.empty() || name[0] < 'a' || name[0] > 'z') return {};
+  if (definitions().find(name) == nullptr || find_builtin(name) != nullptr) return {};
+  return name;
+}
+
 
 // One evaluation in progress; the outermost one drops the caches when it
 // ends, whether it finishes or is cut short by an exception (out of memory,
@@ -426,6 +441,20 @@ bool run_reference(Machine& m, uint64_t pause) {
   return true;
 }
 
+// The program's definition a runaway keeps expanding. Its frames hold the
+// work left after each call (a multiplication, a test), not the call, so
+// the machine goes on a few steps until its focus applies one of the
+// program's definitions.
+std::string runaway_definition(Machine& m) {
+  constexpr uint64_t kStepsLookedAt = 4096;
+  for (uint64_t i = 0; i < kStepsLookedAt; ++i) {
+    if (std::string_view name = program_definition_applied(m.focus.get()); !name.empty()) return std::string(name);
+    const uint64_t pause = m.steps + 1;
+    if (g_engine == Engine::Fast ? run_fast(m, pause) : run_reference(m, pause)) break;
+  }
+  return {};
+}
+
 // Runs an evaluation in stretches of kPollInterval steps; between them the
 // step budget, the process's step limit and the interrupt flag are looked
 // at, off the path of each step.
@@ -443,6 +472,7 @@ CellRef run_machine(CellRef expression, uint64_t step_budget) {
       break;
     }
     if (g_total_steps + m.steps > g_step_limit) throw StepLimitReached();
+    if (m.frames.size() > g_depth_limit) throw RunawayEvaluation(g_depth_limit, runaway_definition(m));
     if (interrupt_requested()) {
       unwind_interrupted(m);
       break;
@@ -464,6 +494,7 @@ CellRef evaluate_within(CellRef expression, uint64_t step_budget) {
 
 uint64_t total_steps() { return g_total_steps; }
 void set_step_limit(uint64_t steps) { g_step_limit = steps; }
+void set_depth_limit(size_t frames) { g_depth_limit = frames; }
 
 #if defined(TOVE_STATS)
 namespace {

@@ -1,5 +1,7 @@
 #include "eval/run.h"
 
+#include <string>
+
 #include "cells/encoding.h"
 #include "cells/memory.h"
 #include "cells/print.h"
@@ -14,6 +16,12 @@ namespace {
 constexpr size_t kLocationLimit = 56;
 
 }  // namespace
+
+void report_runaway(const RunawayEvaluation& runaway, ErrorReport& report) {
+  std::string message = "Evaluation deeper than " + std::to_string(runaway.frames) + " frames";
+  if (!runaway.name.empty()) message += " in function [" + runaway.name + "]";
+  fail(report, "Space", message + ".", runaway.name);
+}
 
 bool report_cycle(const Cell* result, ErrorReport& report) {
   if (!is_update_marker(result)) return false;
@@ -30,8 +38,14 @@ void run_program(ErrorReport& report, int64_t argument_address) {
   CellRef* main = definitions().find("");
   TOVE_ASSERT(main != nullptr);
   set_memory_phase(MemoryPhase::evaluating);
-  CellRef result =
-      evaluate(make_pair(main->share(), integer_from_int64(argument_address)));
+  CellRef result;
+  try {
+    result = evaluate(make_pair(main->share(), integer_from_int64(argument_address)));
+  } catch (const RunawayEvaluation& runaway) {
+    // The machine has let go of its frames: there is memory for the report.
+    report_runaway(runaway, report);
+    return;
+  }
   set_memory_phase(MemoryPhase::printing);
   Cell* r = result.get();
 

@@ -56,22 +56,34 @@ std::optional<int32_t> int32_argument(Cell* value) {
 }
 
 std::optional<uint64_t> address_argument(Cell* value) {
+  // The lowest mappable address of the host (its default mmap_min_addr),
+  // and the kernel's half of the address space.
+  constexpr uint64_t kLowestMapped = uint64_t{64} << 10;
   std::optional<int64_t> n = wrapped_integer(value);
   if (!n) return std::nullopt;
-  return static_cast<uint64_t>(*n);
+  if (*n < 0) return std::nullopt;
+  const auto address = static_cast<uint64_t>(*n);
+  if (address != 0 && address < kLowestMapped) return std::nullopt;
+  return address;
 }
 
-std::optional<const char*> string_argument(Cell* value) {
+std::optional<CountedString> counted_string_argument(Cell* value) {
   if (is_atom(value)) {
     switch (atom_kind(value)) {
-      case AtomKind::bytes: return byte_string_start(value);
-      case AtomKind::text: return atom_chars(value);
+      case AtomKind::bytes: return CountedString{byte_string_start(value), byte_string_contents(value).size()};
+      case AtomKind::text: return CountedString{atom_chars(value), atom_text(value).size()};
       default: break;
     }
   }
   std::optional<uint64_t> address = address_argument(value);
   if (!address) return std::nullopt;
-  return reinterpret_cast<const char*>(static_cast<uintptr_t>(*address));
+  return CountedString{reinterpret_cast<const char*>(static_cast<uintptr_t>(*address)), SIZE_MAX};
+}
+
+std::optional<const char*> string_argument(Cell* value) {
+  std::optional<CountedString> string = counted_string_argument(value);
+  if (!string) return std::nullopt;
+  return string->text;
 }
 
 std::optional<double> real_argument(const Cell* value) {

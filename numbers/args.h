@@ -13,7 +13,12 @@
 //
 //   integer  an integer in any of its cell forms, as its low 64 bits
 //   int32    an integer truncated to a C `int` (or a 32-bit `long`)
-//   address  an integer taken as a 64-bit pointer or handle (0 is null)
+//   address  an integer taken as a 64-bit pointer or handle (0 is null);
+//            an address no object of the process can have is refused: the
+//            lowest 64 KiB other than null, which the system never maps,
+//            and the upper half (a negative integer), which is the
+//            kernel's; a call there would only fault on a number mistaken
+//            for an address
 //   string   an integer (the address of a NUL-terminated string), a byte
 //            string (its first content byte) or a text literal atom (its
 //            stored text, opening bracket included); read in place
@@ -69,6 +74,14 @@ std::optional<int32_t> int32_argument(Cell* value);
 std::optional<uint64_t> address_argument(Cell* value);
 // The string role: a pointer to the first byte of the string (see above).
 std::optional<const char*> string_argument(Cell* value);
+// The string role with the number of bytes the argument's cell stores from
+// that first byte on: a byte string's contents or a text literal's whole
+// text. An address stores nothing the interpreter knows of: SIZE_MAX.
+struct CountedString {
+  const char* text;
+  size_t stored;
+};
+std::optional<CountedString> counted_string_argument(Cell* value);
 // The real role: the double of a real atom.
 std::optional<double> real_argument(const Cell* value);
 // The truth role, and an element of a bit list: an atom beginning with "K"

@@ -1,13 +1,19 @@
 #include "platform/platform.h"
 
+#include <pthread.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace tove::platform {
 
@@ -101,6 +107,9 @@ constexpr FaultSignal kFaultSignals[] = {
     {SIGBUS, "tove: the program ended with signal SIGBUS (an access to memory it does not own)\n"},
     {SIGILL, "tove: the program ended with signal SIGILL (an illegal instruction)\n"},
     {SIGFPE, "tove: the program ended with signal SIGFPE (an arithmetic fault)\n"},
+    {SIGABRT,
+     "tove: the program ended with signal SIGABRT (an abort, as the C library raises on a double free or a "
+     "corrupted heap)\n"},
 };
 
 constexpr size_t kSignalStackSize = size_t{64} * 1024;
@@ -141,6 +150,96 @@ void install_fault_messages() {
   action.sa_flags = SA_ONSTACK | SA_RESETHAND | SA_NODEFER;
   sigemptyset(&action.sa_mask);
   for (const FaultSignal& fault : kFaultSignals) sigaction(fault.number, &action, nullptr);
+}
+
+// ---- the native stack ---------------------------------------------------------------
+
+namespace {
+
+// The lowest address of the current thread's stack, 0 when the system does
+// not tell it. The main thread's stack may still grow down to there.
+uintptr_t stack_floor() {
+  thread_local const uintptr_t floor = [] {
+    pthread_attr_t attributes;
+    if (pthread_getattr_np(pthread_self(), &attributes) != 0) return uintptr_t{0};
+    void* lowest = nullptr;
+    size_t size = 0;
+    const bool told = pthread_attr_getstack(&attributes, &lowest, &size) == 0;
+    pthread_attr_destroy(&attributes);
+    return told ? reinterpret_cast<uintptr_t>(lowest) : uintptr_t{0};
+  }();
+  return floor;
+}
+
+}  // namespace
+
+size_t native_stack_left() {
+  const uintptr_t floor = stack_floor();
+  if (floor == 0) return SIZE_MAX;
+  const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  return here > floor ? here - floor : 0;
+}
+
+// ---- the end of the output ------------------------------------------------------------
+
+namespace {
+
+// Whether `descriptor` is a pipe or socket whose reader has gone: poll
+// shows it an error or a hang-up.
+bool reader_gone(int descriptor) {
+  struct stat status {};
+  if (::fstat(descriptor, &status) != 0 || !(S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode))) return false;
+  struct pollfd probe {descriptor, POLLOUT, 0};
+  return ::poll(&probe, 1, 0) == 1 && (probe.revents & (POLLERR | POLLHUP)) != 0;
+}
+
+// The cause of a failed write on `stream`, or nullopt when everything it
+// was given has been written. A failure noticed during the run has lost its
+// errno, so the descriptor is asked again: an empty write fails on a closed
+// one (EBADF), and poll tells a reader that has gone (EPIPE); 0 stands for
+// a cause no longer known.
+std::optional<int> flush_failure(std::FILE* stream) {
+  errno = 0;
+  const bool flushed = std::fflush(stream) == 0;
+  if (flushed && std::ferror(stream) == 0) return std::nullopt;
+  if (!flushed && errno != 0) return errno;
+  const int descriptor = fileno(stream);
+  if (descriptor < 0) return 0;
+  if (::write(descriptor, "", 0) < 0) return errno;
+  if (reader_gone(descriptor)) return EPIPE;
+  return 0;
+}
+
+void say_write_error(const char* what, int cause) {
+  std::fprintf(stderr, "tove: error writing %s", what);
+  if (cause != 0) std::fprintf(stderr, ": %s", std::strerror(cause));
+  std::fputc('\n', stderr);
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+int finish_output(int status) {
+  const std::optional<int> output = flush_failure(stdout);
+  const std::optional<int> errors = flush_failure(stderr);
+  errno = 0;
+  const bool others = std::fflush(nullptr) == 0;
+  const int others_cause = errno;
+  if (output == EPIPE) {
+    std::signal(SIGPIPE, SIG_DFL);
+    raise(SIGPIPE);
+    return kFailureStatus;  // the signal is blocked: still quiet
+  }
+  if (output) {
+    say_write_error("standard output", *output);
+    return kFailureStatus;
+  }
+  if (errors) return kFailureStatus;  // nowhere left to say it
+  if (!others) {
+    say_write_error("a stream the program left open", others_cause);
+    return kFailureStatus;
+  }
+  return status;
 }
 
 }  // namespace tove::platform

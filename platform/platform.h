@@ -9,6 +9,10 @@
 
 namespace tove::platform {
 
+// The exit status of every failure the interpreter reports: a POSIX status
+// keeps 8 bits.
+inline constexpr int kFailureStatus = 128;
+
 // Makes binary the default mode of every file opened afterwards. POSIX has
 // no text mode, so there is nothing to change; the step stays named so the
 // start-up sequence reads in its own order.
@@ -44,12 +48,31 @@ size_t physical_memory();
 // The process's soft address-space limit in bytes (SIZE_MAX when none).
 size_t address_space_limit();
 
-// A fault signal (SIGSEGV, SIGBUS, SIGILL, SIGFPE) first writes one line on
-// standard error naming the signal, then ends the process with that same
-// signal. The handler runs on its own stack, so it works whatever the state
-// of the native stack.
+// A fault signal (SIGSEGV, SIGBUS, SIGILL, SIGFPE) or an abort (SIGABRT, as
+// the C library raises on a double free or a corrupted heap) first writes
+// one line on standard error naming the signal, then ends the process with
+// that same signal. The handler runs on its own stack, so it works whatever
+// the state of the native stack. A fatal assertion writes its own line and
+// ends without this one.
 void install_fault_messages();
 // The line written for a fault signal ("" for any other signal).
 const char* fault_message(int signal_number);
+
+// The bytes of native stack left below the caller's frame on the current
+// thread, as far as the system tells the stack's extent (SIZE_MAX when it
+// cannot tell). A recursion that re-enters deep code checks it before each
+// level.
+size_t native_stack_left();
+
+// The end of the process's output: flushes standard output, standard error
+// and every stream the program left open, and answers the exit status.
+// `status` stands when every stream took all it was given. When standard
+// output could not be written, one line on standard error says why
+// ("tove: error writing standard output: No space left on device") and the
+// answer is kFailureStatus; a failure on another stream answers
+// kFailureStatus as well, with its own line. A reader that went away (a
+// broken pipe on standard output) ends the process quietly with SIGPIPE, as
+// the other tools of a pipeline end.
+int finish_output(int status);
 
 }  // namespace tove::platform

@@ -1,6 +1,7 @@
 // What the three fuzz harnesses share: the interpreter set up once, as the
 // driver sets it up, but sandboxed (no primitive reaches memory by address,
-// the C library or program loading, and no log line is written), and each
+// the C library or, but in the eval harness, program loading, and no log
+// line is written), and each
 // input run under a memory ceiling and, when it is evaluated, a step limit.
 //
 // Running out of memory and running out of steps are expected outcomes of a

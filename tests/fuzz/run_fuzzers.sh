@@ -1,6 +1,7 @@
 #!/bin/sh
 # Runs each fuzz harness of a TOVE_FUZZ build for a while, starting from a
-# seed corpus of the program tests and the examples.
+# seed corpus of the program tests and the examples (among them chains of
+# loads inside loads, load_*_chain*.tv, which the eval harness runs).
 #   tests/fuzz/run_fuzzers.sh BUILD_DIR [SECONDS_EACH]
 # The mutation seed is fixed (FUZZ_SEED, default 1), so a run explores the same
 # inputs in the same order every time; a longer run only goes further.

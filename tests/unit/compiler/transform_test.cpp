@@ -206,6 +206,33 @@ TEST(Log, AppendsAndNeverFollowsSymbolicLinks) {
   ::rmdir(dir.c_str());
 }
 
+TEST(Log, ANewLogIsPrivateAndAnOldOneKeepsItsMode) {
+  char dir_template[] = "/tmp/tove_log_XXXXXX";
+  ASSERT_NE(::mkdtemp(dir_template), nullptr);
+  const std::string dir = dir_template;
+  // With no umask at all, the mode is the one the writer asks for.
+  const mode_t umask_before = ::umask(0);
+
+  const std::string fresh = dir + "/fresh";
+  append_log_line(fresh.c_str(), "one\n");
+  struct stat info;
+  ASSERT_EQ(::stat(fresh.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+
+  const std::string shared = dir + "/shared";
+  ASSERT_EQ(::close(::open(shared.c_str(), O_WRONLY | O_CREAT, 0644)), 0);
+  ASSERT_EQ(::chmod(shared.c_str(), 0644), 0);
+  append_log_line(shared.c_str(), "two\n");
+  ASSERT_EQ(::stat(shared.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0644u);
+  EXPECT_EQ(read_file(shared), "two\n");
+
+  ::umask(umask_before);
+  std::remove(fresh.c_str());
+  std::remove(shared.c_str());
+  ::rmdir(dir.c_str());
+}
+
 TEST(Log, SkipsAFifoAFolderAndALinkWithoutWaiting) {
   char dir_template[] = "/tmp/tove_log_XXXXXX";
   ASSERT_NE(::mkdtemp(dir_template), nullptr);
