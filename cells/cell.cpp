@@ -67,6 +67,7 @@ Pair* allocate_pair() {
     pair = take_block();
   }
   ++g_pair_pool.live_pairs;
+  ++g_pair_pool.made_cells;
   return pair;
 }
 
@@ -86,6 +87,7 @@ Atom* allocate_atom(size_t text_length) {
                     ? static_cast<void*>(take_block())
                     : allocate_counted(text_length + kAtomOverhead);
   ++g_pair_pool.live_atoms;
+  ++g_pair_pool.made_cells;
   return static_cast<Atom*>(block);
 }
 

@@ -246,6 +246,7 @@ struct PairPool {
   Pair* free_list = nullptr;
   int64_t live_pairs = 0;
   int64_t live_atoms = 0;
+  uint64_t made_cells = 0;  // pairs and atoms made since start-up
 };
 extern constinit PairPool g_pair_pool;
 Cell* new_pair_refilling(Cell* left, Cell* right);  // the free list is empty
@@ -257,6 +258,7 @@ inline Cell* new_pair(Cell* left, Cell* right) {
   if (kCheckingBuild || __builtin_expect(block == nullptr, 0)) return new_pair_refilling(left, right);
   g_pair_pool.free_list = static_cast<Pair*>(block->left);
   ++g_pair_pool.live_pairs;
+  ++g_pair_pool.made_cells;
   block->header = 1;  // count 1, payload 0, tag 0
   block->left = left;
   block->right = right;
@@ -281,6 +283,7 @@ inline CellRef make_atom(std::string_view text) {
   }
   g_pair_pool.free_list = static_cast<Pair*>(block->left);
   ++g_pair_pool.live_atoms;
+  ++g_pair_pool.made_cells;
   Atom* atom = reinterpret_cast<Atom*>(block);
   // Count 1, the atom tag, and the recorded length of a number or text.
   uint64_t header = (uint64_t{kTagAtom} << kTagShift) | 1;
@@ -360,5 +363,7 @@ struct CellCounts {
 };
 // Cells currently alive (made and not yet freed).
 CellCounts live_cells();
+// Cells made since start-up, freed or not.
+inline uint64_t cells_made() { return g_pair_pool.made_cells; }
 
 }  // namespace tove

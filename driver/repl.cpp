@@ -108,24 +108,46 @@ void print_value(const Cell* value) {
   std::fflush(stdout);
 }
 
-void run_line(std::string_view line) {
-  if (line.find_first_not_of(" \t") == std::string_view::npos) return;
+// Evaluates one line and prints its value; false when it failed.
+bool run_line(std::string_view line) {
+  if (line.find_first_not_of(" \t") == std::string_view::npos) return true;
   clear_interrupt();
   ErrorReport report;
   const LoadShape shape = line_shape(line);
   CellRef main = load_program_text(line, report, shape);
-  if (!main) return print_report(report);
-  if (shape == LoadShape::definitions_only) return;
+  if (!main) {
+    print_report(report);
+    return false;
+  }
+  if (shape == LoadShape::definitions_only) return true;
   CellRef value = evaluate(std::move(main));
   if (interrupt_requested()) {
     clear_interrupt();
     std::fflush(stdout);
     std::fputs("Interrupted.\n", stderr);
     std::fflush(stderr);
-    return;
+    return false;
   }
-  if (report_cycle(value.get(), report)) return print_report(report);
+  if (report_cycle(value.get(), report)) {
+    print_report(report);
+    return false;
+  }
   print_value(value.get());
+  return true;
+}
+
+// The session's definitions: those of the program file, or none.
+bool start_session(std::string text) {
+  load_prelude();
+  ErrorReport report;
+  read_program(report, text);
+  if (!report.failed()) {
+    join_library_into_program();
+    compile_program(report);
+  }
+  if (!report.failed()) return true;
+  print_report(report);
+  return false;
 }
 
 }  // namespace
@@ -137,17 +159,7 @@ int run_session(const char* program_path) {
     if (!file) return report_unreadable(program_path);
     text = std::move(*file);
   }
-  load_prelude();
-  ErrorReport report;
-  read_program(report, text);
-  if (!report.failed()) {
-    join_library_into_program();
-    compile_program(report);
-  }
-  if (report.failed()) {
-    print_report(report);
-    return kFailureStatus;
-  }
+  if (!start_session(std::move(text))) return kFailureStatus;
 
   const bool terminal = platform::input_is_terminal();
   platform::on_terminal_interrupt(interrupt_evaluation);
@@ -164,6 +176,12 @@ int run_session(const char* program_path) {
   if (terminal) std::fputs("\n", stdout);
   std::fflush(stdout);
   return 0;
+}
+
+int run_expression(std::string_view line) {
+  if (!start_session(std::string(kNoProgram))) return kFailureStatus;
+  platform::on_terminal_interrupt(interrupt_evaluation);
+  return run_line(line) ? 0 : kFailureStatus;
 }
 
 }  // namespace tove

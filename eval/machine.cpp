@@ -11,6 +11,7 @@
 #include "cells/encoding.h"
 #include "eval/eval.h"
 #include "eval/instantiate.h"
+#include "eval/watch.h"
 #include "cells/tables.h"
 #include "numbers/numbers.h"
 
@@ -246,6 +247,8 @@ bool reduce_with_frame_arguments(Machine& m, int d, bool returning) {
   // nothing; the arguments it drops are never built.
   if (const InstantiationPlan* plan = current_plan_of_head(s.head);
       plan != nullptr && plan->steps.size() == 1 && plan->parameters == s.count + static_cast<size_t>(d)) {
+    if (g_watching) [[unlikely]]
+      watch_expansion(m, s.head);
     const InstantiationPlan::Step& only = plan->steps[0];
     CellRef result;
     if (only.op == InstantiationPlan::Share) {
@@ -443,7 +446,9 @@ CellRef run_machine(CellRef expression, uint64_t step_budget) {
   Nesting nesting(m);
   for (;;) {
     const uint64_t pause = m.steps + std::min<uint64_t>(kPollInterval, step_budget - m.steps);
-    if (g_engine == Engine::Fast ? run_fast(m, pause) : run_reference(m, pause)) break;
+    // Traced rewrites go through the literal machine, one at a time.
+    const bool fast = g_engine == Engine::Fast && watch_settings().trace_steps == 0;
+    if (fast ? run_fast(m, pause) : run_reference(m, pause)) break;
     if (m.steps >= step_budget) {
       m.frames.clear();
       m.focus.reset();

@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -44,6 +45,12 @@ std::optional<std::string> read_c_string(uint64_t address) {
 }
 
 bool input_is_terminal() { return isatty(STDIN_FILENO) == 1; }
+
+size_t terminal_columns(int fd) {
+  struct winsize size {};
+  if (isatty(fd) != 1 || ioctl(fd, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
 
 namespace {
 
