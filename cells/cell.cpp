@@ -247,12 +247,9 @@ std::string_view atom_text(const Cell* c) {
       }
       return {text, n};
     }
-    case AtomKind::real:
-      return {text, kRealTextLength};
-    case AtomKind::bytes:
-      return {text, byte_string_text_length(text)};
-    default:
-      return {text, std::strlen(text)};
+    case AtomKind::real: return {text, kRealTextLength};
+    case AtomKind::bytes: return {text, byte_string_text_length(text)};
+    default: return {text, std::strlen(text)};
   }
 }
 
@@ -263,10 +260,8 @@ bool atom_is(const Cell* c, std::string_view text) {
     case AtomKind::number:
     case AtomKind::text:
     case AtomKind::real:
-    case AtomKind::bytes:
-      return atom_text(c) == text;  // texts that may hold zero bytes
-    default:
-      break;
+    case AtomKind::bytes: return atom_text(c) == text;  // texts that may hold zero bytes
+    default: break;
   }
   // A name ends at its zero byte: compare up to it without measuring first.
   for (size_t i = 0; i < text.size(); ++i) {

@@ -27,7 +27,8 @@ void* admit(void* block) {
     std::free(block);
     throw std::bad_alloc();
   }
-  if (before + size > g_peak.load(std::memory_order_relaxed)) g_peak.store(before + size, std::memory_order_relaxed);
+  if (before + size > g_peak.load(std::memory_order_relaxed))
+    g_peak.store(before + size, std::memory_order_relaxed);
   return block;
 }
 

@@ -9,10 +9,10 @@
 
 #include "cells/analysis.h"
 #include "cells/encoding.h"
+#include "cells/tables.h"
 #include "eval/eval.h"
 #include "eval/instantiate.h"
 #include "eval/watch.h"
-#include "cells/tables.h"
 #include "numbers/numbers.h"
 
 namespace tove {
@@ -79,15 +79,13 @@ void return_to_frame(Machine& m) {
         m.focus = build(build(t_atom(), std::move(frame.first)), std::move(m.focus));
       }
       return;
-    case Frame::Function:
-      m.focus = build(std::move(frame.first), std::move(m.focus));
-      return;
+    case Frame::Function: m.focus = build(std::move(frame.first), std::move(m.focus)); return;
     case Frame::Lambda:
       // ((\ k) z) v = z[k := v]
-      m.focus = substitute_in(frame.second.get(), static_cast<char>(head_char(frame.first.get())), m.focus.get());
+      m.focus =
+          substitute_in(frame.second.get(), static_cast<char>(head_char(frame.first.get())), m.focus.get());
       return;
-    case Frame::Deferred:
-      break;
+    case Frame::Deferred: break;
   }
   TOVE_ASSERT(false);
 }
@@ -147,9 +145,7 @@ bool take_arguments_from_frames(Machine& m, int d) {
 }
 
 // )name v: the update form of a constant being computed, or nullptr.
-Cell* update_name(Cell* function) {
-  return is_update_marker(function) ? function : nullptr;
-}
+Cell* update_name(Cell* function) { return is_update_marker(function) ? function : nullptr; }
 
 // Puts a constant's partly computed expression back in place of its black
 // hole, so that a later use computes it again rather than seeing a cycle.
@@ -159,7 +155,8 @@ void give_back(Cell* update_atom, CellRef expression) {
   TOVE_ASSERT(slot != nullptr);
   if (!is_black_hole(slot->get())) return;
   // A stored body must not start with a lambda node: B I v behaves as v.
-  if (is_lambda_node(expression.get())) expression = make_pair(make_atom("B"), make_atom("I"), std::move(expression));
+  if (is_lambda_node(expression.get()))
+    expression = make_pair(make_atom("B"), make_atom("I"), std::move(expression));
   *slot = std::move(expression);
 }
 

@@ -8,10 +8,10 @@
 
 #include "cells/analysis.h"
 #include "cells/encoding.h"
+#include "cells/tables.h"
 #include "eval/eval.h"
 #include "eval/instantiate.h"
 #include "eval/watch.h"
-#include "cells/tables.h"
 #include "numbers/numbers.h"
 #include "numbers/trees.h"
 
@@ -159,8 +159,8 @@ void reduce_bytes(Machine& m, const Spine& s) {
   } else {
     size_t half = 1;
     while (half * 2 < n) half *= 2;
-    m.focus = make_pair(atom("V"), byte_string_atom(bytes.substr(0, half)),
-                        byte_string_atom(bytes.substr(half)));
+    m.focus =
+        make_pair(atom("V"), byte_string_atom(bytes.substr(0, half)), byte_string_atom(bytes.substr(half)));
   }
 }
 
@@ -353,10 +353,8 @@ Cell* done_constant_of_head(Cell* head) {
     case AtomKind::bytes:
     case AtomKind::real:
     case AtomKind::update:
-    case AtomKind::undefined:
-      return nullptr;
-    default:
-      break;
+    case AtomKind::undefined: return nullptr;
+    default: break;
   }
   Resolved& name = resolve(head);
   if (name.builtin != nullptr || name.slot == nullptr) return nullptr;

@@ -32,9 +32,14 @@ std::optional<std::string> read_c_string(uint64_t address) {
   char chunk[kPage];
   for (uint64_t at = address;;) {
     const uint64_t size = kPage - at % kPage;
-    struct iovec local {chunk, size};
-    struct iovec remote {reinterpret_cast<void*>(static_cast<uintptr_t>(at)), size};
-    if (process_vm_readv(getpid(), &local, 1, &remote, 1, 0) != static_cast<ssize_t>(size)) return std::nullopt;
+    struct iovec local {
+      chunk, size
+    };
+    struct iovec remote {
+      reinterpret_cast<void*>(static_cast<uintptr_t>(at)), size
+    };
+    if (process_vm_readv(getpid(), &local, 1, &remote, 1, 0) != static_cast<ssize_t>(size))
+      return std::nullopt;
     if (const void* nul = std::memchr(chunk, 0, size)) {
       text.append(chunk, static_cast<const char*>(nul) - chunk);
       return text;
