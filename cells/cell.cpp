@@ -73,6 +73,7 @@ Pair* allocate_pair() {
     pair = take_block();
   }
   ++g_pair_pool.live_pairs;
+  ++g_pair_pool.made_cells;
   return pair;
 }
 
@@ -92,6 +93,7 @@ Atom* allocate_atom(size_t text_length) {
                     ? static_cast<void*>(take_block())
                     : allocate_counted(text_length + kAtomOverhead);
   ++g_pair_pool.live_atoms;
+  ++g_pair_pool.made_cells;
   return static_cast<Atom*>(block);
 }
 
@@ -267,12 +269,9 @@ std::string_view atom_text(const Cell* c) {
       }
       return {text, n};
     }
-    case AtomKind::real:
-      return {text, kRealTextLength};
-    case AtomKind::bytes:
-      return {text, byte_string_text_length(text)};
-    default:
-      return {text, std::strlen(text)};
+    case AtomKind::real: return {text, kRealTextLength};
+    case AtomKind::bytes: return {text, byte_string_text_length(text)};
+    default: return {text, std::strlen(text)};
   }
 }
 
@@ -283,10 +282,8 @@ bool atom_is(const Cell* c, std::string_view text) {
     case AtomKind::number:
     case AtomKind::text:
     case AtomKind::real:
-    case AtomKind::bytes:
-      return atom_text(c) == text;  // texts that may hold zero bytes
-    default:
-      break;
+    case AtomKind::bytes: return atom_text(c) == text;  // texts that may hold zero bytes
+    default: break;
   }
   // A name ends at its zero byte: compare up to it without measuring first.
   for (size_t i = 0; i < text.size(); ++i) {

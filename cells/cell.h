@@ -52,11 +52,11 @@ inline constexpr uint64_t kPayloadMask = (kPayloadLimit - 1) << kPayloadShift;
 
 inline constexpr unsigned kTagShift = 56;
 inline constexpr uint64_t kTagMask = uint64_t{0xFF} << kTagShift;
-inline constexpr uint8_t kTagAtom = 0x80;      // bit 7: the cell is an atom
-inline constexpr uint8_t kTagAnalysis = 0x7F;  // bits 0-6: node analysis
-inline constexpr uint8_t kTagData = 0x40;      // analysis == 0x40: data node
-inline constexpr uint8_t kTagPending = 0x40;   // otherwise bit 6: pending flag
-inline constexpr uint8_t kTagArityMask = 0x3F; // otherwise bits 0-5: arity+52
+inline constexpr uint8_t kTagAtom = 0x80;       // bit 7: the cell is an atom
+inline constexpr uint8_t kTagAnalysis = 0x7F;   // bits 0-6: node analysis
+inline constexpr uint8_t kTagData = 0x40;       // analysis == 0x40: data node
+inline constexpr uint8_t kTagPending = 0x40;    // otherwise bit 6: pending flag
+inline constexpr uint8_t kTagArityMask = 0x3F;  // otherwise bits 0-5: arity+52
 inline constexpr int kArityBias = 52;
 inline constexpr int kArityUnbounded = 11;  // never decremented
 inline constexpr int kArityFloor = -51;     // never decremented further
@@ -86,24 +86,15 @@ inline constexpr size_t kAtomOverhead = 9;  // header + terminating zero
 
 // ---- header access ----------------------------------------------------------
 
-inline bool is_atom(const Cell* c) {
-  return static_cast<int64_t>(c->header) < 0;
-}
+inline bool is_atom(const Cell* c) { return static_cast<int64_t>(c->header) < 0; }
 inline bool is_pair(const Cell* c) { return !is_atom(c); }
 
-inline uint32_t ref_count(const Cell* c) {
-  return static_cast<uint32_t>(c->header & kCountMask);
-}
-inline uint8_t tag_byte(const Cell* c) {
-  return static_cast<uint8_t>(c->header >> kTagShift);
-}
-inline uint8_t analysis_bits(const Cell* c) {
-  return tag_byte(c) & kTagAnalysis;
-}
+inline uint32_t ref_count(const Cell* c) { return static_cast<uint32_t>(c->header & kCountMask); }
+inline uint8_t tag_byte(const Cell* c) { return static_cast<uint8_t>(c->header >> kTagShift); }
+inline uint8_t analysis_bits(const Cell* c) { return tag_byte(c) & kTagAnalysis; }
 inline void set_analysis_bits(Cell* c, uint8_t bits) {
   TOVE_ASSERT((bits & kTagAtom) == 0);
-  c->header = (c->header & ~(uint64_t{kTagAnalysis} << kTagShift)) |
-              (uint64_t{bits} << kTagShift);
+  c->header = (c->header & ~(uint64_t{kTagAnalysis} << kTagShift)) | (uint64_t{bits} << kTagShift);
 }
 inline uint32_t payload(const Cell* c) {
   return static_cast<uint32_t>((c->header & kPayloadMask) >> kPayloadShift);
@@ -155,13 +146,13 @@ inline constexpr auto kAtomKinds = make_atom_kinds();
 }  // namespace cell_detail
 
 inline AtomKind atom_kind(const Cell* c) {
-  return is_atom(c) ? cell_detail::kAtomKinds.kinds[static_cast<const Atom*>(c)->text[0] & 0xFF] : AtomKind::pair;
+  return is_atom(c) ? cell_detail::kAtomKinds.kinds[static_cast<const Atom*>(c)->text[0] & 0xFF]
+                    : AtomKind::pair;
 }
 // Numbers and text literals record their text length in the payload.
 constexpr bool records_length(unsigned char first) {
   return atom_kind_of_byte(first) == AtomKind::number || atom_kind_of_byte(first) == AtomKind::text;
 }
-
 
 // ---- counting ---------------------------------------------------------------
 
@@ -246,6 +237,7 @@ struct PairPool {
   Pair* free_list = nullptr;
   int64_t live_pairs = 0;
   int64_t live_atoms = 0;
+  uint64_t made_cells = 0;  // pairs and atoms made since start-up
 };
 extern constinit PairPool g_pair_pool;
 Cell* new_pair_refilling(Cell* left, Cell* right);  // the free list is empty
@@ -257,6 +249,7 @@ inline Cell* new_pair(Cell* left, Cell* right) {
   if (kCheckingBuild || __builtin_expect(block == nullptr, 0)) return new_pair_refilling(left, right);
   g_pair_pool.free_list = static_cast<Pair*>(block->left);
   ++g_pair_pool.live_pairs;
+  ++g_pair_pool.made_cells;
   block->header = 1;  // count 1, payload 0, tag 0
   block->left = left;
   block->right = right;
@@ -281,6 +274,7 @@ inline CellRef make_atom(std::string_view text) {
   }
   g_pair_pool.free_list = static_cast<Pair*>(block->left);
   ++g_pair_pool.live_atoms;
+  ++g_pair_pool.made_cells;
   Atom* atom = reinterpret_cast<Atom*>(block);
   // Count 1, the atom tag, and the recorded length of a number or text.
   uint64_t header = (uint64_t{kTagAtom} << kTagShift) | 1;
@@ -314,7 +308,7 @@ inline void dismantle_pair(Cell* pair, Cell** left, Cell** right) {
 }
 // (left right), retaining both borrowed parts.
 CellRef make_pair(Cell* left, Cell* right);
-CellRef make_pair(CellRef a, CellRef b, CellRef c);            // ((a b) c)
+CellRef make_pair(CellRef a, CellRef b, CellRef c);             // ((a b) c)
 CellRef make_pair(CellRef a, CellRef b, CellRef c, CellRef d);  // (((a b) c) d)
 
 inline CellRef left_of(const Cell* c) { return CellRef::retained(pair_left(c)); }
@@ -360,5 +354,7 @@ struct CellCounts {
 };
 // Cells currently alive (made and not yet freed).
 CellCounts live_cells();
+// Cells made since start-up, freed or not.
+inline uint64_t cells_made() { return g_pair_pool.made_cells; }
 
 }  // namespace tove

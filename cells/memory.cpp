@@ -12,6 +12,7 @@ namespace {
 
 std::atomic<size_t> g_in_use{0};
 std::atomic<size_t> g_ceiling{kNoMemoryCeiling};
+std::atomic<size_t> g_peak{0};
 void* g_reserve = nullptr;
 MemoryPhase g_phase = MemoryPhase::reading;
 
@@ -26,6 +27,8 @@ void* admit(void* block) {
     std::free(block);
     throw std::bad_alloc();
   }
+  if (before + size > g_peak.load(std::memory_order_relaxed))
+    g_peak.store(before + size, std::memory_order_relaxed);
   return block;
 }
 
@@ -57,6 +60,7 @@ void free_counted(void* block) {
 }
 
 size_t memory_in_use() { return g_in_use.load(std::memory_order_relaxed); }
+size_t memory_peak() { return g_peak.load(std::memory_order_relaxed); }
 size_t memory_ceiling() { return g_ceiling.load(std::memory_order_relaxed); }
 void set_memory_ceiling(size_t bytes) { g_ceiling.store(bytes, std::memory_order_relaxed); }
 

@@ -35,6 +35,8 @@ void* allocate_counted_aligned(size_t bytes, size_t alignment);
 void free_counted(void* block);  // null is allowed
 
 size_t memory_in_use();
+// The most memory_in_use has been since start-up.
+size_t memory_peak();
 size_t memory_ceiling();
 void set_memory_ceiling(size_t bytes);
 

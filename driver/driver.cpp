@@ -1,19 +1,23 @@
 #include "driver/driver.h"
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <exception>
 #include <new>
 #include <stdexcept>
 
 #include "clib/family.h"
 #include "compiler/library.h"
+#include "driver/command_line.h"
 #include "driver/library.h"
 #include "eval/eval.h"
 #include "eval/load.h"
 #include "eval/run.h"
+#include "eval/watch.h"
 #include "frontend/frontend.h"
 #include "numbers/family.h"
 #include "numbers/numbers.h"
@@ -46,10 +50,10 @@ struct Glyph {
 // newline as themselves, every other byte as a printable stand-in in colour.
 constexpr std::array<Glyph, 256> make_glyphs() {
   std::array<Glyph, 256> glyphs{};
-  constexpr std::string_view kControlsLow = "JABCDEFGHI";       // 0x00-0x09
-  constexpr std::string_view kControlsHigh = "KLMNOPQRSTUVWXYZ(){}[";  // 0x0B-0x1F
+  constexpr std::string_view kControlsLow = "JABCDEFGHI";                // 0x00-0x09
+  constexpr std::string_view kControlsHigh = "KLMNOPQRSTUVWXYZ(){}[";    // 0x0B-0x1F
   constexpr std::string_view kOperators = "~!@#$%^&*<>-|+/=\\.`'\":;?";  // 0x7F-0x96
-  constexpr std::string_view kDigits = "012345678";             // 0x97-0x9F
+  constexpr std::string_view kDigits = "012345678";                      // 0x97-0x9F
   static_assert(kControlsLow.size() == 10 && kControlsHigh.size() == 21);
   static_assert(kOperators.size() == 24 && kDigits.size() == 9);
   for (unsigned b = 0; b < 256; ++b) {
@@ -158,10 +162,14 @@ std::optional<size_t> parse_memory_size(std::string_view text) {
   unsigned shift = 0;
   if (i + 1 == text.size()) {
     switch (text[i]) {
-      case 'K': case 'k': shift = 10; break;
-      case 'M': case 'm': shift = 20; break;
-      case 'G': case 'g': shift = 30; break;
-      case 'T': case 't': shift = 40; break;
+      case 'K':
+      case 'k': shift = 10; break;
+      case 'M':
+      case 'm': shift = 20; break;
+      case 'G':
+      case 'g': shift = 30; break;
+      case 'T':
+      case 't': shift = 40; break;
       default: return std::nullopt;
     }
   } else if (i != text.size()) {
@@ -196,41 +204,53 @@ ErrorReport space_report(MemoryPhase phase) {
 
 namespace {
 
-constexpr std::string_view kHelpOption = "--help";
-constexpr std::string_view kVersionOption = "--version";
-// The program file name that stands for standard input.
-constexpr std::string_view kStdinName = "-";
-
 constexpr const char* kVersionText = "tove " TOVE_VERSION "\n";
 
 constexpr const char* kHelpText =
     "Usage: tove file arg0 arg1 arg2 ...\n"
-    "       tove - arg0 arg1 arg2 ...\n"
-    "       tove -i [file]\n"
+    "       tove [options] file arg0 arg1 arg2 ...\n"
+    "       tove [options] - arg0 arg1 arg2 ...\n"
+    "       tove [options] -c TEXT arg0 arg1 arg2 ...\n"
+    "       tove [options] -e EXPR\n"
+    "       tove [options] -i [file]\n"
     "       tove --help | --version\n"
     "\n"
     "Reads the program in file, applies its main expression to the address of\n"
     "the arguments arg0 arg1 ... and exits with the low 8 bits of the integer\n"
     "it yields. A failure is reported on standard error and exits with 128.\n"
     "\n"
-    "Options:\n"
+    "Options, all before the program file; a value follows the option after\n"
+    "'=' or as the next word:\n"
     "  -                  read the program from standard input\n"
+    "  -c TEXT            run TEXT as the program file\n"
+    "  -e EXPR            evaluate the expression EXPR (definitions may follow\n"
+    "                     after commas) and print its value, as a session does\n"
     "  -i [file]          start an interactive session, with the definitions\n"
     "                     of file when given: each line is a definition\n"
     "                     name\\body or an expression whose value is printed\n"
     "  -l NAME, -L DIR    link the library NAME.tv; search DIR first (docs/library.md)\n"
     "  --max-memory=SIZE  set the memory ceiling (default three quarters of\n"
     "                     physical memory); SIZE in bytes with an optional\n"
-    "                     K, M, G or T suffix; written before file, - or -i\n"
-"  --max-depth=FRAMES set the bound on an evaluation's depth (default\n"
+    "                     K, M, G or T suffix\n"
+    "  --max-depth=FRAMES set the bound on an evaluation's depth (default\n"
     "                     16M frames, 0 for none): a recursion that never\n"
     "                     ends stops there with a Space report\n"
-    "  --help             print this help and exit\n"
+    "  --explain          after a failure, or a run in which a primitive\n"
+    "                     answered Z, add note: lines saying where and why\n"
+    "  --stats            after the run, one line with the steps, the cells\n"
+    "                     built, the peak memory, the CPU and the wall time\n"
+    "  --profile[=FILE]   count expansions, steps and cells per definition;\n"
+    "                     print the top 20 at exit, write all to FILE as CSV\n"
+    "  --trace[=N]        print the first N rewrites (default 200) as\n"
+    "                     before => after\n"
+    "  --                 end the options: the next word is the program file\n"
+    "  -h, --help         print this help and exit\n"
     "  --version          print the version and exit\n"
     "\n"
     "Exit status: the program's result (low 8 bits); 1 when no program file\n"
-    "is given; 128 for every reported failure.\n"
-    "Documentation: man tove, and the docs folder of the installation.\n";
+    "is given or the command line is wrong; 128 for every reported failure.\n"
+    "Documentation: man tove, and the docs folder of the installation\n"
+    "(debugging.md for the options that explain, count and trace a run).\n";
 
 }  // namespace
 
@@ -268,17 +288,12 @@ void announce_families() {
 
 namespace {
 
-int report_failure(const ErrorReport& report) {
-  print_report(report);
-  return kFailureStatus;
-}
-
 // Out of memory: the reserve pays for the report, and the process ends at
 // once. An allocation can fail halfway through building a structure, so
 // what the heap holds then is abandoned as it is, not unwound.
 [[noreturn]] void report_out_of_memory() {
   spend_memory_reserve();
-  report_failure(space_report(memory_phase()));
+  print_report(space_report(memory_phase()));
   std::_Exit(platform::finish_output(kFailureStatus));
 }
 
@@ -298,18 +313,6 @@ int report_failure(const ErrorReport& report) {
   std::abort();
 }
 
-// --max-depth=FRAMES: the bound on the continuation (eval.h), a count with
-// an optional K, M or G suffix; 0 lifts it. False for another argument; a
-// bad count is a usage error.
-enum class DepthOption : uint8_t { none, taken, bad };
-DepthOption take_depth_option(std::string_view argument) {
-  constexpr std::string_view kMaxDepthOption = "--max-depth=";
-  if (!argument.starts_with(kMaxDepthOption)) return DepthOption::none;
-  const std::optional<size_t> frames = parse_memory_size(argument.substr(kMaxDepthOption.size()));
-  if (!frames) return DepthOption::bad;
-  set_depth_limit(*frames == 0 ? SIZE_MAX : *frames);
-  return DepthOption::taken;
-}
 
 // A command line without a program file: the report, uncoloured.
 int usage() {
@@ -320,9 +323,117 @@ int usage() {
   return 1;
 }
 
-// Reads, compiles and runs the program file; `arguments` are the argument
+// A command line that is wrong: what is wrong, and how it should look.
+int wrong_command_line(const std::string& complaint) {
+  const std::string text = "tove: " + complaint +
+                           "\nUsage: tove [options] file arg0 arg1 arg2 ...\n"
+                           "Try 'tove --help' for the options.\n";
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  return 1;
+}
+
+// What --explain, --profile and --trace ask of the run, and --stats'
+// clocks.
+struct RunWatch {
+  const CommandLine& line;
+  std::chrono::steady_clock::time_point wall_start = std::chrono::steady_clock::now();
+  std::clock_t cpu_start = std::clock();
+};
+
+void write_error_text(const std::string& text) {
+  std::fflush(stdout);
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
+// The width a traced line is cut to: the terminal's, or 80 off a terminal.
+size_t trace_width() {
+  const size_t columns = platform::terminal_columns(2);
+  return columns >= 20 ? columns - 1 : 79;
+}
+
+void print_stats(const RunWatch& watch) {
+  const double cpu = static_cast<double>(std::clock() - watch.cpu_start) / CLOCKS_PER_SEC;
+  const double wall =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - watch.wall_start).count();
+  char text[200];
+  std::snprintf(text, sizeof text, "stats: %llu steps, %llu cells, %.1f MiB peak, %.3f s cpu, %.3f s wall\n",
+                static_cast<unsigned long long>(total_steps()), static_cast<unsigned long long>(cells_made()),
+                static_cast<double>(memory_peak()) / (1024.0 * 1024.0), cpu, wall);
+  write_error_text(text);
+}
+
+constexpr size_t kProfileTop = 20;
+
+// The profile table on standard error (the top rows), and all rows to the
+// profile file as comma-separated values.
+int print_profile(const CommandLine& line) {
+  const std::vector<ProfileRow> rows = profile_rows();
+  std::string text = "profile: definition            expansions          steps          cells\n";
+  for (size_t i = 0; i < rows.size() && i < kProfileTop; ++i) {
+    char row[160];
+    std::snprintf(row, sizeof row, "profile: %-20s %14llu %14llu %14llu\n", rows[i].name.c_str(),
+                  static_cast<unsigned long long>(rows[i].expansions),
+                  static_cast<unsigned long long>(rows[i].steps),
+                  static_cast<unsigned long long>(rows[i].cells));
+    text += row;
+  }
+  write_error_text(text);
+  if (line.profile_file.empty()) return 0;
+  std::FILE* file = std::fopen(line.profile_file.c_str(), "wb");
+  if (file == nullptr) {
+    write_error_text("tove: cannot write the profile to " + line.profile_file + "\n");
+    return 1;
+  }
+  std::string csv = "definition,expansions,steps,cells\n";
+  for (const ProfileRow& row : rows) {
+    // A name is a word, a letter or one character; a quote or a comma is
+    // quoted as CSV quotes it.
+    std::string name = row.name;
+    if (name.find_first_of(",\"\n\r") != std::string::npos) {
+      std::string quoted = "\"";
+      for (char c : name) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+      name = quoted + "\"";
+    }
+    csv += name + "," + std::to_string(row.expansions) + "," + std::to_string(row.steps) + "," +
+           std::to_string(row.cells) + "\n";
+  }
+  const bool written = std::fwrite(csv.data(), 1, csv.size(), file) == csv.size();
+  if (std::fclose(file) != 0 || !written) {
+    write_error_text("tove: cannot write the profile to " + line.profile_file + "\n");
+    return 1;
+  }
+  return 0;
+}
+
+int report_failure(const ErrorReport& report, const CommandLine& line, std::string_view source) {
+  print_report(report);
+  if (line.explain) explain_failure(report, source);
+  return kFailureStatus;
+}
+
+// Reads, compiles and runs the program `text`; `arguments` are the argument
 // strings after it, ended by a null entry.
-int run_file(const std::string& path, char** arguments) {
+int run_text(const std::string& text, char** arguments, const CommandLine& line) {
+  load_prelude();
+  ErrorReport report;
+  read_program(report, text);
+  if (report.failed()) return report_failure(report, line, text);
+  join_library_into_program();
+
+  run_program(report, static_cast<int64_t>(reinterpret_cast<intptr_t>(arguments)));
+  if (report.failed()) return report_failure(report, line, text);
+  if (line.explain) explain_refusals(text);
+
+  CellRef* result = definitions().find("");
+  TOVE_ASSERT(result != nullptr);
+  const int64_t value = integer_to_int64(result->get());
+  std::fflush(stdout);
+  // The program's low 32 bits, of which a POSIX status keeps the low 8.
+  return static_cast<int>(static_cast<uint32_t>(value) & 0xFF);
+}
+
+int run_file(const std::string& path, char** arguments, const CommandLine& line) {
   set_memory_phase(MemoryPhase::reading);
   std::optional<std::string> text;
   if (path == kStdinName) {
@@ -334,22 +445,21 @@ int run_file(const std::string& path, char** arguments) {
     return report_unreadable(path);
   }
   if (!text) return report_unreadable(path);
+  return run_text(*text, arguments, line);
+}
 
-  load_prelude();
-  ErrorReport report;
-  read_program(report, *text);
-  if (report.failed()) return report_failure(report);
-  join_library_into_program();
-
-  run_program(report, static_cast<int64_t>(reinterpret_cast<intptr_t>(arguments)));
-  if (report.failed()) return report_failure(report);
-
-  CellRef* result = definitions().find("");
-  TOVE_ASSERT(result != nullptr);
-  const int64_t value = integer_to_int64(result->get());
-  std::fflush(stdout);
-  // The program's low 32 bits, of which a POSIX status keeps the low 8.
-  return static_cast<int>(static_cast<uint32_t>(value) & 0xFF);
+int run_source(const CommandLine& line, char** argv) {
+  if (int status = link_libraries(); status != 0) return status;
+  char** arguments = argv + line.first_argument;
+  switch (line.source) {
+    case CommandLine::Source::session:
+      return run_session(line.program.empty() ? nullptr : line.program.c_str());
+    case CommandLine::Source::expression: return run_expression(line.program);
+    case CommandLine::Source::text: return run_text(line.program, arguments, line);
+    case CommandLine::Source::standard_input: return run_file(std::string(kStdinName), arguments, line);
+    case CommandLine::Source::file: break;
+  }
+  return run_file(line.program, arguments, line);
 }
 
 }  // namespace
@@ -362,51 +472,40 @@ int run_driver(int argc, char** argv) {
     return -1;
   }
   TOVE_ASSERT(argc >= 1);
-  if (argc == 2 && argv[1] == kHelpOption) {
-    std::fputs(kHelpText, stdout);
-    return 0;
-  }
-  if (argc == 2 && argv[1] == kVersionOption) {
-    std::fputs(kVersionText, stdout);
-    return 0;
+  const CommandLine line = read_command_line(argc, argv);
+  switch (line.action) {
+    case CommandLine::Action::help: std::fputs(kHelpText, stdout); return 0;
+    case CommandLine::Action::version: std::fputs(kVersionText, stdout); return 0;
+    case CommandLine::Action::usage: return usage();
+    case CommandLine::Action::wrong: return wrong_command_line(line.complaint);
+    case CommandLine::Action::run: break;
   }
   platform::install_fault_messages();
   std::set_terminate(on_terminate);
 
-  size_t ceiling = default_memory_ceiling();
-  int file = 1;
-  while (file < argc) {
-    if (std::string_view(argv[file]).starts_with(kMaxMemoryOption)) {
-      std::optional<size_t> size =
-          parse_memory_size(std::string_view(argv[file]).substr(kMaxMemoryOption.size()));
-      if (!size) return usage();
-      ceiling = *size;
-      ++file;
-      continue;
-    }
-    if (const DepthOption depth = take_depth_option(argv[file]); depth != DepthOption::none) {
-      if (depth == DepthOption::bad) return usage();
-      ++file;
-      continue;
-    }
-    const LibraryOption library = take_library_option(argc, argv, file);
-    if (library == LibraryOption::bad) return usage();
-    if (library == LibraryOption::none) break;
-  }
-  if (file == argc) return usage();
+  WatchSettings watch;
+  watch.explain = line.explain;
+  watch.profile = line.profile;
+  watch.trace_steps = line.trace_steps;
+  if (line.trace_steps > 0) watch.trace_width = trace_width();
+  set_watch(watch);
+  const RunWatch clocks{line};
+  if (line.depth_limit_given) set_depth_limit(line.depth_limit == 0 ? SIZE_MAX : line.depth_limit);
 
   take_memory_reserve();
-  set_memory_ceiling(ceiling);
+  set_memory_ceiling(line.memory_ceiling_given ? line.memory_ceiling : default_memory_ceiling());
   try {
-    if (int status = link_libraries(); status != 0) return status;
-    if (std::string_view(argv[file]) == "-i") return run_session(file + 1 < argc ? argv[file + 1] : nullptr);
-    return run_file(argv[file], argv + file + 1);
+    int status = run_source(line, argv);
+    if (line.profile && print_profile(line) != 0 && status == 0) status = 1;
+    if (line.stats) print_stats(clocks);
+    return status;
   } catch (const RunawayEvaluation& runaway) {
     // An evaluation the run did not catch itself (a session's line): the
     // heap is whole, so the report needs no reserve.
     ErrorReport report;
     report_runaway(runaway, report);
-    return report_failure(report);
+    print_report(report);
+    return kFailureStatus;
   } catch (const std::bad_alloc&) {
     report_out_of_memory();
   } catch (const std::length_error&) {

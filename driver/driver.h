@@ -23,6 +23,15 @@ int run_driver(int argc, char** argv);
 // whose definitions the session starts with, or is null. Returns the exit
 // status.
 int run_session(const char* program_path);
+// `tove -e EXPR`: evaluates one session line and prints its value; returns
+// 0, or the failure status after printing the report.
+int run_expression(std::string_view line);
+
+// The note: lines of --explain (driver/explain.cpp), on standard error.
+// `source` is the program text the report's positions refer to.
+void explain_failure(const ErrorReport& report, std::string_view source);
+// The first primitive that answered Z, when one did, and how many did.
+void explain_refusals(std::string_view source);
 
 std::string format_report(const ErrorReport& report);
 // Reports a program file that cannot be read; returns the failure status.
@@ -36,13 +45,13 @@ std::optional<std::string> read_program_file(const std::string& path);
 // Everything left on an open stream (standard input for the file name "-").
 std::optional<std::string> read_program_stream(std::FILE* file);
 
+// The program file name that stands for standard input.
+inline constexpr std::string_view kStdinName = "-";
+
 // A POSIX status keeps 8 bits, so every reported failure exits with 128.
 inline constexpr int kFailureStatus = platform::kFailureStatus;
 
 // ---- the memory ceiling ------------------------------------------------------------
-
-// The option that sets the ceiling, given before the program file.
-inline constexpr std::string_view kMaxMemoryOption = "--max-memory=";
 
 // SIZE of the option: decimal digits with an optional binary suffix K, M, G
 // or T (upper or lower case); nullopt for anything else or a size past 2^64.

@@ -627,6 +627,21 @@ void run_input(std::string_view input, Session& session) {
   }
 }
 
+// The session's starting definitions: the prelude's and those of the
+// program text; false, with the report printed, when the text fails.
+bool start_definitions(const std::string& text) {
+  start_from_prelude();
+  ErrorReport report;
+  read_program(report, text);
+  if (!report.failed()) {
+    join_library_into_program();
+    compile_program(report);
+  }
+  if (!report.failed()) return true;
+  print_report(report);
+  return false;
+}
+
 }  // namespace
 
 int run_session(const char* program_path) {
@@ -638,17 +653,7 @@ int run_session(const char* program_path) {
     text = std::move(*file);
     session.file = program_path;
   }
-  start_from_prelude();
-  ErrorReport report;
-  read_program(report, text);
-  if (!report.failed()) {
-    join_library_into_program();
-    compile_program(report);
-  }
-  if (report.failed()) {
-    print_report(report);
-    return kFailureStatus;
-  }
+  if (!start_definitions(text)) return kFailureStatus;
 
   session.terminal = platform::input_is_terminal();
 #if defined(TOVE_HAVE_LIBEDIT)
@@ -671,6 +676,33 @@ int run_session(const char* program_path) {
 #if defined(TOVE_HAVE_LIBEDIT)
   if (session.terminal) save_history();
 #endif
+  return 0;
+}
+
+int run_expression(std::string_view line) {
+  if (!start_definitions(std::string(kNoProgram))) return kFailureStatus;
+  platform::on_terminal_interrupt(interrupt_evaluation);
+  ErrorReport report;
+  const LoadShape shape = line_shape(line);
+  set_memory_phase(MemoryPhase::reading);
+  CellRef main = load_program_text(line, report, shape);
+  if (!main) {
+    print_report(report);
+    return kFailureStatus;
+  }
+  if (shape == LoadShape::definitions_only) return 0;
+  set_memory_phase(MemoryPhase::evaluating);
+  CellRef value = evaluate(std::move(main));
+  if (interrupt_requested()) {
+    note_interrupted();
+    return kFailureStatus;
+  }
+  if (report_cycle(value.get(), report)) {
+    print_report(report);
+    return kFailureStatus;
+  }
+  set_memory_phase(MemoryPhase::printing);
+  print_value(value.get());
   return 0;
 }
 

@@ -8,9 +8,10 @@
 
 #include "cells/analysis.h"
 #include "cells/encoding.h"
+#include "cells/tables.h"
 #include "eval/eval.h"
 #include "eval/instantiate.h"
-#include "cells/tables.h"
+#include "eval/watch.h"
 #include "numbers/numbers.h"
 
 namespace tove {
@@ -75,15 +76,13 @@ void return_to_frame(Machine& m) {
         m.focus = build(build(t_atom(), std::move(frame.first)), std::move(m.focus));
       }
       return;
-    case Frame::Function:
-      m.focus = build(std::move(frame.first), std::move(m.focus));
-      return;
+    case Frame::Function: m.focus = build(std::move(frame.first), std::move(m.focus)); return;
     case Frame::Lambda:
       // ((\ k) z) v = z[k := v]
-      m.focus = substitute_in(frame.second.get(), static_cast<char>(head_char(frame.first.get())), m.focus.get());
+      m.focus =
+          substitute_in(frame.second.get(), static_cast<char>(head_char(frame.first.get())), m.focus.get());
       return;
-    case Frame::Deferred:
-      break;
+    case Frame::Deferred: break;
   }
   TOVE_ASSERT(false);
 }
@@ -143,9 +142,7 @@ bool take_arguments_from_frames(Machine& m, int d) {
 }
 
 // )name v: the update form of a constant being computed, or nullptr.
-Cell* update_name(Cell* function) {
-  return is_update_marker(function) ? function : nullptr;
-}
+Cell* update_name(Cell* function) { return is_update_marker(function) ? function : nullptr; }
 
 // Puts a constant's partly computed expression back in place of its black
 // hole, so that a later use computes it again rather than seeing a cycle.
@@ -155,7 +152,8 @@ void give_back(Cell* update_atom, CellRef expression) {
   TOVE_ASSERT(slot != nullptr);
   if (!is_black_hole(slot->get())) return;
   // A stored body must not start with a lambda node: B I v behaves as v.
-  if (is_lambda_node(expression.get())) expression = make_pair(make_atom("B"), make_atom("I"), std::move(expression));
+  if (is_lambda_node(expression.get()))
+    expression = make_pair(make_atom("B"), make_atom("I"), std::move(expression));
   *slot = std::move(expression);
 }
 
@@ -243,6 +241,8 @@ bool reduce_with_frame_arguments(Machine& m, int d, bool returning) {
   // nothing; the arguments it drops are never built.
   if (const InstantiationPlan* plan = current_plan_of_head(s.head);
       plan != nullptr && plan->steps.size() == 1 && plan->parameters == s.count + static_cast<size_t>(d)) {
+    if (g_watching) [[unlikely]]
+      watch_expansion(m, s.head);
     const InstantiationPlan::Step& only = plan->steps[0];
     CellRef result;
     if (only.op == InstantiationPlan::Share) {
@@ -465,7 +465,9 @@ CellRef run_machine(CellRef expression, uint64_t step_budget) {
   Nesting nesting(m);
   for (;;) {
     const uint64_t pause = m.steps + std::min<uint64_t>(kPollInterval, step_budget - m.steps);
-    if (g_engine == Engine::Fast ? run_fast(m, pause) : run_reference(m, pause)) break;
+    // Traced rewrites go through the literal machine, one at a time.
+    const bool fast = g_engine == Engine::Fast && watch_settings().trace_steps == 0;
+    if (fast ? run_fast(m, pause) : run_reference(m, pause)) break;
     if (m.steps >= step_budget) {
       m.frames.clear();
       m.focus.reset();

@@ -8,9 +8,10 @@
 
 #include "cells/analysis.h"
 #include "cells/encoding.h"
+#include "cells/tables.h"
 #include "eval/eval.h"
 #include "eval/instantiate.h"
-#include "cells/tables.h"
+#include "eval/watch.h"
 #include "numbers/numbers.h"
 #include "numbers/trees.h"
 
@@ -79,21 +80,35 @@ Resolved& resolve(Cell* head) {
 void discard_continuation(Machine& m) { m.frames.clear(); }
 
 // Built-in f a1 ... an = the handler's answer. A marker-headed answer ends
-// the whole evaluation with it. A handler stopped by an interrupt answers
-// "Z", and the machine then unwinds at its next look at the request.
-void reduce_builtin(Machine& m, const BuiltinEntry& entry) {
-  CellRef result;
-  try {
-    result = entry.handler(std::move(m.focus));
-  } catch (const Interrupted&) {
-    result = make_atom("Z");
-  }
+// the whole evaluation with it.
+void take_builtin_answer(Machine& m, CellRef result) {
   TOVE_ASSERT(result);
   if (is_pair(result.get())) {
     Cell* left = pair_left(result.get());
     if (is_marker(left)) discard_continuation(m);
   }
   m.focus = std::move(result);
+}
+
+// The handler's answer to the redex; a handler stopped by an interrupt
+// answers "Z", and the machine then unwinds at its next look at the request.
+CellRef call_handler(const BuiltinEntry& entry, CellRef redex) {
+  try {
+    return entry.handler(std::move(redex));
+  } catch (const Interrupted&) {
+    return make_atom("Z");
+  }
+}
+
+void reduce_builtin(Machine& m, const BuiltinEntry& entry, const Spine& s) {
+  if (g_watching) [[unlikely]] {
+    // The spine borrows from the redex, which the handler consumes.
+    CellRef redex = m.focus.share();
+    CellRef result = call_handler(entry, std::move(m.focus));
+    watch_builtin_answer(s, result.get());
+    return take_builtin_answer(m, std::move(result));
+  }
+  take_builtin_answer(m, call_handler(entry, std::move(m.focus)));
 }
 
 // { k y z = z[k := y], once y is done; until then y is evaluated first and
@@ -154,8 +169,8 @@ void reduce_bytes(Machine& m, const Spine& s) {
   } else {
     size_t half = 1;
     while (half * 2 < n) half *= 2;
-    m.focus = make_pair(atom("V"), byte_string_atom(bytes.substr(0, half)),
-                        byte_string_atom(bytes.substr(half)));
+    m.focus =
+        make_pair(atom("V"), byte_string_atom(bytes.substr(0, half)), byte_string_atom(bytes.substr(half)));
   }
 }
 
@@ -235,6 +250,8 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
 // parameter, so a repeated letter takes the last of its arguments.
 void reduce_global(Machine& m, const Spine& s, Resolved& name) {
   CellRef* slot = name.slot;
+  if (g_watching && slot != nullptr) [[unlikely]]
+    watch_expansion(m, s.head);
   if (slot == nullptr) {
     discard_continuation(m);
     m.focus = make_undefined_marker(s.text());
@@ -254,6 +271,7 @@ void reduce_global(Machine& m, const Spine& s, Resolved& name) {
     // Constant definitions are computed once; a black hole marks one whose
     // value is being computed, so meeting it again is a cycle.
     if (is_update_marker(body)) {
+      if (g_watching) watch_cycle(m, s.text());
       discard_continuation(m);
       m.focus = make_update_marker(s.text());
       return;
@@ -315,6 +333,8 @@ Spine walk_spine(Cell* redex) {
 void reduce_step(Machine& m) {
   Cell* redex = m.focus.get();
   TOVE_ASSERT(!is_data(redex) && node_arity(redex) == 0);
+  if (g_watching && watch_traced_rewrite(m)) [[unlikely]]
+    return;
   reduce_spine(m, walk_spine(redex));
 }
 
@@ -330,7 +350,7 @@ void reduce_spine(Machine& m, const Spine& s) {
   }
   const unsigned char first = head_char(s.head);
   Resolved& name = resolve(s.head);
-  if (name.builtin != nullptr) return reduce_builtin(m, *name.builtin);
+  if (name.builtin != nullptr) return reduce_builtin(m, *name.builtin, s);
   if (first == '{' && is_single(s.head)) return reduce_let(m, s);
   if (first == '\\' && is_single(s.head)) return reduce_lambda(m, s);
   reduce_global(m, s, name);
@@ -343,10 +363,8 @@ Cell* done_constant_of_head(Cell* head) {
     case AtomKind::bytes:
     case AtomKind::real:
     case AtomKind::update:
-    case AtomKind::undefined:
-      return nullptr;
-    default:
-      break;
+    case AtomKind::undefined: return nullptr;
+    default: break;
   }
   Resolved& name = resolve(head);
   if (name.builtin != nullptr || name.slot == nullptr) return nullptr;

@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/resource.h>
 #include <sys/uio.h>
@@ -37,9 +38,14 @@ std::optional<std::string> read_c_string(uint64_t address) {
   char chunk[kPage];
   for (uint64_t at = address;;) {
     const uint64_t size = kPage - at % kPage;
-    struct iovec local {chunk, size};
-    struct iovec remote {reinterpret_cast<void*>(static_cast<uintptr_t>(at)), size};
-    if (process_vm_readv(getpid(), &local, 1, &remote, 1, 0) != static_cast<ssize_t>(size)) return std::nullopt;
+    struct iovec local {
+      chunk, size
+    };
+    struct iovec remote {
+      reinterpret_cast<void*>(static_cast<uintptr_t>(at)), size
+    };
+    if (process_vm_readv(getpid(), &local, 1, &remote, 1, 0) != static_cast<ssize_t>(size))
+      return std::nullopt;
     if (const void* nul = std::memchr(chunk, 0, size)) {
       text.append(chunk, static_cast<const char*>(nul) - chunk);
       return text;
@@ -50,6 +56,12 @@ std::optional<std::string> read_c_string(uint64_t address) {
 }
 
 bool input_is_terminal() { return isatty(STDIN_FILENO) == 1; }
+
+size_t terminal_columns(int fd) {
+  struct winsize size {};
+  if (isatty(fd) != 1 || ioctl(fd, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
 
 namespace {
 

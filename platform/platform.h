@@ -32,6 +32,9 @@ std::optional<std::string> read_c_string(uint64_t address);
 // True when standard input is a terminal (someone typing), not a pipe or a
 // file.
 bool input_is_terminal();
+// The width in columns of the terminal on file descriptor `fd`; 0 when it
+// is not a terminal or its width cannot be told.
+size_t terminal_columns(int fd);
 
 // From now on an interrupt from the terminal (Ctrl-C) calls `handler`,
 // which must be safe to run in a signal handler, instead of ending the

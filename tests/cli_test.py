@@ -2,6 +2,8 @@
 """The driver's command line: usage, unreadable files, --help, --version and
 the program read from standard input ("-")."""
 import os
+import re
+import tempfile
 import subprocess
 import sys
 
@@ -32,11 +34,13 @@ for option in (b"  -i [file]", b"  --max-memory=SIZE", b"  --version", b"  -  ")
     if option not in help_run.stdout:
         failures.append(f"--help: no line for {option!r}")
 expect(["--version"], 0, f"tove {version}\n".encode(), b"")
-# With a further argument they are file names like any other.
-expect(["--help", "x"], 128, b"Error.\n",
-       b" Type: Start\n Name: \"--help\"\nCould not read program file.\n\\/\n")
-expect(["--version", "x"], 128, b"Error.\n",
-       b" Type: Start\n Name: \"--version\"\nCould not read program file.\n\\/\n")
+# -h is --help; both win wherever they stand among the options, even after
+# a wrong one, and whatever follows them.
+for args in (["-h"], ["--help", "x"], ["-x", "--help"], ["--max-memory=lots", "-h", "f.tv"],
+             ["--version", "-h"]):
+    expect(args, 0, help_run.stdout, b"")
+expect(["--version", "x"], 0, f"tove {version}\n".encode(), b"")
+expect(["-q", "--version"], 0, f"tove {version}\n".encode(), b"")
 
 # "-" reads the whole program from standard input; the arguments after it
 # are the program's own.
@@ -55,11 +59,78 @@ os.close(folder)
 if (run.returncode, run.stdout, run.stderr) != (
         128, b"Error.\n", b" Type: Start\n Name: \"-\"\nCould not read program file.\n\\/\n"):
     failures.append(f"- from a folder: got {(run.returncode, run.stdout, run.stderr)!r}")
-# Options come before the program file; a bad size is a usage error.
+# Options come before the program file; options without a program are the
+# usage report.
 usage = b"Error.\n Type: Usage\nUsage: tove file arg0 arg1 arg2 ...\n\\/\n"
 expect(["--max-memory=64M"], 1, b"", usage)
-expect(["--max-memory=lots", "x.tv"], 1, b"", usage)
-expect(["--max-memory=99999999999999999999", "x.tv"], 1, b"", usage)
+expect(["--stats", "--explain"], 1, b"", usage)
+# A wrong option or value: one line saying what is wrong, then the usage.
+tail = b"\nUsage: tove [options] file arg0 arg1 arg2 ...\nTry 'tove --help' for the options.\n"
+for args, line in (
+        (["--max-memory=lots", "x.tv"], b"--max-memory wants a size such as 512M, not 'lots'"),
+        (["--max-memory=64MB", "x.tv"], b"--max-memory wants a size such as 512M, not '64MB'"),
+        (["--max-memory=99999999999999999999", "x.tv"],
+         b"--max-memory wants a size such as 512M, not '99999999999999999999'"),
+        (["--max-memory"], b"--max-memory wants a size such as 512M"),
+        (["-x", "x.tv"], b"unknown option '-x'"),
+        (["--frobnicate=2", "x.tv"], b"unknown option '--frobnicate'"),
+        (["-hx"], b"unknown option '-hx'"),
+        (["--trace=lots", "x.tv"], b"--trace wants a number of rewrites such as 200, not 'lots'"),
+        (["--stats=yes", "x.tv"], b"--stats takes no value, not 'yes'"),
+        (["--profile=", "x.tv"], b"--profile= wants a file name"),
+        (["-e"], b"-e wants an expression"),
+        (["-c"], b"-c wants program text"),
+        (["-l"], b"-l wants a library name"),
+        (["-e", "1", "x.tv"], b"-e EXPR takes no program file or arguments, not 'x.tv'"),
+        # The first wrong word is the one named.
+        (["-y", "-z", "x.tv"], b"unknown option '-y'")):
+    expect(args, 1, b"", b"tove: " + line + tail)
+# A value as the next word, as after "=".
+expect(["--max-memory", "64M", "-"], 42, b"", b"", stdin=b"a\\6*7")
+# "--" ends the options: a file named -i or -x runs as a program.
+with tempfile.TemporaryDirectory() as folder:
+    for name in ("-i", "-x"):
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(b"a\\6*7")
+        expect(["--", os.path.join(folder, name)], 42, b"", b"")
+    expect(["--"], 1, b"", usage)
+    # --profile=FILE writes every definition as CSV; the table goes to
+    # standard error.
+    table = os.path.join(folder, "profile.csv")
+    run = subprocess.run([tove, "--profile=" + table, "-"], input=b"a\\(sq 6)+(sq 1),\nsq\\x\\x*x",
+                         capture_output=True, timeout=60)
+    if run.returncode != 37 or not re.match(
+            rb"profile: definition +expansions +steps +cells\n(profile: \S+ +\d+ +\d+ +\d+\n)+$", run.stderr):
+        failures.append(f"--profile: got {(run.returncode, run.stderr)!r}")
+    with open(table, "rb") as f:
+        rows = f.read().split(b"\n")
+    if rows[0] != b"definition,expansions,steps,cells" or not any(r.startswith(b"sq,2,") for r in rows):
+        failures.append(f"--profile file: got {rows!r}")
+    # A profile file that cannot be written fails a run that succeeded.
+    missing = os.path.join(folder, "no", "such.csv")
+    run = subprocess.run([tove, "--profile=" + missing, "-"], input=b"a\\0", capture_output=True, timeout=60)
+    if run.returncode != 1 or not run.stderr.endswith(f"tove: cannot write the profile to {missing}\n".encode()):
+        failures.append(f"--profile to a missing folder: got {(run.returncode, run.stderr)!r}")
+# -e evaluates an expression as a session line and prints its value; -c
+# runs a text as a program file, with the arguments after it.
+expect(["-e", "6*7"], 0, b"42\n", b"")
+expect(["-e", "sq 12,sq\\x\\x*x"], 0, b"144\n", b"")
+expect(["-e6*7"], 0, b"42\n", b"")
+expect(["-e", "cc,cc\\cc+1"], 128, b"",
+       b"\033[mError.\n Type: Cycle\n Name: cc\nCycle detected on function [cc].\n\\/\n")
+expect(["-c", "a\\6*7"], 42, b"", b"")
+expect(["-c", "a\\p{getw a}getx p", "hello"], ord("h"), b"", b"")
+expect(["--max-memory=64M", "-c", "a\\7"], 7, b"", b"")
+# --stats: one line after the run, with or without a failure.
+for args, status in ((["--stats", "-c", "a\\6*7"], 42), (["--stats", "-c", "a\\[x]"], 128)):
+    run = subprocess.run([tove] + args, capture_output=True, timeout=60)
+    last = run.stderr.split(b"\n")[-2] if run.stderr.endswith(b"\n") else b""
+    if run.returncode != status or not re.fullmatch(
+            rb"stats: \d+ steps, \d+ cells, \d+\.\d MiB peak, \d+\.\d{3} s cpu, \d+\.\d{3} s wall", last):
+        failures.append(f"{args!r}: got {(run.returncode, run.stderr)!r}")
+# --trace=N: the first N rewrites, each as before => after.
+expect(["--trace=4", "-e", "6*7+1"], 0, b"43\n", b"+ => plus\n* => mult\n(mult6 7) => 42\n(plus42 1) => 43\n")
+expect(["--trace=1", "-e", "6*7+1"], 0, b"43\n", b"+ => plus\n")
 # Every suffix the size accepts works, and the help names each one.
 help_option = help_run.stdout.split(b"  --max-memory=SIZE", 1)[-1].split(b"\n  -", 1)[0]
 help_words = help_option.replace(b",", b" ").split()
