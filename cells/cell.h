@@ -18,10 +18,11 @@
 // header read as a signed number is negative.
 //
 // A Pair is three words: header, left, right; both parts are owning
-// references and never null. An Atom is one block of (text length + 9)
-// bytes: the header, the text, and a terminating zero byte. The text may
-// hold zero bytes (byte strings, reals); its length then comes from the
-// rules of atom_text, never from scanning.
+// references and never null. An Atom is one block of at least (text length
+// + 9) bytes: the header, the text, and a terminating zero byte. The text
+// may hold zero bytes (byte strings, reals); its length then comes from the
+// rules of atom_text, never from scanning. Bytes of the block past the
+// terminator are room to grow (atom_room), invisible to every reader.
 //
 // Ownership: a CellRef owns exactly one count and is move-only. A function
 // that takes a CellRef by value consumes that count; a raw `const Cell*` or
@@ -52,11 +53,11 @@ inline constexpr uint64_t kPayloadMask = (kPayloadLimit - 1) << kPayloadShift;
 
 inline constexpr unsigned kTagShift = 56;
 inline constexpr uint64_t kTagMask = uint64_t{0xFF} << kTagShift;
-inline constexpr uint8_t kTagAtom = 0x80;      // bit 7: the cell is an atom
-inline constexpr uint8_t kTagAnalysis = 0x7F;  // bits 0-6: node analysis
-inline constexpr uint8_t kTagData = 0x40;      // analysis == 0x40: data node
-inline constexpr uint8_t kTagPending = 0x40;   // otherwise bit 6: pending flag
-inline constexpr uint8_t kTagArityMask = 0x3F; // otherwise bits 0-5: arity+52
+inline constexpr uint8_t kTagAtom = 0x80;       // bit 7: the cell is an atom
+inline constexpr uint8_t kTagAnalysis = 0x7F;   // bits 0-6: node analysis
+inline constexpr uint8_t kTagData = 0x40;       // analysis == 0x40: data node
+inline constexpr uint8_t kTagPending = 0x40;    // otherwise bit 6: pending flag
+inline constexpr uint8_t kTagArityMask = 0x3F;  // otherwise bits 0-5: arity+52
 inline constexpr int kArityBias = 52;
 inline constexpr int kArityUnbounded = 11;  // never decremented
 inline constexpr int kArityFloor = -51;     // never decremented further
@@ -86,24 +87,15 @@ inline constexpr size_t kAtomOverhead = 9;  // header + terminating zero
 
 // ---- header access ----------------------------------------------------------
 
-inline bool is_atom(const Cell* c) {
-  return static_cast<int64_t>(c->header) < 0;
-}
+inline bool is_atom(const Cell* c) { return static_cast<int64_t>(c->header) < 0; }
 inline bool is_pair(const Cell* c) { return !is_atom(c); }
 
-inline uint32_t ref_count(const Cell* c) {
-  return static_cast<uint32_t>(c->header & kCountMask);
-}
-inline uint8_t tag_byte(const Cell* c) {
-  return static_cast<uint8_t>(c->header >> kTagShift);
-}
-inline uint8_t analysis_bits(const Cell* c) {
-  return tag_byte(c) & kTagAnalysis;
-}
+inline uint32_t ref_count(const Cell* c) { return static_cast<uint32_t>(c->header & kCountMask); }
+inline uint8_t tag_byte(const Cell* c) { return static_cast<uint8_t>(c->header >> kTagShift); }
+inline uint8_t analysis_bits(const Cell* c) { return tag_byte(c) & kTagAnalysis; }
 inline void set_analysis_bits(Cell* c, uint8_t bits) {
   TOVE_ASSERT((bits & kTagAtom) == 0);
-  c->header = (c->header & ~(uint64_t{kTagAnalysis} << kTagShift)) |
-              (uint64_t{bits} << kTagShift);
+  c->header = (c->header & ~(uint64_t{kTagAnalysis} << kTagShift)) | (uint64_t{bits} << kTagShift);
 }
 inline uint32_t payload(const Cell* c) {
   return static_cast<uint32_t>((c->header & kPayloadMask) >> kPayloadShift);
@@ -155,13 +147,13 @@ inline constexpr auto kAtomKinds = make_atom_kinds();
 }  // namespace cell_detail
 
 inline AtomKind atom_kind(const Cell* c) {
-  return is_atom(c) ? cell_detail::kAtomKinds.kinds[static_cast<const Atom*>(c)->text[0] & 0xFF] : AtomKind::pair;
+  return is_atom(c) ? cell_detail::kAtomKinds.kinds[static_cast<const Atom*>(c)->text[0] & 0xFF]
+                    : AtomKind::pair;
 }
 // Numbers and text literals record their text length in the payload.
 constexpr bool records_length(unsigned char first) {
   return atom_kind_of_byte(first) == AtomKind::number || atom_kind_of_byte(first) == AtomKind::text;
 }
-
 
 // ---- counting ---------------------------------------------------------------
 
@@ -292,6 +284,15 @@ inline CellRef make_atom(std::string_view text) {
   return CellRef::adopt(atom);
 }
 CellRef make_atom(const char* text);
+// An atom whose block can hold at least `room` text bytes, so that its text
+// can later grow where it stands (a byte string extended by appends). A text
+// short enough for the pool gets a pooled block, whose room is the pool's.
+CellRef make_atom_with_room(std::string_view text, size_t room);
+// How many text bytes the atom's block can hold, its length included. Only
+// a cell nothing else can see may have its text grown up to this: the text
+// keeps its terminating zero, and the block stays of the source its length
+// names (a pooled text never grows past the pool's limit).
+size_t atom_room(const Cell* atom);
 // The raw constructor: count 0, tag 0x80 and the payload rule; the caller
 // retains it at once.
 Atom* make_raw_atom(std::string_view text);
@@ -314,7 +315,7 @@ inline void dismantle_pair(Cell* pair, Cell** left, Cell** right) {
 }
 // (left right), retaining both borrowed parts.
 CellRef make_pair(Cell* left, Cell* right);
-CellRef make_pair(CellRef a, CellRef b, CellRef c);            // ((a b) c)
+CellRef make_pair(CellRef a, CellRef b, CellRef c);             // ((a b) c)
 CellRef make_pair(CellRef a, CellRef b, CellRef c, CellRef d);  // (((a b) c) d)
 
 inline CellRef left_of(const Cell* c) { return CellRef::retained(pair_left(c)); }
