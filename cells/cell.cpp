@@ -1,5 +1,7 @@
 #include "cells/cell.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <array>
 #include <csignal>
@@ -87,11 +89,13 @@ inline void free_pair(Pair* pair) {
   give_block(pair);
 }
 
-Atom* allocate_atom(size_t text_length) {
-  if (text_length > SIZE_MAX - kAtomOverhead) throw std::bad_alloc();
-  void* block = !kCheckingBuild && text_length <= kPooledTextLimit
-                    ? static_cast<void*>(take_block())
-                    : allocate_counted(text_length + kAtomOverhead);
+// A block for a text of `text_length` bytes with room for `room` >= that
+// many; the text length alone decides the source, as free_atom expects.
+Atom* allocate_atom(size_t text_length, size_t room) {
+  TOVE_ASSERT(room >= text_length);
+  if (room > SIZE_MAX - kAtomOverhead) throw std::bad_alloc();
+  void* block = !kCheckingBuild && text_length <= kPooledTextLimit ? static_cast<void*>(take_block())
+                                                                   : allocate_counted(room + kAtomOverhead);
   ++g_pair_pool.live_atoms;
   ++g_pair_pool.made_cells;
   return static_cast<Atom*>(block);
@@ -173,15 +177,33 @@ void copy_text(Atom* atom, std::string_view text) {
   }
 }
 
-Atom* make_raw_atom(std::string_view text) {
+namespace {
+
+Atom* make_raw_atom_with_room(std::string_view text, size_t room) {
   const size_t n = text.size();
-  Atom* atom = allocate_atom(n);
+  Atom* atom = allocate_atom(n, room);
   copy_text(atom, text);
   atom->text[n] = '\0';
   atom->header = uint64_t{kTagAtom} << kTagShift;
   const unsigned char first = n ? static_cast<unsigned char>(text[0]) : 0;
   if (records_length(first) && n < kRecordedLengthLimit) set_payload(atom, n);
   return atom;
+}
+
+}  // namespace
+
+Atom* make_raw_atom(std::string_view text) { return make_raw_atom_with_room(text, text.size()); }
+
+CellRef make_atom_with_room(std::string_view text, size_t room) {
+  Atom* atom = make_raw_atom_with_room(text, room < text.size() ? text.size() : room);
+  retain(atom);
+  return CellRef::adopt(atom);
+}
+
+size_t atom_room(const Cell* atom) {
+  TOVE_ASSERT(is_atom(atom));
+  if (!kCheckingBuild && atom_text(atom).size() <= kPooledTextLimit) return kPooledTextLimit;
+  return malloc_usable_size(const_cast<Cell*>(atom)) - kAtomOverhead;
 }
 
 CellRef make_atom_from_allocator(std::string_view text) {

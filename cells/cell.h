@@ -18,10 +18,11 @@
 // header read as a signed number is negative.
 //
 // A Pair is three words: header, left, right; both parts are owning
-// references and never null. An Atom is one block of (text length + 9)
-// bytes: the header, the text, and a terminating zero byte. The text may
-// hold zero bytes (byte strings, reals); its length then comes from the
-// rules of atom_text, never from scanning.
+// references and never null. An Atom is one block of at least (text length
+// + 9) bytes: the header, the text, and a terminating zero byte. The text
+// may hold zero bytes (byte strings, reals); its length then comes from the
+// rules of atom_text, never from scanning. Bytes of the block past the
+// terminator are room to grow (atom_room), invisible to every reader.
 //
 // Ownership: a CellRef owns exactly one count and is move-only. A function
 // that takes a CellRef by value consumes that count; a raw `const Cell*` or
@@ -286,6 +287,15 @@ inline CellRef make_atom(std::string_view text) {
   return CellRef::adopt(atom);
 }
 CellRef make_atom(const char* text);
+// An atom whose block can hold at least `room` text bytes, so that its text
+// can later grow where it stands (a byte string extended by appends). A text
+// short enough for the pool gets a pooled block, whose room is the pool's.
+CellRef make_atom_with_room(std::string_view text, size_t room);
+// How many text bytes the atom's block can hold, its length included. Only
+// a cell nothing else can see may have its text grown up to this: the text
+// keeps its terminating zero, and the block stays of the source its length
+// names (a pooled text never grows past the pool's limit).
+size_t atom_room(const Cell* atom);
 // The raw constructor: count 0, tag 0x80 and the payload rule; the caller
 // retains it at once.
 Atom* make_raw_atom(std::string_view text);

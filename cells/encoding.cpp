@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace tove {
 
@@ -64,9 +65,11 @@ std::string negated_integer_text(std::string_view text) {
 // ---- reals -------------------------------------------------------------------------------
 
 uint64_t real_text_pattern(std::string_view text) {
-  TOVE_ASSERT(text.size() == kRealTextLength && atom_kind_of_byte(static_cast<unsigned char>(text[0])) == AtomKind::real);
+  TOVE_ASSERT(text.size() == kRealTextLength &&
+              atom_kind_of_byte(static_cast<unsigned char>(text[0])) == AtomKind::real);
   uint64_t pattern = 0;
-  for (int i = 8; i >= 1; --i) pattern = (pattern << 8) | static_cast<unsigned char>(text[static_cast<size_t>(i)]);
+  for (int i = 8; i >= 1; --i)
+    pattern = (pattern << 8) | static_cast<unsigned char>(text[static_cast<size_t>(i)]);
   return pattern;
 }
 
@@ -116,6 +119,43 @@ std::string byte_string_text(std::string_view contents) {
 }
 
 CellRef byte_string_atom(std::string_view contents) { return make_atom(byte_string_text(contents)); }
+
+CellRef byte_string_appended(Cell* bytes, std::string_view more, bool alone) {
+  const std::string_view text = atom_text(bytes);
+  TOVE_ASSERT(!alone || more.empty() || more.data() + more.size() <= text.data() ||
+              more.data() >= text.data() + text.size());
+  const size_t header = byte_string_header_length(text.data());
+  const size_t length = text.size() - header;
+  const std::string digits = base64_encode(length + more.size());
+  const size_t new_header = digits.size() + 2;
+  const size_t new_size = new_header + length + more.size();
+  if (alone && new_size <= atom_room(bytes)) {
+    // The length digits grow by one at each power of 64: the bytes move
+    // up to make room for the new digit.
+    char* chars = atom_chars_mutable(bytes);
+    if (new_header != header) std::memmove(chars + new_header, chars + header, length);
+    std::memcpy(chars + 1, digits.data(), digits.size());
+    chars[new_header - 1] = ')';
+    if (!more.empty()) std::memcpy(chars + new_header + length, more.data(), more.size());
+    chars[new_size] = '\0';
+    return CellRef::retained(bytes);
+  }
+  std::string joined;
+  joined.reserve(new_size);
+  joined += '(';
+  joined += digits;
+  joined += ')';
+  joined += text.substr(header);
+  joined += more;
+  if (!alone) return make_atom(joined);
+  // The room is a convenience: under a memory ceiling that refuses it, the
+  // exact atom is made as for a shared string.
+  try {
+    return make_atom_with_room(joined, new_size <= SIZE_MAX / 2 ? 2 * new_size : new_size);
+  } catch (const std::bad_alloc&) {
+    return make_atom(joined);
+  }
+}
 
 // ---- text literals and their escapes --------------------------------------------------
 

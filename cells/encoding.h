@@ -177,6 +177,13 @@ inline const char* byte_string_start(const Cell* bytes) {
 }
 std::string byte_string_text(std::string_view contents);
 CellRef byte_string_atom(std::string_view contents);
+// The byte string of the contents of `bytes` followed by `more`. When
+// `alone` (the caller holds the only reference to `bytes`, so nothing can
+// see it change, and `more` lies elsewhere) the atom grows where it stands
+// if its block has room, and is otherwise made again with room to double:
+// a string built by n appends is then copied O(log n) times, not n. A
+// shared atom is never changed; the result is then a new exact atom.
+CellRef byte_string_appended(Cell* bytes, std::string_view more, bool alone);
 
 // ---- text literals and their escapes --------------------------------------------------
 //
@@ -222,7 +229,9 @@ inline bool is_marker(const Cell* c) {
 // ")" + name atoms: the cycle marker and the update form's head.
 inline bool is_update_marker(const Cell* c) { return is_atom(c) && atom_kind(c) == AtomKind::update; }
 // The black hole: exactly ")".
-inline bool is_black_hole(const Cell* c) { return is_atom(c) && atom_chars(c)[0] == ')' && atom_chars(c)[1] == '\0'; }
+inline bool is_black_hole(const Cell* c) {
+  return is_atom(c) && atom_chars(c)[0] == ')' && atom_chars(c)[1] == '\0';
+}
 // The name a marker stands for.
 inline std::string_view marker_name(const Cell* marker) {
   TOVE_ASSERT(is_marker(marker));

@@ -54,6 +54,20 @@ std::array<Cell*, N> redex_arguments(const Cell* redex) {
   return args;
 }
 
+// True when argument `index` (0 for a1) is held by nothing but the redex,
+// and the redex by nothing but the handler: the argument may then be
+// changed in place without anyone seeing the change.
+inline bool held_only_by_redex(const Cell* redex, size_t arity, size_t index) {
+  TOVE_ASSERT(index < arity);
+  const Cell* c = redex;
+  for (size_t k = arity; k-- > index;) {
+    if (ref_count(c) != 1) return false;
+    if (k == index) return ref_count(pair_right(c)) == 1;
+    c = pair_left(c);
+  }
+  return false;
+}
+
 // ---- roles --------------------------------------------------------------------------------
 
 // An integer or binary fraction whose every element can be read: a decimal
@@ -90,9 +104,9 @@ std::optional<bool> truth_argument(const Cell* value);
 
 // ---- results ------------------------------------------------------------------------------
 
-CellRef make_refusal();            // "Z"
-CellRef make_identity();           // "I", the answer of a call without a result
-CellRef make_truth(bool value);    // "K" or "H"
+CellRef make_refusal();          // "Z"
+CellRef make_identity();         // "I", the answer of a call without a result
+CellRef make_truth(bool value);  // "K" or "H"
 CellRef integer_from_int64(int64_t value);
 CellRef integer_from_uint64(uint64_t value);
 

@@ -12,6 +12,7 @@
 
 #include "cells/analysis.h"
 #include "cells/interrupt.h"
+#include "numbers/args.h"
 #include "numbers/family.h"
 #include "numbers/numbers.h"
 #include "numbers/trees.h"
@@ -315,7 +316,8 @@ CellRef small_integer_atom(int64_t value) {
 CellRef integer_sum(const IntegerOperand& a, const IntegerOperand& b, bool subtract) {
   int64_t r;
   if (a.is_small && b.is_small &&
-      !(subtract ? __builtin_sub_overflow(a.small, b.small, &r) : __builtin_add_overflow(a.small, b.small, &r))) {
+      !(subtract ? __builtin_sub_overflow(a.small, b.small, &r)
+                 : __builtin_add_overflow(a.small, b.small, &r))) {
     return small_integer_atom(r);
   }
   BigInt x = integer_as_big(a), y = integer_as_big(b);
@@ -376,7 +378,8 @@ CellRef integer_power(const IntegerOperand& a, const IntegerOperand& b) {
   int64_t r = 1;
   if (base.magnitude_to_uint64(&small_base) && small_base <= uint64_t{INT64_MAX}) {
     bool fits = true;
-    for (uint64_t i = 0; i < e && fits; ++i) fits = !__builtin_mul_overflow(r, static_cast<int64_t>(small_base), &r);
+    for (uint64_t i = 0; i < e && fits; ++i)
+      fits = !__builtin_mul_overflow(r, static_cast<int64_t>(small_base), &r);
     if (fits) return small_integer_atom(negative ? -r : r);
   }
   BigInt result = power(base, e);
@@ -566,9 +569,7 @@ CellRef same_kind(Op op, Cell* a, Cell* b, ValueKind kind) {
       break;
     }
     case ValueKind::real: return real_result(op, real_value(a), real_value(b));
-    case ValueKind::bytes:
-      if (op != Op::plus) return make_refusal();
-      return byte_string_atom(joined({}, byte_string_contents(a), byte_string_contents(b), {}));
+    case ValueKind::bytes: return make_refusal();  // plus joins them in join_onto_bytes
     case ValueKind::data:
       if (op == Op::plus) {
         std::string storage_a, storage_b;
@@ -637,6 +638,16 @@ CellRef mixed_kinds(Op op, Cell* a, ValueKind ka, Cell* b, ValueKind kb) {
   return make_refusal();
 }
 
+// A byte string plus a byte string or a number: the right text joined onto
+// the left string. A loop that builds a string by appends holds each
+// partial string only through the next append, which then extends it where
+// it stands instead of copying it.
+CellRef join_onto_bytes(const CellRef& redex, Cell* a, Cell* b, ValueKind kb) {
+  const bool alone = held_only_by_redex(redex.get(), 2, 0);
+  if (kb == ValueKind::bytes) return byte_string_appended(a, byte_string_contents(b), alone);
+  return byte_string_appended(a, number_join_text(b, kb), alone);
+}
+
 CellRef binary_primitive(Op op, CellRef redex) {
   auto [a, b] = redex_arguments<2>(redex.get());
   // Counters and indices: two short integers add and subtract in a word.
@@ -647,6 +658,9 @@ CellRef binary_primitive(Op op, CellRef redex) {
   const ValueKind ka = classify_kind(a);
   const ValueKind kb = classify_kind(b);
   if (ka == ValueKind::other || kb == ValueKind::other) return make_refusal();
+  if (op == Op::plus && ka == ValueKind::bytes && (kb == ValueKind::bytes || is_number_kind(kb))) {
+    return join_onto_bytes(redex, a, b, kb);
+  }
   if (ka == kb) return same_kind(op, a, b, ka);
   return mixed_kinds(op, a, ka, b, kb);
 }
@@ -709,7 +723,8 @@ IntegerOperand read_integer(const Cell* integer) {
     return operand;
   }
   std::string storage;
-  std::string_view text = is_atom(integer) ? atom_text(integer) : std::string_view(storage = number_text(integer));
+  std::string_view text =
+      is_atom(integer) ? atom_text(integer) : std::string_view(storage = number_text(integer));
   if (text.size() <= 20 && small_from_tove_text(text, &operand.small)) return operand;
   operand.is_small = false;
   if (BigInt::parse_tove_text(text, &operand.big)) return operand;
@@ -737,7 +752,8 @@ CellRef make_integer(BigInt value) {
   int64_t small;
   if (value.to_int64(&small)) return small_integer_atom(small);
   CellRef atom = make_atom(value.to_tove_text());
-  if (value.limb_count() >= kRecentMinLimbs && value.limb_count() <= kRecentMaxLimbs) remember(atom, std::move(value));
+  if (value.limb_count() >= kRecentMinLimbs && value.limb_count() <= kRecentMaxLimbs)
+    remember(atom, std::move(value));
   return atom;
 }
 
@@ -795,7 +811,8 @@ CellRef make_fraction(const BinaryFraction& value) {
   Words high = shift_left(shift_right(value.magnitude, scale), 1);
   const size_t halves = 2 * std::max(low.size(), high.size());
   Words raw(halves, 0);
-  for (size_t j = 0; j < halves; ++j) raw[j] = (spread_bits(half_word(low, j)) << 1) | spread_bits(half_word(high, j));
+  for (size_t j = 0; j < halves; ++j)
+    raw[j] = (spread_bits(half_word(low, j)) << 1) | spread_bits(half_word(high, j));
   trim(raw);
   return bits_to_value(BitList{bytes_from_words(raw)});
 }
@@ -844,12 +861,8 @@ static CellRef wave_handler(CellRef redex) {
 
 std::span<const BuiltinSpec> arithmetic_members() {
   static constexpr BuiltinSpec kMembers[] = {
-      {"plus", 2, plus_handler},
-      {"dash", 2, dash_handler},
-      {"mult", 2, mult_handler},
-      {"over", 2, over_handler},
-      {"cent", 2, cent_handler},
-      {"powa", 2, powa_handler},
+      {"plus", 2, plus_handler}, {"dash", 2, dash_handler}, {"mult", 2, mult_handler},
+      {"over", 2, over_handler}, {"cent", 2, cent_handler}, {"powa", 2, powa_handler},
       {"wave", 1, wave_handler},
   };
   return kMembers;

@@ -15,17 +15,6 @@ std::span<const BuiltinSpec> structure_family() {
 
 // ---- decoders ------------------------------------------------------------------------------
 
-bool held_only_by_redex(const Cell* redex, size_t arity, size_t index) {
-  TOVE_ASSERT(index < arity);
-  const Cell* c = redex;
-  for (size_t k = arity; k-- > index;) {
-    if (ref_count(c) != 1) return false;
-    if (k == index) return ref_count(pair_right(c)) == 1;
-    c = pair_left(c);
-  }
-  return false;
-}
-
 std::string_view data_text_view(const Cell* node, std::string& storage) {
   std::string_view text;
   if (is_atom(node)) {

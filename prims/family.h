@@ -27,19 +27,14 @@ namespace tove {
 
 // Each source file owns the rows of its members (name, arity, handler),
 // written beside the handlers.
-std::span<const BuiltinSpec> memory_members();      // raw memory and byte-level editing
+std::span<const BuiltinSpec> memory_members();           // raw memory and byte-level editing
 std::span<const BuiltinSpec> kind_conversion_members();  // conversions between kinds, slices
-std::span<const BuiltinSpec> inspection_members();  // value inspection
+std::span<const BuiltinSpec> inspection_members();       // value inspection
 
 // All twenty-nine, for add_builtin_family.
 std::span<const BuiltinSpec> structure_family();
 
 // ---- shared decoders ------------------------------------------------------------------
-
-// True when argument `index` (0 for a1) is held by nothing but the redex,
-// and the redex by nothing but the handler: the argument may then be
-// changed in place without anyone seeing the change.
-bool held_only_by_redex(const Cell* redex, size_t arity, size_t index);
 
 // The text between the outer brackets of a data node's written form: a view
 // into the atom for a text literal, or into `storage`, which receives the

@@ -45,16 +45,29 @@ TEST_F(Encoding, CellKindReadsTheFirstByteAndKnowsPairs) {
   EXPECT_EQ(atom_kind(make_real(1.0).get()), AtomKind::real);
   EXPECT_EQ(atom_kind(byte_string_atom("x").get()), AtomKind::bytes);
   // A byte above 127 is a name, not a negative index into the table.
-  EXPECT_EQ(atom_kind(make_atom("\xff" "a").get()), AtomKind::name);
+  EXPECT_EQ(atom_kind(make_atom("\xff"
+                                "a")
+                          .get()),
+            AtomKind::name);
 }
 
 // ---- integers' text -------------------------------------------------------------------
 
 TEST_F(Encoding, MachineIntegersRoundTripThroughTheirText) {
-  const std::vector<int64_t> values = {0,  1,   -1,  9,    10,   -10,  99,     100,   -100, 12345,
+  const std::vector<int64_t> values = {0,
+                                       1,
+                                       -1,
+                                       9,
+                                       10,
+                                       -10,
+                                       99,
+                                       100,
+                                       -100,
+                                       12345,
                                        std::numeric_limits<int64_t>::max(),
                                        std::numeric_limits<int64_t>::min(),
-                                       std::numeric_limits<int64_t>::min() + 1, 999999999999999999,
+                                       std::numeric_limits<int64_t>::min() + 1,
+                                       999999999999999999,
                                        -1000000000000000000};
   for (int64_t v : values) {
     const std::string text = small_to_tove_text(v);
@@ -131,17 +144,17 @@ TEST_F(Encoding, FractionTextsStartWithTwoZeros) {
 
 TEST_F(Encoding, RealsKeepEveryBitOfTheirPattern) {
   const std::vector<uint64_t> patterns = {
-      0,                       // +0
-      uint64_t{1} << 63,       // -0
-      0x7FF0000000000000ull,   // +inf
-      0xFFF0000000000000ull,   // -inf
-      0x7FF8000000000000ull,   // quiet NaN
-      0x7FF9000000000000ull,   // the NaN of out-of-range fractions
-      0x7FF0000000000001ull,   // signalling NaN payload
-      0xFFFFFFFFFFFFFFFFull,   // negative NaN, all payload bits
-      0x0000000000000001ull,   // smallest subnormal
-      0x3FF8000000000000ull,   // 1.5
-      0x0100000000000000ull,   // zero bytes below a non-zero top byte
+      0,                      // +0
+      uint64_t{1} << 63,      // -0
+      0x7FF0000000000000ull,  // +inf
+      0xFFF0000000000000ull,  // -inf
+      0x7FF8000000000000ull,  // quiet NaN
+      0x7FF9000000000000ull,  // the NaN of out-of-range fractions
+      0x7FF0000000000001ull,  // signalling NaN payload
+      0xFFFFFFFFFFFFFFFFull,  // negative NaN, all payload bits
+      0x0000000000000001ull,  // smallest subnormal
+      0x3FF8000000000000ull,  // 1.5
+      0x0100000000000000ull,  // zero bytes below a non-zero top byte
       0x00000000000000FFull,
   };
   for (uint64_t p : patterns) {
@@ -175,7 +188,7 @@ TEST_F(Encoding, ByteStringLengthFieldAtItsDigitBoundaries) {
     size_t length;
     std::string_view digits;
   };
-  const std::vector<Case> cases = {{0, ""},   {1, "a"},   {18, "r"},  {19, "u"},  {63, "~"},
+  const std::vector<Case> cases = {{0, ""},    {1, "a"},   {18, "r"},    {19, "u"},    {63, "~"},
                                    {64, "a_"}, {65, "aa"}, {4095, "~~"}, {4096, "a__"}};
   for (const Case& c : cases) {
     std::string contents(c.length, '\0');
@@ -199,6 +212,41 @@ TEST_F(Encoding, ByteStringsHoldZeroBytesAndAreNotCutByThem) {
   EXPECT_EQ(byte_string_contents(atom.get()), contents);
   EXPECT_TRUE(atom_is(atom.get(), std::string("(e)") + contents));
   EXPECT_FALSE(atom_is(atom.get(), "(e)a"));
+}
+
+// Appending to a string nothing else holds, a byte at a time across the
+// length field's digit boundaries (64 and 4096, where the data moves up):
+// every step reads as the string the bytes spell, and the atom is made
+// again only a logarithmic number of times.
+TEST_F(Encoding, AppendsToALoneByteStringGrowItWhereItStands) {
+  std::string expected;
+  CellRef grown = byte_string_atom("");
+  size_t moves = 0;
+  for (size_t i = 0; i < 5000; ++i) {
+    const char byte = static_cast<char>(i % 7 == 0 ? 0 : (i % 3 == 0 ? ')' : 'a' + i % 26));
+    expected += byte;
+    const Cell* before = grown.get();
+    CellRef longer = byte_string_appended(grown.get(), std::string_view(&byte, 1), true);
+    if (longer.get() != before) ++moves;
+    grown = std::move(longer);
+    ASSERT_EQ(atom_text(grown.get()), byte_string_text(expected)) << i;
+    ASSERT_EQ(atom_chars(grown.get())[atom_text(grown.get()).size()], '\0') << i;
+  }
+  EXPECT_EQ(ref_count(grown.get()), 1u);
+  EXPECT_LE(moves, 16u);
+}
+
+// A string someone else holds is never changed: the result is a new exact
+// atom, and the original reads as before.
+TEST_F(Encoding, AppendsToASharedByteStringCopyIt) {
+  CellRef shared = byte_string_atom(std::string(100, 'q'));
+  CellRef longer = byte_string_appended(shared.get(), "rs", false);
+  EXPECT_NE(longer.get(), shared.get());
+  EXPECT_EQ(byte_string_contents(shared.get()), std::string(100, 'q'));
+  EXPECT_EQ(byte_string_contents(longer.get()), std::string(100, 'q') + "rs");
+  // A string joined to itself is read before anything is written.
+  CellRef twice = byte_string_appended(shared.get(), byte_string_contents(shared.get()), false);
+  EXPECT_EQ(byte_string_contents(twice.get()), std::string(200, 'q'));
 }
 
 // ---- text-literal escapes ---------------------------------------------------------------

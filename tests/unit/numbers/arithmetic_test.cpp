@@ -137,6 +137,37 @@ TEST_F(Arithmetic, Reals) {
   EXPECT_TRUE(std::isnan(real_result(call("dash", make_real(INFINITY), make_real(INFINITY)))));
 }
 
+// "+" onto a byte string extends it in place only when the redex holds the
+// only reference: a string the program still holds keeps its bytes, and
+// a chain of appends of strings and numbers spells what was appended.
+TEST_F(Arithmetic, JoiningOntoAByteStringLeavesEveryHeldStringAlone) {
+  CellRef held = atom("(c)abc");
+  CellRef joined = call("plus", held.share(), atom("(a)d"));
+  EXPECT_EQ(text(joined), "(d)abcd");
+  EXPECT_EQ(text(held), "(c)abc");
+  EXPECT_NE(joined.get(), held.get());
+
+  std::string expected = "start";
+  std::string snapshot;
+  CellRef built = call("plus", atom("(e)start"), atom("()"));
+  for (int i = 0; i < 3000; ++i) {
+    if (i % 2 == 0) {
+      built = call("plus", std::move(built), atom("(b)xy"));
+      expected += "xy";
+    } else {
+      built = call("plus", std::move(built), atom(std::to_string(i)));
+      expected += std::to_string(i);
+    }
+    if (i == 1500) {
+      // Held here too: the next append must copy it.
+      held = built.share();
+      snapshot = expected;
+    }
+  }
+  EXPECT_EQ(text(built), byte_string_text(expected));
+  EXPECT_EQ(text(held), byte_string_text(snapshot));
+}
+
 TEST_F(Arithmetic, ByteStringsAndTexts) {
   EXPECT_EQ(ask("plus", "(c)abc", "1"), "(d)abc1");
   EXPECT_EQ(ask("plus", "05", "(b)xy"), "(d)05xy");
@@ -240,7 +271,8 @@ TEST_F(Arithmetic, BigResultsFedBackAsOperands) {
   EXPECT_EQ(text(call("dash", sum.share(), kept.share())), text(kept));
   EXPECT_EQ(text(call("over", sum.share(), kept.share())), "2");
   EXPECT_EQ(text(call("cent", sum.share(), atom("3"))), text(call("cent", atom(text(sum)), atom("3"))));
-  EXPECT_EQ(text(call("less", kept.share(), sum.share())), text(call("less", atom(text(kept)), atom(text(sum)))));
+  EXPECT_EQ(text(call("less", kept.share(), sum.share())),
+            text(call("less", atom(text(kept)), atom(text(sum)))));
 }
 
 // ---- against the reference ---------------------------------------------------------------
@@ -369,8 +401,8 @@ TEST_F(Arithmetic, HugeIntegersAgreeWithReference) {
   Generator g;
   const std::string a = g.digits(100000);
   const std::string b = "0" + g.digits(60000);
-  check_against_reference({"mult " + a + " " + b, "over " + a + " " + b, "cent " + a + " " + b,
-                           "powa 07 20001"});
+  check_against_reference(
+      {"mult " + a + " " + b, "over " + a + " " + b, "cent " + a + " " + b, "powa 07 20001"});
 }
 
 TEST_F(Arithmetic, RandomFractionsAgreeWithReference) {
@@ -391,7 +423,8 @@ TEST_F(Arithmetic, RandomFractionsAgreeWithReference) {
   for (int i = 0; i < 6; ++i) {
     const std::string a = "00" + g.digits(3000 + g.random() % 3000);
     const std::string b = "00" + std::string(i % 3, '0') + g.digits(3000 + g.random() % 3000);
-    for (std::string_view op : {"plus", "mult", "cent", "less"}) ops.push_back(std::string(op) + " " + a + " " + b);
+    for (std::string_view op : {"plus", "mult", "cent", "less"})
+      ops.push_back(std::string(op) + " " + a + " " + b);
   }
   check_against_reference(ops);
 }

@@ -1,0 +1,4 @@
+s = bytearray()
+for _ in range(1000000):
+    s += b"x"
+print(len(s) % 256)
