@@ -22,7 +22,9 @@ std::string random_digits(size_t n, uint64_t seed) {
   return s;
 }
 
-BigInt random_limbs(size_t limbs, uint64_t seed) { return BigInt::from_decimal(random_digits(limbs * kLimbDigits, seed)); }
+BigInt random_limbs(size_t limbs, uint64_t seed) {
+  return BigInt::from_decimal(random_digits(limbs * kLimbDigits, seed));
+}
 
 // Sets one threshold for the life of a benchmark run.
 struct Scope {

@@ -84,9 +84,7 @@ void analyse_atom(Cell* atom) {
   set_analysis_bits(atom, encode_arity(1, false));
 }
 
-bool is_binder_atom(const Cell* c, unsigned char binder) {
-  return is_atom(c) && head_char(c) == binder;
-}
+bool is_binder_atom(const Cell* c, unsigned char binder) { return is_atom(c) && head_char(c) == binder; }
 
 }  // namespace
 
@@ -136,14 +134,13 @@ void analyse_pair_with_data(Cell* node, uint64_t left_header, uint64_t right_hea
     mask = right_mask & ~left_mask;
     pending = false;
   } else {
-    const int right_arity =
-        right_data ? 1 : static_cast<int>(right_bits & kTagArityMask) - kArityBias;
+    const int right_arity = right_data ? 1 : static_cast<int>(right_bits & kTagArityMask) - kArityBias;
     pending = (!left_data && (left_bits & kTagPending) != 0) ||
               (!right_data && (right_bits & kTagPending) != 0) || right_arity < 1;
     if (is_pair(left)) mask = let_mask(left, left_mask, right_mask, mask);
   }
-  node->header = header | (uint64_t{mask} << kPayloadShift) |
-                 (uint64_t{encode_arity(arity, pending)} << kTagShift);
+  node->header =
+      header | (uint64_t{mask} << kPayloadShift) | (uint64_t{encode_arity(arity, pending)} << kTagShift);
 }
 
 }  // namespace analysis_detail
@@ -278,8 +275,8 @@ CellRef substitute(Cell* expr, char letter, Cell* value) {
           tasks.push_back({Op::Visit, pair_right(c)});
         } else if (is_let_node(c)) {
           Cell* binder = pair_left(pair_left(c));  // ({ k)
-          Cell* bound = pair_right(pair_left(c));   // y
-          Cell* body = pair_right(c);               // z
+          Cell* bound = pair_right(pair_left(c));  // y
+          Cell* body = pair_right(c);              // z
           tasks.push_back({Op::BuildLet, binder});
           const bool shadowed = head_char(pair_right(binder)) == static_cast<unsigned char>(letter);
           tasks.push_back({shadowed ? Op::Keep : Op::Visit, body});
@@ -290,9 +287,7 @@ CellRef substitute(Cell* expr, char letter, Cell* value) {
           tasks.push_back({Op::Visit, pair_left(c)});
         }
         break;
-      case Op::Keep:
-        results.push_back(CellRef::retained(c));
-        break;
+      case Op::Keep: results.push_back(CellRef::retained(c)); break;
       case Op::BuildPair: {
         CellRef right = std::move(results.back());
         results.pop_back();
@@ -309,8 +304,7 @@ CellRef substitute(Cell* expr, char letter, Cell* value) {
         CellRef body = std::move(results.back());
         results.pop_back();
         CellRef bound = std::move(results.back());
-        results.back() =
-            make_pair(make_pair(CellRef::retained(c), std::move(bound)), std::move(body));
+        results.back() = make_pair(make_pair(CellRef::retained(c), std::move(bound)), std::move(body));
         break;
       }
     }

@@ -94,7 +94,8 @@ inline void analyse_built_pair(Cell* node) {
   const uint32_t right_mask = mask_of_header(right_header);
   uint32_t mask = left_mask | right_mask;
   // Pending: a part is pending, or the right part is a redex (arity < 1).
-  bool pending = ((left_bits | right_bits) & kTagPending) != 0 || (right_bits & kTagArityMask) < 1 + kArityBias;
+  bool pending =
+      ((left_bits | right_bits) & kTagPending) != 0 || (right_bits & kTagArityMask) < 1 + kArityBias;
   if (static_cast<int64_t>(left_header) >= 0) {
     Cell* inner = static_cast<Pair*>(left)->left;
     if (is_atom(inner)) {

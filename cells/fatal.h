@@ -10,8 +10,7 @@ namespace tove {
 
 }  // namespace tove
 
-#define TOVE_ASSERT(cond)                                  \
-  do {                                                     \
-    if (__builtin_expect(!(cond), 0))                      \
-      ::tove::fatal_assertion(__FILE__, __LINE__);         \
+#define TOVE_ASSERT(cond)                                                          \
+  do {                                                                             \
+    if (__builtin_expect(!(cond), 0)) ::tove::fatal_assertion(__FILE__, __LINE__); \
   } while (0)

@@ -34,7 +34,8 @@ inline void clear_interrupt() { interrupt_detail::flag.store(false, std::memory_
 
 // Throws Interrupted when an interrupt is requested.
 inline void stop_if_interrupted() {
-  if (interrupt_requested()) [[unlikely]] throw Interrupted{};
+  if (interrupt_requested()) [[unlikely]]
+    throw Interrupted{};
 }
 
 }  // namespace tove

@@ -139,8 +139,8 @@ Form choose_form(const Shape& l, const Shape& r) {
   if (is_open_call(l)) return Form::extend;
   if (is_one_group(r)) return Form::join;
   if (is_single_token(r)) {
-    bool clash = (is_word_char(l.last) && is_word_char(r.first)) ||
-                 (is_digit_char(l.last) && is_digit_char(r.first));
+    bool clash =
+        (is_word_char(l.last) && is_word_char(r.first)) || (is_digit_char(l.last) && is_digit_char(r.first));
     return clash ? Form::paren : Form::join;
   }
   return Form::paren;
@@ -148,12 +148,9 @@ Form choose_form(const Shape& l, const Shape& r) {
 
 Shape pair_shape(const Shape& l, const Shape& r, Form form) {
   switch (form) {
-    case Form::extend:
-      return concat(concat(concat(drop_last(l), char_shape(' ')), r), char_shape(')'));
-    case Form::join:
-      return concat(l, r);
-    case Form::paren:
-      break;
+    case Form::extend: return concat(concat(concat(drop_last(l), char_shape(' ')), r), char_shape(')'));
+    case Form::join: return concat(l, r);
+    case Form::paren: break;
   }
   return concat(concat(concat(concat(char_shape('('), l), char_shape(' ')), r), char_shape(')'));
 }
@@ -177,14 +174,9 @@ std::string_view atom_form(const Cell* atom, std::string& scratch) {
   std::string_view text = atom_text(atom);
   if (prints_as_marker(text)) return "()";
   switch (atom_kind(atom)) {
-    case AtomKind::real:
-      scratch = real_form(text);
-      return scratch;
-    case AtomKind::bytes:
-      scratch = byte_string_form(text);
-      return scratch;
-    default:
-      return text;
+    case AtomKind::real: scratch = real_form(text); return scratch;
+    case AtomKind::bytes: scratch = byte_string_form(text); return scratch;
+    default: return text;
   }
 }
 

@@ -18,8 +18,8 @@ namespace tove {
 inline constexpr std::string_view kEmptyType = "Empty";
 
 struct ErrorReport {
-  std::string location;          // definition or other name concerned
-  int64_t position = -1;         // offset into the program text, -1 for none
+  std::string location;               // definition or other name concerned
+  int64_t position = -1;              // offset into the program text, -1 for none
   std::string type_word{kEmptyType};  // five letters; "Empty" means no failure
   std::string message;
 

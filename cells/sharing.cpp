@@ -195,7 +195,8 @@ CellRef share_body(Cell* body) {
     Shared result;
     if (is_atom(cell)) {
       result.hash = atom_hash(cell);
-      result.member = intern(set, result.hash, Probe{cell, nullptr, nullptr}, [&] { return CellRef::retained(cell); });
+      result.member =
+          intern(set, result.hash, Probe{cell, nullptr, nullptr}, [&] { return CellRef::retained(cell); });
     } else if (!expanded) {
       work.push_back({cell, true});
       work.push_back({pair_right(cell), false});
@@ -208,7 +209,8 @@ CellRef share_body(Cell* body) {
       results.pop_back();
       result.hash = pair_hash(left.hash, right.hash);
       result.member = intern(set, result.hash, Probe{nullptr, left.member, right.member}, [&] {
-        if (left.member == pair_left(cell) && right.member == pair_right(cell)) return CellRef::retained(cell);
+        if (left.member == pair_left(cell) && right.member == pair_right(cell))
+          return CellRef::retained(cell);
         return make_pair(left.member, right.member);
       });
     }

@@ -97,7 +97,9 @@ BuiltinEntry entry_of(const BuiltinSpec& row) {
 }
 
 // Entries are replaced in place, so a pointer to one stays good.
-void install(const BuiltinSpec& row) { builtin_table().insert_or_assign(std::string(row.name), entry_of(row)); }
+void install(const BuiltinSpec& row) {
+  builtin_table().insert_or_assign(std::string(row.name), entry_of(row));
+}
 
 }  // namespace
 

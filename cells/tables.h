@@ -6,13 +6,13 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <set>
 #include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <initializer_list>
 #include <vector>
 
 #include "cells/cell.h"

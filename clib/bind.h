@@ -189,9 +189,11 @@ struct Binding<Fn> {
     const auto cells = redex_arguments<sizeof...(A)>(redex.get());
     std::tuple<std::optional<std::decay_t<A>>...> decoded;
     const bool accepted = [&]<size_t... I>(std::index_sequence<I...>) {
-      return ((std::get<I>(decoded) = Role<std::decay_t<A>>::decode(cells[I]), std::get<I>(decoded).has_value()) &&
+      return ((std::get<I>(decoded) = Role<std::decay_t<A>>::decode(cells[I]),
+               std::get<I>(decoded).has_value()) &&
               ...);
-    }(std::index_sequence_for<A...>{});
+    }
+    (std::index_sequence_for<A...>{});
     if (!accepted) return make_refusal();
     return [&]<size_t... I>(std::index_sequence<I...>) {
       if constexpr (std::is_void_v<R>) {
@@ -200,7 +202,8 @@ struct Binding<Fn> {
       } else {
         return result_form<R>(Fn(*std::get<I>(decoded)...));
       }
-    }(std::index_sequence_for<A...>{});
+    }
+    (std::index_sequence_for<A...>{});
   }
 };
 

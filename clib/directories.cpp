@@ -18,9 +18,6 @@ constexpr BuiltinSpec kMembers[] = {
 
 }  // namespace
 
-
-std::span<const BuiltinSpec> directory_members() {
-  return kMembers;
-}
+std::span<const BuiltinSpec> directory_members() { return kMembers; }
 
 }  // namespace tove::clib

@@ -10,10 +10,10 @@
 
 namespace tove::clib {
 
-std::span<const BuiltinSpec> process_members();  // constants, process, characters, conversions, mathematics
-std::span<const BuiltinSpec> stream_members();   // streams, files and descriptors
-std::span<const BuiltinSpec> text_members();     // NUL-terminated text
-std::span<const BuiltinSpec> memory_members();   // memory blocks and calendar time
+std::span<const BuiltinSpec> process_members();    // constants, process, characters, conversions, mathematics
+std::span<const BuiltinSpec> stream_members();     // streams, files and descriptors
+std::span<const BuiltinSpec> text_members();       // NUL-terminated text
+std::span<const BuiltinSpec> memory_members();     // memory blocks and calendar time
 std::span<const BuiltinSpec> directory_members();  // opendir, readdir, closedir
 std::span<const BuiltinSpec> socket_members();     // sockets and name resolution
 

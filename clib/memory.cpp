@@ -52,9 +52,6 @@ constexpr BuiltinSpec kMembers[] = {
 
 }  // namespace
 
-
-std::span<const BuiltinSpec> memory_members() {
-  return kMembers;
-}
+std::span<const BuiltinSpec> memory_members() { return kMembers; }
 
 }  // namespace tove::clib

@@ -34,7 +34,6 @@ int32_t character_map(int32_t c) {
 // The line number the runtime's assert reports for a failed program check.
 constexpr int kAssertLine = 242;
 
-
 using namespace platform;
 constexpr BuiltinSpec kMembers[] = {
     // constants: errno values, record sizes, socket values
@@ -150,9 +149,6 @@ constexpr BuiltinSpec kMembers[] = {
 
 }  // namespace
 
-
-std::span<const BuiltinSpec> process_members() {
-  return kMembers;
-}
+std::span<const BuiltinSpec> process_members() { return kMembers; }
 
 }  // namespace tove::clib

@@ -4,9 +4,9 @@
 // to and from the host's by the platform layer around each call. Lengths
 // a program gives are refused unless they fit a C `int` from 0 up, so no
 // truncated length can reach past the memory meant.
+#include "platform/sockets.h"
 #include "clib/bind.h"
 #include "clib/family.h"
-#include "platform/sockets.h"
 
 namespace tove::clib {
 
@@ -14,12 +14,15 @@ namespace {
 
 using namespace platform;
 constexpr BuiltinSpec kMembers[] = {
-    member<+[](int32_t family, int32_t type, int32_t protocol) { return crt_socket(family, type, protocol); }>(
-        "socket"),
-    member<+[](int64_t s, const void* address, Count length) { return crt_bind(s, address, length); }>("bind"),
+    member<+[](int32_t family, int32_t type, int32_t protocol) {
+      return crt_socket(family, type, protocol);
+    }>("socket"),
+    member<+[](int64_t s, const void* address, Count length) { return crt_bind(s, address, length); }>(
+        "bind"),
     member<+[](int64_t s, const void* address, Count length) { return crt_connect(s, address, length); }>(
         "connect"),
-    member<+[](int64_t s, void* address, int32_t* length) { return crt_accept(s, address, length); }>("accept"),
+    member<+[](int64_t s, void* address, int32_t* length) { return crt_accept(s, address, length); }>(
+        "accept"),
     member<+[](int64_t s, void* address, int32_t* length) { return crt_getpeername(s, address, length); }>(
         "getpeername"),
     member<+[](int64_t s, int32_t backlog) { return crt_listen(s, backlog); }>("listen"),
@@ -64,9 +67,6 @@ constexpr BuiltinSpec kMembers[] = {
 
 }  // namespace
 
-
-std::span<const BuiltinSpec> socket_members() {
-  return kMembers;
-}
+std::span<const BuiltinSpec> socket_members() { return kMembers; }
 
 }  // namespace tove::clib

@@ -63,9 +63,6 @@ constexpr BuiltinSpec kMembers[] = {
 
 }  // namespace
 
-
-std::span<const BuiltinSpec> stream_members() {
-  return kMembers;
-}
+std::span<const BuiltinSpec> stream_members() { return kMembers; }
 
 }  // namespace tove::clib

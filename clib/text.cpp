@@ -17,7 +17,6 @@ namespace {
 
 int32_t sign_of(int difference) { return (difference > 0) - (difference < 0); }
 
-
 using namespace platform;
 constexpr BuiltinSpec kMembers[] = {
     member<+[](Str s) { return static_cast<int64_t>(std::strlen(s)); }>("strlen"),
@@ -38,14 +37,12 @@ constexpr BuiltinSpec kMembers[] = {
     member<+[](Str s) { return strdup(s); }>("strdup"),
     member<+[](int32_t number) { return crt_strerror(number); }>("strerror"),
     member<+[](char* text, Str delimiters) { return std::strtok(text, delimiters); }>("strtok"),
-    member<+[](char* text, Str delimiters, char** save) { return strtok_r(text, delimiters, save); }>("strtok_r"),
+    member<+[](char* text, Str delimiters, char** save) { return strtok_r(text, delimiters, save); }>(
+        "strtok_r"),
 };
 
 }  // namespace
 
-
-std::span<const BuiltinSpec> text_members() {
-  return kMembers;
-}
+std::span<const BuiltinSpec> text_members() { return kMembers; }
 
 }  // namespace tove::clib

@@ -4,8 +4,8 @@
 #include <utility>
 #include <vector>
 
-#include "cells/print.h"
 #include "cells/analysis.h"
+#include "cells/print.h"
 #include "cells/sharing.h"
 #include "compiler/layout.h"
 #include "compiler/letters.h"
@@ -117,7 +117,8 @@ bool check_binders(DefinitionTable& table, ErrorReport& report) {
 }
 
 bool check_reachable(DefinitionTable& table, ErrorReport& report) {
-  return check_reachable_from(table, NameSet{std::string()}, [](std::string_view) { return false; }, report);
+  return check_reachable_from(
+      table, NameSet{std::string()}, [](std::string_view) { return false; }, report);
 }
 
 bool check_reachable_from(DefinitionTable& table, const NameSet& roots,
@@ -137,8 +138,8 @@ bool check_reachable_from(DefinitionTable& table, const NameSet& roots,
     if (!body) {
       TOVE_ASSERT(!name.empty() && table.contains(referrer));
       const std::string_view shown = referrer.empty() ? kMainReferrer : std::string_view(referrer);
-      fail(report, "Alive", "Alive function [" + std::string(shown) + "] references undefined [" + name + "].",
-           name);
+      fail(report, "Alive",
+           "Alive function [" + std::string(shown) + "] references undefined [" + name + "].", name);
       return false;
     }
     for (const std::string& reference : global_references(body->get())) {

@@ -42,12 +42,12 @@ template <class Field>
 constexpr size_t kFieldWidth = sizeof(Field);
 
 #define TOVE_LAYOUT_FIELD(record, member) \
-  LayoutField { #member, kFieldWidth<decltype(record::member)>, offsetof(record, member) }
+  LayoutField { #member, kFieldWidth < decltype(record::member)>, offsetof(record, member) }
 
 constexpr LayoutField kAddrinfoFields[] = {
-    TOVE_LAYOUT_FIELD(CrtAddrinfo, ai_flags),    TOVE_LAYOUT_FIELD(CrtAddrinfo, ai_family),
-    TOVE_LAYOUT_FIELD(CrtAddrinfo, ai_socktype), TOVE_LAYOUT_FIELD(CrtAddrinfo, ai_protocol),
-    TOVE_LAYOUT_FIELD(CrtAddrinfo, ai_addrlen),  TOVE_LAYOUT_FIELD(CrtAddrinfo, ai_addr),
+    TOVE_LAYOUT_FIELD(CrtAddrinfo, ai_flags),     TOVE_LAYOUT_FIELD(CrtAddrinfo, ai_family),
+    TOVE_LAYOUT_FIELD(CrtAddrinfo, ai_socktype),  TOVE_LAYOUT_FIELD(CrtAddrinfo, ai_protocol),
+    TOVE_LAYOUT_FIELD(CrtAddrinfo, ai_addrlen),   TOVE_LAYOUT_FIELD(CrtAddrinfo, ai_addr),
     TOVE_LAYOUT_FIELD(CrtAddrinfo, ai_canonname), TOVE_LAYOUT_FIELD(CrtAddrinfo, ai_next),
 };
 

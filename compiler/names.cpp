@@ -36,9 +36,7 @@ CellRef empty_name_list() { return make_atom(kEmptyListText); }
 
 bool is_empty_name_list(const Cell* list) { return atom_is(list, kEmptyListText); }
 
-CellRef name_list_singleton(std::string_view name) {
-  return make_pair(make_atom(name), empty_name_list());
-}
+CellRef name_list_singleton(std::string_view name) { return make_pair(make_atom(name), empty_name_list()); }
 
 CellRef name_list_union(Cell* a, Cell* b) {
   const std::vector<Cell*> left = list_atoms(a);
@@ -109,9 +107,7 @@ std::string binder_name(const Cell* key) {
   return normalized_name(atom_text(key));
 }
 
-bool is_definable_binder(const Cell* key) {
-  return is_atom(key) && is_definable_name(atom_text(key));
-}
+bool is_definable_binder(const Cell* key) { return is_atom(key) && is_definable_name(atom_text(key)); }
 
 // ---- binder lists -------------------------------------------------------------------------
 

@@ -88,9 +88,7 @@ Step split_pair(Cell* cell) {
   return s;
 }
 
-bool is_backquote_node(const Cell* cell) {
-  return is_pair(cell) && head_char(pair_left(cell)) == '`';
-}
+bool is_backquote_node(const Cell* cell) { return is_pair(cell) && head_char(pair_left(cell)) == '`'; }
 
 }  // namespace
 
@@ -144,7 +142,8 @@ CellRef rename_locals(Cell* body, const std::vector<LetterRename>& renames) {
   std::vector<LetterRename> spellings;
   for (const auto& [from, letter] : renames) {
     spellings.emplace_back(from, letter);
-    if (std::string normal = normalized_name(from); normal != from) spellings.emplace_back(std::move(normal), letter);
+    if (std::string normal = normalized_name(from); normal != from)
+      spellings.emplace_back(std::move(normal), letter);
   }
   auto letter_for = [&](std::string_view name) -> char {
     for (const auto& [from, letter] : spellings)

@@ -313,7 +313,6 @@ namespace {
   std::abort();
 }
 
-
 // A command line without a program file: the report, uncoloured.
 int usage() {
   ErrorReport report;

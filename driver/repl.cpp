@@ -85,8 +85,8 @@ constexpr const char* kHelpText =
     "Ctrl-C interrupts an evaluation; the session goes on.\n";
 
 // The command words, for completion and the unknown-command message.
-constexpr std::string_view kCommands[] = {":help", ":quit", ":load", ":reload", ":browse",
-                                          ":type", ":set", ":unset"};
+constexpr std::string_view kCommands[] = {":help",   ":quit", ":load", ":reload",
+                                          ":browse", ":type", ":set",  ":unset"};
 
 struct Settings {
   bool statistics = false;  // :set +s
@@ -552,7 +552,8 @@ bool set_option(std::string_view argument, Settings& settings, bool on) {
 bool run_command(std::string_view line, Session& session) {
   const size_t end = line.find_first_of(" \t");
   const std::string_view word = line.substr(0, end);
-  const std::string_view argument = end == std::string_view::npos ? std::string_view{} : trimmed(line.substr(end));
+  const std::string_view argument =
+      end == std::string_view::npos ? std::string_view{} : trimmed(line.substr(end));
   if (word == ":help" || word == ":h" || word == ":?") {
     std::fputs(kHelpText, stdout);
     std::fflush(stdout);
@@ -601,7 +602,8 @@ void run_input(std::string_view input, Session& session) {
   const NameSet before_uncached = uncached_names();
   try {
     try {
-      const bool finished = line.starts_with(":") ? run_command(line, session) : run_program_line(line, session, false);
+      const bool finished =
+          line.starts_with(":") ? run_command(line, session) : run_program_line(line, session, false);
       // A Ctrl-C that comes once the line's work is done is kept for the
       // next input.
       if (!finished) note_interrupted();

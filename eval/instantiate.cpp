@@ -313,7 +313,8 @@ CellRef instantiate_into_frames(const InstantiationPlan& plan, Cell* const* argu
     if (call != nullptr && range.end - range.begin > 1 && i <= UINT16_MAX) {
       frames.push_back({plan.number, static_cast<uint16_t>(i), CellRef::retained(call)});
     } else {
-      frames.push_back({Frame::Apply, CellRef::adopt(run_steps(plan, range.begin, range.end, arguments)), {}});
+      frames.push_back(
+          {Frame::Apply, CellRef::adopt(run_steps(plan, range.begin, range.end, arguments)), {}});
     }
   }
   return CellRef::adopt(run_steps(plan, 0, plan.focus_end, arguments));

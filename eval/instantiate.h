@@ -27,11 +27,11 @@ struct InstantiationPlan {
     uint8_t argument;  // Argument: the index of the argument, a1 first
     Cell* cell;        // Share: the body cell, borrowed from `body`
   };
-  CellRef body;          // the whole definition body, lambda nodes included
-  uint32_t number = 0;   // the plan's place among the plans made, for frames
+  CellRef body;         // the whole definition body, lambda nodes included
+  uint32_t number = 0;  // the plan's place among the plans made, for frames
   size_t parameters = 0;
   std::vector<Step> steps;
-  size_t depth = 0;      // the most parts waiting at once while building
+  size_t depth = 0;  // the most parts waiting at once while building
   // Some bodies, with some arguments, take a shape the stand-ins cannot
   // show; those calls are rewritten literally.
   bool literal_only = false;

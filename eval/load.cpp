@@ -14,8 +14,7 @@ namespace tove {
 
 std::optional<std::string_view> load_text_argument(Cell* value, std::string& storage) {
   switch (classify_kind(value)) {
-    case ValueKind::bytes:
-      return byte_string_contents(value);
+    case ValueKind::bytes: return byte_string_contents(value);
     case ValueKind::integer: {
       const std::optional<int64_t> address = wrapped_integer(value);
       if (!address) return std::nullopt;
@@ -30,8 +29,7 @@ std::optional<std::string_view> load_text_argument(Cell* value, std::string& sto
         const std::string_view text = atom_text(value);
         return text.substr(1, text.size() - 2);
       }
-    default:
-      return std::nullopt;
+    default: return std::nullopt;
   }
 }
 

@@ -344,7 +344,6 @@ std::string_view program_definition_applied(Cell* c) {
   return name;
 }
 
-
 // One evaluation in progress; the outermost one drops the caches when it
 // ends, whether it finishes or is cut short by an exception (out of memory,
 // a spent step limit).
@@ -448,7 +447,8 @@ bool run_reference(Machine& m, uint64_t pause) {
 std::string runaway_definition(Machine& m) {
   constexpr uint64_t kStepsLookedAt = 4096;
   for (uint64_t i = 0; i < kStepsLookedAt; ++i) {
-    if (std::string_view name = program_definition_applied(m.focus.get()); !name.empty()) return std::string(name);
+    if (std::string_view name = program_definition_applied(m.focus.get()); !name.empty())
+      return std::string(name);
     const uint64_t pause = m.steps + 1;
     if (g_engine == Engine::Fast ? run_fast(m, pause) : run_reference(m, pause)) break;
   }

@@ -17,13 +17,10 @@ constexpr uint64_t kPositionLimit = 0x40000000;
 std::string_view kind_of(char bracket) {
   switch (bracket) {
     case '(':
-    case ')':
-      return "parenthesis";
+    case ')': return "parenthesis";
     case '[':
-    case ']':
-      return "bracket";
-    default:
-      return "wing";
+    case ']': return "bracket";
+    default: return "wing";
   }
 }
 
@@ -79,9 +76,8 @@ bool check_commas(std::string_view text, ErrorReport& report) {
     } else if (c == '(') {
       TOVE_ASSERT(!stack.empty());
       if (text[stack.back()] == ',') {
-        const bool call_list =
-            i > 0 && (text[i - 1] == ')' || text[i - 1] == ']' ||
-                      !is_absorbing(static_cast<unsigned char>(text[i - 1])));
+        const bool call_list = i > 0 && (text[i - 1] == ')' || text[i - 1] == ']' ||
+                                         !is_absorbing(static_cast<unsigned char>(text[i - 1])));
         if (!call_list) {
           fail_at_offset(report, "Comma", stack.back(),
                          "Comma encountered in parenthesization which is not a call list.");

@@ -16,11 +16,11 @@ namespace tove {
 
 // ---- lexical structure ----------------------------------------------------------
 
-bool is_word_char(unsigned char c);       // "_" and a-z
-bool is_digit_char(unsigned char c);      // 0-9
-bool is_punctuation(unsigned char c);     // the 33 punctuation characters
-bool is_absorbing(unsigned char c);       // whitespace next to them is dropped
-bool is_unary_char(unsigned char c);      // ~ ! " $ `
+bool is_word_char(unsigned char c);    // "_" and a-z
+bool is_digit_char(unsigned char c);   // 0-9
+bool is_punctuation(unsigned char c);  // the 33 punctuation characters
+bool is_absorbing(unsigned char c);    // whitespace next to them is dropped
+bool is_unary_char(unsigned char c);   // ~ ! " $ `
 // True when `current` starts a new token in a tight run after `previous`.
 bool starts_token(unsigned char previous, unsigned char current);
 

@@ -139,8 +139,8 @@ std::string normalise_text(std::string_view text) {
       while (is_space_or_newline(text[i])) newline |= text[i++] == '\n';
       const unsigned char p = static_cast<unsigned char>(text[start - 1]);
       const unsigned char n = static_cast<unsigned char>(text[i]);
-      const bool dropped = kAbsorbing[p] || kAbsorbing[n] || p == '{' || p == '(' ||
-                           p == '}' || n == '}' || n == ')' || n == '{';
+      const bool dropped = kAbsorbing[p] || kAbsorbing[n] || p == '{' || p == '(' || p == '}' || n == '}' ||
+                           n == ')' || n == '{';
       if (!dropped) out.push_back(newline ? '\n' : ' ');
     }
   }

@@ -182,8 +182,7 @@ class Parser {
 
   // From `level` on, the first level whose separators cut the range gets a
   // task; a range no binary level cuts is parsed at once into `done`.
-  void start_range(std::vector<LevelTask>& tasks, CellRef& done, size_t begin, size_t end,
-                   int level) {
+  void start_range(std::vector<LevelTask>& tasks, CellRef& done, size_t begin, size_t end, int level) {
     for (; level < kFirstUnaryLevel; ++level) {
       std::vector<size_t> seps = separators(begin, end, kBinaryLevels[level].separators);
       if (!seps.empty()) {
@@ -195,8 +194,7 @@ class Parser {
   }
 
   size_t piece_index(const LevelTask& task) const {
-    return kBinaryLevels[task.level].right_associative ? task.separators.size() - task.step
-                                                       : task.step;
+    return kBinaryLevels[task.level].right_associative ? task.separators.size() - task.step : task.step;
   }
 
   // The range of the task's next piece; the piece after a "{" starts after
@@ -281,8 +279,8 @@ class Parser {
   // The end of the token that starts at `start`.
   size_t token_end(size_t start, size_t end) const {
     size_t i = step(start);
-    while (i < end && !starts_token(static_cast<unsigned char>(text_[i - 1]),
-                                    static_cast<unsigned char>(text_[i]))) {
+    while (i < end &&
+           !starts_token(static_cast<unsigned char>(text_[i - 1]), static_cast<unsigned char>(text_[i]))) {
       i = step(i);
     }
     return i;

@@ -36,7 +36,8 @@ void read_definition(ErrorReport& report, std::string_view piece, size_t positio
   const std::string key = normalized_name(definition->name);
   const auto at = static_cast<int64_t>(position);
   if (is_local_letter(key)) return fail_local_letter(report, key, at);
-  if (key == "\\" || key == "{" || find_builtin(key) != nullptr) return fail_builtin_name(report, key, {}, at);
+  if (key == "\\" || key == "{" || find_builtin(key) != nullptr)
+    return fail_builtin_name(report, key, {}, at);
   store_definition(definitions(), uncached_names(), key, std::move(*definition));
 }
 
@@ -47,8 +48,7 @@ CellRef placeholder(unsigned arity) {
   CellRef body = make_atom("Z");
   for (unsigned k = arity; k-- > 0;) {
     const char binder = static_cast<char>('a' + k);
-    body = make_pair(make_pair(make_atom("\\"), make_atom(std::string_view(&binder, 1))),
-                     std::move(body));
+    body = make_pair(make_pair(make_atom("\\"), make_atom(std::string_view(&binder, 1))), std::move(body));
   }
   return body;
 }
@@ -119,11 +119,12 @@ void fail_local_letter(ErrorReport& report, std::string_view key, int64_t positi
 }
 
 void fail_builtin_name(ErrorReport& report, std::string_view key, std::string location, int64_t position) {
-  fail(report, "Built", "Built in function [" + std::string(key) + "] cannot be re-defined.", std::move(location),
-       position);
+  fail(report, "Built", "Built in function [" + std::string(key) + "] cannot be re-defined.",
+       std::move(location), position);
 }
 
-void store_definition(DefinitionTable& table, NameSet& uncached, std::string_view key, Definition definition) {
+void store_definition(DefinitionTable& table, NameSet& uncached, std::string_view key,
+                      Definition definition) {
   if (definition.uncached) {
     table.set(key, make_pair(make_atom("I"), std::move(definition.body)));
     uncached.emplace(key);

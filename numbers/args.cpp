@@ -70,7 +70,8 @@ std::optional<uint64_t> address_argument(Cell* value) {
 std::optional<CountedString> counted_string_argument(Cell* value) {
   if (is_atom(value)) {
     switch (atom_kind(value)) {
-      case AtomKind::bytes: return CountedString{byte_string_start(value), byte_string_contents(value).size()};
+      case AtomKind::bytes:
+        return CountedString{byte_string_start(value), byte_string_contents(value).size()};
       case AtomKind::text: return CountedString{atom_chars(value), atom_text(value).size()};
       default: break;
     }

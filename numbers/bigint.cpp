@@ -443,7 +443,8 @@ Toom3Points toom3_evaluate(const u64* a, size_t n, size_t k) {
 
 // r[0..rn) = the product with the five point products given; interpolation
 // in Bodrato's sequence (two exact divisions, by 3 and by 2).
-void toom3_interpolate(u64* r, size_t rn, size_t k, Signed r0, Signed r1, Signed rm1, Signed rm2, Signed rinf) {
+void toom3_interpolate(u64* r, size_t rn, size_t k, Signed r0, Signed r1, Signed rm1, Signed rm2,
+                       Signed rinf) {
   Signed c3 = signed_div_exact(signed_add(rm2, r1, true), 3);
   Signed c1 = signed_div_exact(signed_add(r1, rm1, true), 2);
   Signed c2 = signed_add(rm1, r0, true);
@@ -515,8 +516,7 @@ void sqr(u64* r, const u64* a, size_t n) {
 u64 divmod_1(u64* q, const u64* a, size_t n, u64 d) {
   Reciprocal rc = make_reciprocal(d);
   u64 rem = 0;
-  for (size_t i = n; i > 0; --i)
-    q[i - 1] = div_wide(static_cast<u128>(rem) * kBase + a[i - 1], rc, &rem);
+  for (size_t i = n; i > 0; --i) q[i - 1] = div_wide(static_cast<u128>(rem) * kBase + a[i - 1], rc, &rem);
   return rem;
 }
 
@@ -551,7 +551,7 @@ u64 divide_long(u64* q, u64* u, size_t un, const u64* v, size_t n) {
       qhat = div_wide(static_cast<u128>(u2) * kBase + u1, rc, &rr);
       rhat = rr;
     }
-    while (rhat < kBase && static_cast<u128>(qhat) * v2 > rhat * kBase + u0) {
+    while (rhat<kBase&& static_cast<u128>(qhat) * v2> rhat * kBase + u0) {
       --qhat;
       rhat += v1;
     }
@@ -585,8 +585,8 @@ u64 divide_long(u64* q, u64* u, size_t un, const u64* v, size_t n) {
 
 // r[0..rn) -= t[0..tn); while the result is negative, add b[0..n) and take
 // one from the quotient (top bit *top and limbs q[0..qn)).
-void subtract_and_correct(u64* r, size_t rn, const u64* t, size_t tn, const u64* b, size_t n, u64* q, size_t qn,
-                          u64* top) {
+void subtract_and_correct(u64* r, size_t rn, const u64* t, size_t tn, const u64* b, size_t n, u64* q,
+                          size_t qn, u64* top) {
   u64 borrow = sub_into<Decimal>(r, rn, t, tn);
   while (borrow != 0) {
     u64 qb = sub_1<Decimal>(q, q, qn, 1);
@@ -750,7 +750,8 @@ std::vector<u64> binary_to_decimal(const u64* w, size_t n) {
     size_t len = 0;
     for (size_t i = n; i > 0; --i) {
       for (int half = 1; half >= 0; --half) {
-        u64 c = Decimal::mul_1(d.data(), d.data(), len, u64{1} << 32, (w[i - 1] >> (32 * half)) & 0xFFFFFFFFu);
+        u64 c =
+            Decimal::mul_1(d.data(), d.data(), len, u64{1} << 32, (w[i - 1] >> (32 * half)) & 0xFFFFFFFFu);
         if (c != 0) d[len++] = c;
       }
     }
@@ -935,7 +936,8 @@ BigInt::BigInt(const BigInt& other) : inline_{0, 0} {
   negative_ = other.negative_;
 }
 
-BigInt::BigInt(BigInt&& other) noexcept : size_(other.size_), capacity_(other.capacity_), negative_(other.negative_) {
+BigInt::BigInt(BigInt&& other) noexcept
+    : size_(other.size_), capacity_(other.capacity_), negative_(other.negative_) {
   if (other.capacity_ > kInlineLimbs) {
     heap_ = other.heap_;
     other.capacity_ = kInlineLimbs;

@@ -134,12 +134,12 @@ bool small_mod_euclid(int64_t a, int64_t b, int64_t* out);
 // defaults come from measurement (bench/bigint_bench.cpp); setting them is
 // for measurement and for tests that drive every path with small operands.
 struct BigIntThresholds {
-  size_t karatsuba_mul;    // both operands at least this long
+  size_t karatsuba_mul;  // both operands at least this long
   size_t karatsuba_sqr;
-  size_t toom3_mul;        // both operands at least this long
+  size_t toom3_mul;  // both operands at least this long
   size_t toom3_sqr;
-  size_t recursive_div;    // divisor at least this long
-  size_t binary_split;     // conversions to and from binary, in limbs/words
+  size_t recursive_div;  // divisor at least this long
+  size_t binary_split;   // conversions to and from binary, in limbs/words
 };
 BigIntThresholds bigint_thresholds();
 void set_bigint_thresholds(const BigIntThresholds& thresholds);

@@ -113,11 +113,8 @@ static CellRef cmpr_handler(CellRef redex) {
 
 std::span<const BuiltinSpec> comparison_members() {
   static constexpr BuiltinSpec kMembers[] = {
-      {"less", 2, less_handler},
-      {"gteq", 2, gteq_handler},
-      {"same", 2, same_handler},
-      {"diff", 2, diff_handler},
-      {"cmpr", 2, cmpr_handler},
+      {"less", 2, less_handler}, {"gteq", 2, gteq_handler}, {"same", 2, same_handler},
+      {"diff", 2, diff_handler}, {"cmpr", 2, cmpr_handler},
   };
   return kMembers;
 }

@@ -16,8 +16,8 @@ namespace tove {
 
 // Each source file owns the rows of its members (name, arity, handler),
 // written beside the handlers.
-std::span<const BuiltinSpec> arithmetic_members();  // plus dash mult over cent powa wave
-std::span<const BuiltinSpec> comparison_members();  // less gteq same diff cmpr
+std::span<const BuiltinSpec> arithmetic_members();       // plus dash mult over cent powa wave
+std::span<const BuiltinSpec> comparison_members();       // less gteq same diff cmpr
 std::span<const BuiltinSpec> real_conversion_members();  // real rank buck
 
 // All fifteen, for add_builtin_family.

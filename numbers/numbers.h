@@ -77,7 +77,7 @@ bool bit_get(const BitList& bits, uint64_t i);
 void bit_set(BitList& bits, uint64_t i, bool value);
 // The number of elements: the position of the sentinel.
 uint64_t bit_list_size(const BitList& bits);
-void bit_list_trim(BitList& bits);  // drops high zero bytes
+void bit_list_trim(BitList& bits);         // drops high zero bytes
 bool bit_list_valid(const BitList& bits);  // some byte non-zero
 // Adds one element after the last, moving the sentinel up.
 void bit_list_push(BitList& bits, bool element);

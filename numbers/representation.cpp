@@ -144,9 +144,7 @@ bool bits_raw(const BitList& bits, uint64_t& raw) {
   return true;
 }
 
-bool is_empty_list(const BitList& bits) {
-  return bits.bytes.size() == 1 && bits.bytes[0] == 1;
-}
+bool is_empty_list(const BitList& bits) { return bits.bytes.size() == 1 && bits.bytes[0] == 1; }
 
 // ---- list forms -----------------------------------------------------------------------
 
@@ -163,8 +161,8 @@ void append_list(BitList& bits, uint64_t n, const BitList& tail) {
   std::string moved = shift_up(tail.bytes, n);
   if (moved.size() > bits.bytes.size()) bits.bytes.resize(moved.size(), '\0');
   for (size_t i = 0; i < moved.size(); ++i) {
-    bits.bytes[i] = static_cast<char>(static_cast<unsigned char>(bits.bytes[i]) |
-                                      static_cast<unsigned char>(moved[i]));
+    bits.bytes[i] =
+        static_cast<char>(static_cast<unsigned char>(bits.bytes[i]) | static_cast<unsigned char>(moved[i]));
   }
 }
 
@@ -209,7 +207,8 @@ ValueKind classify_kind(Cell* value) {
     case AtomKind::real: return ValueKind::real;
     case AtomKind::bytes: return ValueKind::bytes;
     case AtomKind::text: return ValueKind::data;
-    case AtomKind::number: return is_fraction_text(atom_chars(value)) ? ValueKind::fraction : ValueKind::integer;
+    case AtomKind::number:
+      return is_fraction_text(atom_chars(value)) ? ValueKind::fraction : ValueKind::integer;
     case AtomKind::pair: break;
     default: return ValueKind::other;
   }
@@ -262,9 +261,7 @@ bool is_well_formed_bit_list(const Cell* value) {
 
 BitList empty_bit_list() { return BitList{std::string(1, '\x01')}; }
 
-bool bit_get(const BitList& bits, uint64_t i) {
-  return (byte_at(bits.bytes, i / 8) >> (i % 8)) & 1;
-}
+bool bit_get(const BitList& bits, uint64_t i) { return (byte_at(bits.bytes, i / 8) >> (i % 8)) & 1; }
 
 void bit_set(BitList& bits, uint64_t i, bool value) {
   const uint64_t index = i / 8;
@@ -287,9 +284,7 @@ uint64_t bit_list_size(const BitList& bits) {
 
 void bit_list_trim(BitList& bits) { trim_bytes(bits.bytes); }
 
-bool bit_list_valid(const BitList& bits) {
-  return !bits.bytes.empty() && bits.bytes.back() != '\0';
-}
+bool bit_list_valid(const BitList& bits) { return !bits.bytes.empty() && bits.bytes.back() != '\0'; }
 
 void bit_list_push(BitList& bits, bool element) {
   uint64_t n = bit_list_size(bits);
@@ -297,9 +292,7 @@ void bit_list_push(BitList& bits, bool element) {
   bit_set(bits, n + 1, true);
 }
 
-bool natural_bit(const Natural& n, uint64_t i) {
-  return (byte_at(n.bytes, i / 8) >> (i % 8)) & 1;
-}
+bool natural_bit(const Natural& n, uint64_t i) { return (byte_at(n.bytes, i / 8) >> (i % 8)) & 1; }
 
 void natural_set_bit(Natural& n, uint64_t i, bool value) {
   const uint64_t index = i / 8;
@@ -312,9 +305,7 @@ void natural_set_bit(Natural& n, uint64_t i, bool value) {
   n.bytes[index] = static_cast<char>(value ? (byte | mask) : (byte & ~mask));
 }
 
-bool natural_is_zero(const Natural& n) {
-  return n.bytes.find_first_not_of('\0') == std::string::npos;
-}
+bool natural_is_zero(const Natural& n) { return n.bytes.find_first_not_of('\0') == std::string::npos; }
 
 uint64_t natural_bit_width(const Natural& n) {
   size_t top = n.bytes.size();
@@ -326,9 +317,7 @@ uint64_t natural_bit_width(const Natural& n) {
 
 void natural_trim(Natural& n) { trim_bytes(n.bytes); }
 
-Natural fraction_natural(const BitList& fraction) {
-  return Natural{shift_down(fraction.bytes, 1)};
-}
+Natural fraction_natural(const BitList& fraction) { return Natural{shift_down(fraction.bytes, 1)}; }
 
 BitList fraction_bits(const Natural& n) {
   TOVE_ASSERT(!natural_is_zero(n));

@@ -24,17 +24,17 @@ struct ErrnoPair {
 
 // Host values above 34 and their runtime numbers; 1 to 34 are shared.
 constexpr ErrnoPair kErrnoTable[] = {
-    {EDEADLK, 36},        {ENAMETOOLONG, 38},  {ENOLCK, 39},          {ENOSYS, 40},
-    {ENOTEMPTY, 41},      {EILSEQ, 42},        {EADDRINUSE, 100},     {EADDRNOTAVAIL, 101},
-    {EAFNOSUPPORT, 102},  {EALREADY, 103},     {EBADMSG, 104},        {ECANCELED, 105},
-    {ECONNABORTED, 106},  {ECONNREFUSED, 107}, {ECONNRESET, 108},     {EDESTADDRREQ, 109},
-    {EHOSTUNREACH, 110},  {EIDRM, 111},        {EINPROGRESS, 112},    {EISCONN, 113},
-    {ELOOP, 114},         {EMSGSIZE, 115},     {ENETDOWN, 116},       {ENETRESET, 117},
-    {ENETUNREACH, 118},   {ENOBUFS, 119},      {ENODATA, 120},        {ENOLINK, 121},
-    {ENOMSG, 122},        {ENOPROTOOPT, 123},  {ENOSR, 124},          {ENOSTR, 125},
-    {ENOTCONN, 126},      {ENOTRECOVERABLE, 127}, {ENOTSOCK, 128},    {EOPNOTSUPP, 130},
-    {EOVERFLOW, 132},     {EOWNERDEAD, 133},   {EPROTO, 134},         {EPROTONOSUPPORT, 135},
-    {EPROTOTYPE, 136},    {ETIME, 137},        {ETIMEDOUT, 138},
+    {EDEADLK, 36},       {ENAMETOOLONG, 38},     {ENOLCK, 39},       {ENOSYS, 40},
+    {ENOTEMPTY, 41},     {EILSEQ, 42},           {EADDRINUSE, 100},  {EADDRNOTAVAIL, 101},
+    {EAFNOSUPPORT, 102}, {EALREADY, 103},        {EBADMSG, 104},     {ECANCELED, 105},
+    {ECONNABORTED, 106}, {ECONNREFUSED, 107},    {ECONNRESET, 108},  {EDESTADDRREQ, 109},
+    {EHOSTUNREACH, 110}, {EIDRM, 111},           {EINPROGRESS, 112}, {EISCONN, 113},
+    {ELOOP, 114},        {EMSGSIZE, 115},        {ENETDOWN, 116},    {ENETRESET, 117},
+    {ENETUNREACH, 118},  {ENOBUFS, 119},         {ENODATA, 120},     {ENOLINK, 121},
+    {ENOMSG, 122},       {ENOPROTOOPT, 123},     {ENOSR, 124},       {ENOSTR, 125},
+    {ENOTCONN, 126},     {ENOTRECOVERABLE, 127}, {ENOTSOCK, 128},    {EOPNOTSUPP, 130},
+    {EOVERFLOW, 132},    {EOWNERDEAD, 133},      {EPROTO, 134},      {EPROTONOSUPPORT, 135},
+    {EPROTOTYPE, 136},   {ETIME, 137},           {ETIMEDOUT, 138},
 };
 
 constexpr int kSharedErrnoLimit = 34;  // ERANGE, the last number every system shares
@@ -143,7 +143,7 @@ std::tm host_tm(const CrtTm& tm) {
 }
 
 CrtTm crt_tm(const std::tm& tm) {
-  return {tm.tm_sec, tm.tm_min, tm.tm_hour, tm.tm_mday, tm.tm_mon,
+  return {tm.tm_sec,  tm.tm_min,  tm.tm_hour, tm.tm_mday, tm.tm_mon,
           tm.tm_year, tm.tm_wday, tm.tm_yday, tm.tm_isdst};
 }
 
@@ -244,7 +244,8 @@ char* crt_tmpnam(char* buffer) {
   if (folder == nullptr || *folder == '\0') folder = "/tmp";
   for (int attempt = 0; attempt < 1000; ++attempt) {
     char name[kTempNameLimit];
-    const int n = std::snprintf(name, sizeof name, "%s/tv%d.%u", folder, static_cast<int>(getpid()), ++serial);
+    const int n =
+        std::snprintf(name, sizeof name, "%s/tv%d.%u", folder, static_cast<int>(getpid()), ++serial);
     if (n < 0 || static_cast<size_t>(n) >= sizeof name) return nullptr;
     struct stat info;
     if (lstat(name, &info) == 0) continue;

@@ -113,8 +113,7 @@ CrtDirent* read_directory(DirectoryStream* stream) {
   std::memcpy(entry.d_name, name.data(), name.size());
   entry.d_namlen = name.size();
   entry.d_type = entry_type(search.host, name);
-  entry.d_off =
-      search.next < search.names.size() ? entry_token(search.names[search.next]) : kDirentLastToken;
+  entry.d_off = search.next < search.names.size() ? entry_token(search.names[search.next]) : kDirentLastToken;
   entry.d_reclen = kDirentFullLength;
   entry.d_ino = 0;
   return &entry;

@@ -50,9 +50,9 @@ static_assert(offsetof(CrtDirent, d_namlen) == 16);
 static_assert(offsetof(CrtDirent, d_type) == 24);
 static_assert(offsetof(CrtDirent, d_name) == 28);
 
-inline constexpr size_t kDirentNameLimit = 260;       // bytes of a name, without its NUL
-inline constexpr uint32_t kDirentFullLength = 296;    // d_reclen of a normal entry
-inline constexpr uint32_t kDirentLastToken = 2147483647;  // d_off of the last entry
+inline constexpr size_t kDirentNameLimit = 260;                  // bytes of a name, without its NUL
+inline constexpr uint32_t kDirentFullLength = 296;               // d_reclen of a normal entry
+inline constexpr uint32_t kDirentLastToken = 2147483647;         // d_off of the last entry
 inline constexpr uint32_t kDirentUnconvertedToken = 0xFFFFFFFF;  // d_off of a "?" entry
 
 // d_type values: the attribute bits of the platform the language comes from.

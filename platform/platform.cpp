@@ -1,11 +1,11 @@
 #include "platform/platform.h"
 
-#include <pthread.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -200,8 +200,11 @@ namespace {
 // shows it an error or a hang-up.
 bool reader_gone(int descriptor) {
   struct stat status {};
-  if (::fstat(descriptor, &status) != 0 || !(S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode))) return false;
-  struct pollfd probe {descriptor, POLLOUT, 0};
+  if (::fstat(descriptor, &status) != 0 || !(S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)))
+    return false;
+  struct pollfd probe {
+    descriptor, POLLOUT, 0
+  };
   return ::poll(&probe, 1, 0) == 1 && (probe.revents & (POLLERR | POLLHUP)) != 0;
 }
 

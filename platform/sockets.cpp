@@ -1,9 +1,9 @@
 #include "platform/sockets.h"
 
+#include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <arpa/inet.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -28,23 +28,22 @@ struct ValuePair {
 };
 
 // Flag words: each runtime bit and the host bit it stands for.
-constexpr ValuePair kMessageFlags[] = {
-    {1, MSG_OOB}, {2, MSG_PEEK}, {4, MSG_DONTROUTE}, {8, MSG_WAITALL}};
-constexpr ValuePair kAddrinfoFlags[] = {
-    {0x1, AI_PASSIVE},     {0x2, AI_CANONNAME}, {0x4, AI_NUMERICHOST}, {0x8, AI_NUMERICSERV},
-    {0x100, AI_ALL},       {0x400, AI_ADDRCONFIG}, {0x800, AI_V4MAPPED}};
+constexpr ValuePair kMessageFlags[] = {{1, MSG_OOB}, {2, MSG_PEEK}, {4, MSG_DONTROUTE}, {8, MSG_WAITALL}};
+constexpr ValuePair kAddrinfoFlags[] = {{0x1, AI_PASSIVE},     {0x2, AI_CANONNAME}, {0x4, AI_NUMERICHOST},
+                                        {0x8, AI_NUMERICSERV}, {0x100, AI_ALL},     {0x400, AI_ADDRCONFIG},
+                                        {0x800, AI_V4MAPPED}};
 constexpr ValuePair kNameinfoFlags[] = {
     {1, NI_NOFQDN}, {2, NI_NUMERICHOST}, {4, NI_NAMEREQD}, {8, NI_NUMERICSERV}, {16, NI_DGRAM}};
 
 // Resolver errors: the host's EAI_* code and the socket library's number.
 constexpr ValuePair kResolverErrors[] = {
-    {11001, EAI_NONAME},  {11002, EAI_AGAIN},     {11003, EAI_FAIL},      {11004, EAI_NODATA},
-    {10022, EAI_BADFLAGS}, {10047, EAI_FAMILY},   {8, EAI_MEMORY},        {10109, EAI_SERVICE},
+    {11001, EAI_NONAME},   {11002, EAI_AGAIN},    {11003, EAI_FAIL}, {11004, EAI_NODATA},
+    {10022, EAI_BADFLAGS}, {10047, EAI_FAMILY},   {8, EAI_MEMORY},   {10109, EAI_SERVICE},
     {10044, EAI_SOCKTYPE}, {10014, EAI_OVERFLOW},
 };
-constexpr int kWsaNoRecovery = 11003;   // any host failure without a number of its own
-constexpr int kWsaInvalid = 10022;      // bad flags
-constexpr int kWsaNoFamily = 10047;     // unsupported family
+constexpr int kWsaNoRecovery = 11003;  // any host failure without a number of its own
+constexpr int kWsaInvalid = 10022;     // bad flags
+constexpr int kWsaNoFamily = 10047;    // unsupported family
 
 // Socket options: level, option, and how the value is laid out.
 enum class OptionValue { kInteger, kLinger, kMilliseconds };
@@ -293,7 +292,8 @@ int crt_recvfrom(int64_t socket, void* buffer, int length, int flags, void* from
 int crt_send(int64_t socket, const void* buffer, int length, int flags) {
   std::optional<int> host = message_flags(flags);
   if (!host) return -1;
-  return transfer_result(::send(descriptor(socket), buffer, static_cast<size_t>(length), *host | MSG_NOSIGNAL));
+  return transfer_result(
+      ::send(descriptor(socket), buffer, static_cast<size_t>(length), *host | MSG_NOSIGNAL));
 }
 
 int crt_sendto(int64_t socket, const void* buffer, int length, int flags, const void* to, int to_length) {
@@ -381,8 +381,8 @@ void crt_freeaddrinfo(CrtAddrinfo* list) {
   }
 }
 
-int crt_getnameinfo(const void* address, int length, char* host, int host_size, char* service, int service_size,
-                    int flags) {
+int crt_getnameinfo(const void* address, int length, char* host, int host_size, char* service,
+                    int service_size, int flags) {
   std::optional<int> host_flag_word = host_flags(flags, kNameinfoFlags);
   if (!host_flag_word) return kWsaInvalid;
   if (address == nullptr) return kWsaInvalid;

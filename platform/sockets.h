@@ -114,8 +114,8 @@ int crt_gethostname(char* buffer, int size);
 
 int crt_getaddrinfo(const char* node, const char* service, const CrtAddrinfo* hints, CrtAddrinfo** result);
 void crt_freeaddrinfo(CrtAddrinfo* list);
-int crt_getnameinfo(const void* address, int length, char* host, int host_size, char* service, int service_size,
-                    int flags);
+int crt_getnameinfo(const void* address, int length, char* host, int host_size, char* service,
+                    int service_size, int flags);
 const char* crt_inet_ntop(int family, const void* source, char* buffer, int size);
 int crt_inet_pton(int family, const char* text, void* destination);
 // The message for a resolver error code, as 16-bit units in the one

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "numbers/numbers.h"
-#include "prims/family.h"
 #include "numbers/trees.h"
+#include "prims/family.h"
 
 namespace tove {
 
@@ -381,11 +381,8 @@ static CellRef prim_trim(CellRef redex) {
 
 std::span<const BuiltinSpec> kind_conversion_members() {
   static constexpr BuiltinSpec kMembers[] = {
-      {"init", 1, prim_init},
-      {"lits", 1, prim_lits},
-      {"lots", 1, prim_lots},
-      {"trim", 3, prim_trim},
-      {"zits", 1, prim_zits},
+      {"init", 1, prim_init}, {"lits", 1, prim_lits}, {"lots", 1, prim_lots},
+      {"trim", 3, prim_trim}, {"zits", 1, prim_zits},
   };
   return kMembers;
 }

@@ -6,8 +6,8 @@
 #include "cells/print.h"
 #include "cells/sharing.h"
 #include "numbers/numbers.h"
-#include "prims/family.h"
 #include "numbers/trees.h"
+#include "prims/family.h"
 
 namespace tove {
 
@@ -92,14 +92,8 @@ static CellRef prim_lisp(CellRef redex) {
 
 std::span<const BuiltinSpec> inspection_members() {
   static constexpr BuiltinSpec kMembers[] = {
-      {"leaf", 1, prim_leaf},
-      {"leak", 1, prim_leak},
-      {"left", 1, prim_left},
-      {"lisp", 1, prim_lisp},
-      {"raws", 2, prim_raws},
-      {"rght", 1, prim_rght},
-      {"tern", 1, prim_tern},
-      {"type", 1, prim_type},
+      {"leaf", 1, prim_leaf}, {"leak", 1, prim_leak}, {"left", 1, prim_left}, {"lisp", 1, prim_lisp},
+      {"raws", 2, prim_raws}, {"rght", 1, prim_rght}, {"tern", 1, prim_tern}, {"type", 1, prim_type},
   };
   return kMembers;
 }

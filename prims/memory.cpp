@@ -26,16 +26,13 @@ constexpr int64_t kLongestCorkedList = int64_t{1} << 30;
 // What a store answers: I, the identity.
 CellRef store_answer() { return make_atom("I"); }
 
-void* address_pointer(uint64_t address) {
-  return reinterpret_cast<void*>(static_cast<uintptr_t>(address));
-}
+void* address_pointer(uint64_t address) { return reinterpret_cast<void*>(static_cast<uintptr_t>(address)); }
 
 // Copies bytes to or from an address the program named. Such an address is
 // the program's business, as in C: a sanitized build must not report it as
 // the interpreter's fault, so the copy is a plain byte loop kept out of the
 // sanitizers' sight, and a bad address faults as it would in any build.
-__attribute__((no_sanitize("address", "undefined"))) void copy_raw(void* to, const void* from,
-                                                                   size_t n) {
+__attribute__((no_sanitize("address", "undefined"))) void copy_raw(void* to, const void* from, size_t n) {
   auto* out = static_cast<volatile unsigned char*>(to);
   const auto* in = static_cast<const volatile unsigned char*>(from);
   for (size_t i = 0; i < n; ++i) out[i] = in[i];
@@ -212,23 +209,16 @@ static CellRef prim_copy(CellRef redex) {
   std::string storage;
   std::string_view bytes;
   switch (classify_kind(x)) {
-    case ValueKind::bytes:
-      bytes = byte_string_contents(x);
-      break;
-    case ValueKind::real:
-      bytes = atom_text(x).substr(1);
-      break;
-    case ValueKind::data:
-      bytes = data_text_view(x, storage);
-      break;
+    case ValueKind::bytes: bytes = byte_string_contents(x); break;
+    case ValueKind::real: bytes = atom_text(x).substr(1); break;
+    case ValueKind::data: bytes = data_text_view(x, storage); break;
     case ValueKind::integer:
     case ValueKind::fraction:
       if (!is_readable_number(x)) return make_refusal();
       storage = number_text(x);
       bytes = storage;
       break;
-    case ValueKind::other:
-      return make_refusal();
+    case ValueKind::other: return make_refusal();
   }
   copy_raw(address_pointer(*address), bytes.data(), bytes.size());
   return store_answer();

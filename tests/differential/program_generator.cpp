@@ -4,8 +4,19 @@ namespace tove_test {
 
 namespace {
 
-constexpr const char* kNumbers[] = {"0", "1", "2", "3", "5", "7", "10", "16", "255", "05", "012",
-                                    "123456789012345678901234567890", "0987654321987654321"};
+constexpr const char* kNumbers[] = {"0",
+                                    "1",
+                                    "2",
+                                    "3",
+                                    "5",
+                                    "7",
+                                    "10",
+                                    "16",
+                                    "255",
+                                    "05",
+                                    "012",
+                                    "123456789012345678901234567890",
+                                    "0987654321987654321"};
 constexpr const char* kTexts[] = {"[]", "[a]", "[ab]", "[a[b]]", "[[]]", "[xyz]"};
 // Every combinator letter, the copying ones (M, S, W, Y, ...) included.
 constexpr const char* kCombinators = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
@@ -21,12 +32,14 @@ const char* pick(const char* const (&items)[N], uint64_t r) {
 
 std::string ProgramGenerator::leaf(const std::string& scope) {
   const int kind = below(100);
-  if (kind < 25 && !scope.empty()) return std::string(1, scope[static_cast<size_t>(below(static_cast<int>(scope.size())))]);
+  if (kind < 25 && !scope.empty())
+    return std::string(1, scope[static_cast<size_t>(below(static_cast<int>(scope.size())))]);
   if (kind < 45) return pick(kNumbers, rng_());
   if (kind < 75) return std::string(1, kCombinators[below(26)]);
   if (kind < 82) return pick(kTexts, rng_());
   if (kind < 88) return pick(kBuiltins, rng_());
-  if (kind < 97 && !definitions_.empty()) return definitions_[static_cast<size_t>(below(static_cast<int>(definitions_.size())))].name;
+  if (kind < 97 && !definitions_.empty())
+    return definitions_[static_cast<size_t>(below(static_cast<int>(definitions_.size())))].name;
   if (kind < 98) return "nowhere";  // defined nowhere
   return "1";
 }
@@ -95,8 +108,7 @@ std::string ProgramGenerator::expression(int depth, const std::string& scope) {
       if (chance(30)) text = "(" + text + "(" + expression(depth - 1, scope) + "))";
       return text;
     }
-    default:
-      return leaf(scope);
+    default: return leaf(scope);
   }
 }
 

@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tove::fuzz::run_bounded(data, size, [](std::string_view text) {
     const tove::BuiltinSpec& load = tove::load_family()[0];
-    tove::builtin_table().insert_or_assign(std::string(load.name), tove::BuiltinEntry{load.arity, load.handler});
+    tove::builtin_table().insert_or_assign(std::string(load.name),
+                                           tove::BuiltinEntry{load.arity, load.handler});
     tove::ErrorReport report;
     tove::read_program(report, text);
     if (report.failed()) return;

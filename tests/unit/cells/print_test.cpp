@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <cstddef>
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -152,9 +152,9 @@ std::string reference_print(const Cell* c) {
 }
 
 TEST_F(Printer, AgreesWithTheRulesOnRandomExpressions) {
-  const std::vector<std::string> texts = {"",     "K",   "x",    "a_",    "_",    "12",  "0",     "[a]",  "[b]]",
-                                          "[[a]", "[",   "[]",   "[a[b]]", "(b)[x", "plus", "S",    "]m",   "+",
-                                          "7",    "ab9", "Z",    "[p]q"};
+  const std::vector<std::string> texts = {"",     "K",    "x", "a_",  "_",      "12",    "0",    "[a]",
+                                          "[b]]", "[[a]", "[", "[]",  "[a[b]]", "(b)[x", "plus", "S",
+                                          "]m",   "+",    "7", "ab9", "Z",      "[p]q"};
   uint64_t state = 0x2545F4914F6CDD1Dull;
   auto next = [&state]() {
     state ^= state << 13;

@@ -6,8 +6,8 @@ using namespace tove;
 
 namespace {
 
-void expect_fields(const ErrorReport& report, const char* type_word, const char* message, const char* location,
-                   int64_t position) {
+void expect_fields(const ErrorReport& report, const char* type_word, const char* message,
+                   const char* location, int64_t position) {
   EXPECT_EQ(report.type_word, type_word);
   EXPECT_EQ(report.message, message);
   EXPECT_EQ(report.location, location);

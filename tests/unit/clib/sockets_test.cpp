@@ -296,7 +296,8 @@ TEST(SocketOptions, UnknownOptionsAndShortValuesAreRefused) {
   Connection c;
   const int32_t on = 1;
   errno = 0;
-  EXPECT_EQ(crt_setsockopt(c.client, SOL_SOCKET, SO_REUSEADDR, &on, 4), -1) << "the host's level is not 0xFFFF";
+  EXPECT_EQ(crt_setsockopt(c.client, SOL_SOCKET, SO_REUSEADDR, &on, 4), -1)
+      << "the host's level is not 0xFFFF";
   EXPECT_EQ(errno, ENOPROTOOPT);
   errno = 0;
   EXPECT_EQ(crt_setsockopt(c.client, 0xFFFF, 4, &on, 2), -1);
@@ -411,7 +412,7 @@ TEST(Resolver, MessagesAreSixteenBitText) {
   for (const char16_t* p = message; *p != 0; ++p) narrow.push_back(static_cast<char>(*p));
   EXPECT_EQ(narrow, expected);
   EXPECT_EQ(crt_gai_strerror(10022), message) << "one buffer, overwritten by each call";
-  EXPECT_NE(std::u16string(message), u"") ;
+  EXPECT_NE(std::u16string(message), u"");
 }
 
 TEST(TextAddresses, PresentationAndNumericFormsRoundTrip) {
@@ -431,7 +432,8 @@ TEST(TextAddresses, PresentationAndNumericFormsRoundTrip) {
 TEST(SocketMembers, LengthsThatDoNotFitAreRefused) {
   RuntimeInet address = loopback(1);
   EXPECT_EQ(text_of(call("bind", number(3), tove::testing::address(&address), number(-1))), "Z");
-  EXPECT_EQ(text_of(call("bind", number(3), tove::testing::address(&address), number(int64_t{1} << 31))), "Z");
+  EXPECT_EQ(text_of(call("bind", number(3), tove::testing::address(&address), number(int64_t{1} << 31))),
+            "Z");
   EXPECT_EQ(text_of(call("send", number(3), bytes("x"), number(-1), number(0))), "Z");
   EXPECT_EQ(text_of(call("recv", number(3), number(0), number(int64_t{1} << 32), number(0))), "Z");
   EXPECT_EQ(text_of(call("getaddrinfo", bytes("localhost"), number(0), number(0), number(0))), "Z")
@@ -442,7 +444,8 @@ TEST(SocketMembers, SendTakesAByteString) {
   Connection c;
   EXPECT_EQ(integer_of(call("send", number(c.client), bytes("hello"), number(5), number(0))), 5);
   char buffer[8] = {};
-  EXPECT_EQ(integer_of(call("recv", number(c.server), tove::testing::address(buffer), number(8), number(0))), 5);
+  EXPECT_EQ(integer_of(call("recv", number(c.server), tove::testing::address(buffer), number(8), number(0))),
+            5);
   EXPECT_STREQ(buffer, "hello");
   CrtFdSet set{};
   EXPECT_EQ(text_of(call("fd_set", number(c.client), tove::testing::address(&set))), "I");

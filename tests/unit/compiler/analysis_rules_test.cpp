@@ -85,7 +85,8 @@ TEST(AnalysisRules, CachedPairAnalysisFollowsTheRules) {
   definitions().set("K", sexpr("((\\ a) ((\\ b) a))"));
   definitions().set("Z", sexpr("((\\ a) Z)"));
   definitions().set("cc", sexpr("(K 5)"));
-  const char* atoms[] = {"\\", "{", "a", "b", "c", "x", "gg", "K", "Z", "cc", "5", "012", "[a]", "[]", "[bc]", ")", ")cc", "]dd"};
+  const char* atoms[] = {"\\", "{", "a",   "b",   "c",  "x",    "gg", "K",   "Z",
+                         "cc", "5", "012", "[a]", "[]", "[bc]", ")",  ")cc", "]dd"};
   std::mt19937 rng(20261209);
   size_t checked = 0;
   for (int round = 0; round < 200; ++round) {

@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "cells/print.h"
 #include "cells/analysis.h"
-#include "compiler/compile.h"
+#include "cells/print.h"
 #include "cells/sharing.h"
+#include "compiler/compile.h"
 #include "compiler/layout.h"
 #include "frontend/frontend.h"
 #include "sexpr.h"
@@ -151,8 +151,8 @@ TEST_F(Compile, UnboundLetterIsAliveBeforeLocal) {
 TEST_F(Compile, UnreachableUndefinedReferencesArePrunedWithCallers) {
   load_prelude();
   const std::string prelude_k = print_expression(prelude_snapshot().find("K")->get());
-  ErrorReport report = compile(
-      "a\\ff a,ff\\x\\x,gg\\x\\nope x,hh\\x\\gg x,K\\x\\y\\nope,kk\\x\\K x,uu()\\nope,vv\\x\\x");
+  ErrorReport report =
+      compile("a\\ff a,ff\\x\\x,gg\\x\\nope x,hh\\x\\gg x,K\\x\\y\\nope,kk\\x\\K x,uu()\\nope,vv\\x\\x");
   expect_report(report, "Empty", "", "");
   for (const char* gone : {"gg", "hh", "kk", "uu"}) EXPECT_EQ(body_of(gone), nullptr) << gone;
   EXPECT_FALSE(uncached_names().contains("uu"));
@@ -179,7 +179,8 @@ TEST_F(Compile, TwentySixLocalNamesAtMost) {
   // The binders sit in an argument, so the parameter check does not apply.
   expect_report(compile("a\\ff a,ff\\x\\I(" + binders(19, 6) + "x)"), "Empty", "", "");
   load_prelude();
-  expect_report(compile("a\\ff a,ff\\x\\I(" + binders(19, 7) + "x)"), "Place", "ff", "Place error in function ff.");
+  expect_report(compile("a\\ff a,ff\\x\\I(" + binders(19, 7) + "x)"), "Place", "ff",
+                "Place error in function ff.");
   load_prelude();
   expect_report(compile("I(" + binders(20, 7) + "a)"), "Place", "", "Place error.");
 }
@@ -207,7 +208,8 @@ TEST_F(Compile, MillionDeepRightLeaningMainProgram) {
   ErrorReport report;
   read_program(report, "0");
   CellRef chain = make_atom("a");
-  for (int i = 0; i < 1000000; ++i) chain = make_pair(make_pair(make_atom("+"), make_atom("1")), std::move(chain));
+  for (int i = 0; i < 1000000; ++i)
+    chain = make_pair(make_pair(make_atom("+"), make_atom("1")), std::move(chain));
   definitions().set("", make_pair(make_pair(make_atom("\\"), make_atom("a")), std::move(chain)));
   compile_program(report);
   expect_report(report, "Empty", "", "");

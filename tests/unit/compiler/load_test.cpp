@@ -120,9 +120,11 @@ TEST_F(Load, DefinitionsOnlyMustBeComplete) {
 
 TEST_F(Load, CompileChecksRunOnTheLoadedBodies) {
   EXPECT_EQ(load("0,ff\\x\\(1\\x)"), "Funky: Funky key in expression \\1x in function ff.");
-  EXPECT_EQ(load("0,ff\\a\\b\\c\\d\\e\\f\\g\\h\\i\\j\\k\\a"), "Arity: Arity of function ff may not exceed ten.");
+  EXPECT_EQ(load("0,ff\\a\\b\\c\\d\\e\\f\\g\\h\\i\\j\\k\\a"),
+            "Arity: Arity of function ff may not exceed ten.");
   std::string lets;
-  for (int i = 0; i < 27; ++i) lets += std::string("v") + static_cast<char>('a' + i % 26) + (i < 26 ? "" : "x") + "{1}";
+  for (int i = 0; i < 27; ++i)
+    lets += std::string("v") + static_cast<char>('a' + i % 26) + (i < 26 ? "" : "x") + "{1}";
   EXPECT_EQ(load("0,ff\\" + lets + "1"), "Place: Place error in function ff.");
   EXPECT_EQ(body_of("ff"), "missing");
   // Backquotes are not expanded: a reference to an undefined name.

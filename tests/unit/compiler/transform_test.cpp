@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,14 +8,14 @@
 #include <sstream>
 #include <string>
 
-#include "cells/print.h"
 #include "cells/analysis.h"
+#include "cells/print.h"
 #include "cells/sharing.h"
+#include "cells/tables.h"
 #include "compiler/layout.h"
 #include "compiler/letters.h"
 #include "compiler/names.h"
 #include "compiler/rewrite.h"
-#include "cells/tables.h"
 #include "leak_check.h"
 #include "sexpr.h"
 
@@ -108,8 +108,7 @@ TEST_F(Transform, QuoteCarriesPrintedSourceAndValue) {
 
 TEST_F(Transform, PairKeyLetBecomesThreeLets) {
   CellRef body = sexpr("((({ (p [+])) y) z)");
-  EXPECT_EQ(show(expand_pair_lets(body.get())),
-            "((({ [+]) y) ((({ p) (+ K)) ((({ [+]) (+ H)) z)))");
+  EXPECT_EQ(show(expand_pair_lets(body.get())), "((({ [+]) y) ((({ p) (+ K)) ((({ [+]) (+ H)) z)))");
   // Expansion works bottom-up: a pair let inside the value is expanded too.
   CellRef inner = sexpr("((({ (a b)) ((({ (c d)) v) c)) b)");
   EXPECT_EQ(show(expand_pair_lets(inner.get())),
@@ -177,7 +176,8 @@ TEST(Log, LineAppendedWhenLongNamesAreRenamed) {
   const std::string printed = print_expression(body.get());
   ASSERT_TRUE(assign_letters(name, body, LetterLog::write));
   struct stat info;
-  if (::lstat(kLogPath, &info) != 0 || !S_ISREG(info.st_mode)) GTEST_SKIP() << kLogPath << " is not a plain file";
+  if (::lstat(kLogPath, &info) != 0 || !S_ISREG(info.st_mode))
+    GTEST_SKIP() << kLogPath << " is not a plain file";
   const std::string line = "First " + name + ": " + printed + "\n";
   EXPECT_NE(read_file(kLogPath).find(line), std::string::npos);
 }

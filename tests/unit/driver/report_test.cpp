@@ -32,8 +32,7 @@ TEST(Report, ColourTextSwitchesOnlyWhenTheClassChanges) {
   EXPECT_EQ(colour_text("plain text\n"), "plain text\n");
   EXPECT_EQ(colour_text("x\xC1y"), "x\033[31mA\033[my");
   EXPECT_EQ(colour_text("\xC1"), "\033[31mA\033[m");
-  EXPECT_EQ(colour_text(std::string("\x00\x01\x1B\x1F\x7F\x96\x97\x9F\xFF", 9)),
-            "\033[32mJA([~?08]\033[m");
+  EXPECT_EQ(colour_text(std::string("\x00\x01\x1B\x1F\x7F\x96\x97\x9F\xFF", 9)), "\033[32mJA([~?08]\033[m");
   EXPECT_EQ(colour_text("\xC1\x01"), "\033[31mA\033[32mA\033[m");
   // 0xA0 shows as a red space rather than stopping the report.
   EXPECT_EQ(colour_text("\xA0"), "\033[31m \033[m");
@@ -122,8 +121,7 @@ TEST(MemorySize, SpaceReportNamesThePhase) {
   EXPECT_EQ(format_report(report),
             "Error.\n Type: Space\nMemory ran out while compiling the program.\n\\/\n");
   EXPECT_EQ(space_report(MemoryPhase::reading).message, "Memory ran out while reading the program.");
-  EXPECT_EQ(space_report(MemoryPhase::evaluating).message,
-            "Memory ran out while evaluating the program.");
+  EXPECT_EQ(space_report(MemoryPhase::evaluating).message, "Memory ran out while evaluating the program.");
   EXPECT_EQ(space_report(MemoryPhase::printing).message, "Memory ran out while printing the result.");
 }
 

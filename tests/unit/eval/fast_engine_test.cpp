@@ -88,7 +88,8 @@ TEST(FastEngine, ResultsApplyingAnArgumentGoOnToItsRewrite) {
 
 TEST(FastEngine, SelectorLambdasTakeTheirArgumentsByTheirOwnPlan) {
   // Two parameters, exactly enough and one too many arguments.
-  EXPECT_EQ(first_line(both("a\\sm(bl 100),bl\\n\\(n<1)(K 0)(V n (bl(n-1))),sm\\l\\l(h\\t\\h+sm(t))")), "5050");
+  EXPECT_EQ(first_line(both("a\\sm(bl 100),bl\\n\\(n<1)(K 0)(V n (bl(n-1))),sm\\l\\l(h\\t\\h+sm(t))")),
+            "5050");
   EXPECT_EQ(first_line(both("a\\ff(V 3 4),ff\\l\\l(h\\t\\u\\h*t+u) 5")), "17");
   // A repeated letter takes the last of its arguments.
   EXPECT_EQ(first_line(both("a\\ff(V 3 4),ff\\l\\l(h\\h\\h)")), "4");

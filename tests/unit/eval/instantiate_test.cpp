@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "cells/print.h"
 #include "cells/analysis.h"
+#include "cells/print.h"
 #include "eval/instantiate.h"
 #include "frontend/frontend.h"
 #include "sexpr.h"

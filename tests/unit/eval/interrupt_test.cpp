@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "cells/print.h"
 #include "cells/analysis.h"
+#include "cells/print.h"
 #include "compiler/compile.h"
 #include "eval/eval.h"
 #include "eval/load.h"
@@ -113,7 +113,8 @@ TEST(LoadArgument, UnreadableAddressesAreRefused) {
   // A string that runs up to the end of a readable page and on into an
   // unmapped one has no end that can be read.
   const long page = sysconf(_SC_PAGESIZE);
-  char* pages = static_cast<char*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  char* pages =
+      static_cast<char*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
   ASSERT_NE(pages, MAP_FAILED);
   ASSERT_EQ(munmap(pages + page, page), 0);
   std::memset(pages, 'x', page);
@@ -137,9 +138,9 @@ TEST(LoadRandomText, LoadsEndDoneAndGiveConstantsBack) {
   prepare("0,gg\\x\\x,cc\\M M,dd\\1");
   InterruptGuard guard;
   request_interrupt();
-  constexpr std::array<std::string_view, 22> kTokens = {
-      "x", "y", "gg", "cc", "dd", "hh", "\\", "(", ")", ",", "K", "S",
-      "I", "M", "Y", "1", " ", "{", "}", "load", "[cc]", "`"};
+  constexpr std::array<std::string_view, 22> kTokens = {"x", "y", "gg", "cc",   "dd",   "hh", "\\", "(",
+                                                        ")", ",", "K",  "S",    "I",    "M",  "Y",  "1",
+                                                        " ", "{", "}",  "load", "[cc]", "`"};
   uint64_t state = 0x2545F4914F6CDD1Du;
   auto next = [&state] {
     state ^= state << 13;

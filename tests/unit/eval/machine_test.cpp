@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "cells/print.h"
 #include "cells/analysis.h"
+#include "cells/print.h"
 #include "compiler/compile.h"
 #include "eval/eval.h"
 #include "frontend/frontend.h"
@@ -31,9 +31,7 @@ std::string run(std::string_view program) {
   return print_expression(evaluate(main_body()).get());
 }
 
-std::string body_of(std::string_view name) {
-  return print_expression(definitions().find(name)->get());
-}
+std::string body_of(std::string_view name) { return print_expression(definitions().find(name)->get()); }
 
 TEST(Machine, DoneExpressionsTakeNoStep) {
   prepare("[ab]");
@@ -104,9 +102,7 @@ TEST(Machine, SelfDependentConstantGivesTheCycleMarker) {
   EXPECT_EQ(atom_text(definitions().find("cc")->get()), ")");
 }
 
-TEST(Machine, RepeatedParameterTakesTheLastArgument) {
-  EXPECT_EQ(run("gg 1 2,gg\\x\\x\\x"), "2");
-}
+TEST(Machine, RepeatedParameterTakesTheLastArgument) { EXPECT_EQ(run("gg 1 2,gg\\x\\x\\x"), "2"); }
 
 TEST(Machine, LetEvaluatesItsValueBeforeTheBody) {
   EXPECT_EQ(run("x{I 5}K x 6"), "5");
@@ -115,11 +111,11 @@ TEST(Machine, LetEvaluatesItsValueBeforeTheBody) {
 
 TEST(Reduce, IntegersOpenAsListsOfBits) {
   // n a = V first rest: the argument is dropped, a selector then picks.
-  EXPECT_EQ(run("5 I"), "VK2");    // 5 is [1,1,1,0]: rest [1,1,0] is 2
+  EXPECT_EQ(run("5 I"), "VK2");  // 5 is [1,1,1,0]: rest [1,1,0] is 2
   EXPECT_EQ(run("5 I H"), "2");
   EXPECT_EQ(run("5 I K"), "K");
-  EXPECT_EQ(run("0 I H"), "K");    // zero is [1]: its rest is empty
-  EXPECT_EQ(run("00 I K"), "H");   // a binary fraction starts with 0
+  EXPECT_EQ(run("0 I H"), "K");   // zero is [1]: its rest is empty
+  EXPECT_EQ(run("00 I K"), "H");  // a binary fraction starts with 0
 }
 
 TEST(Reduce, ByteStringsSplitAtAPowerOfTwo) {

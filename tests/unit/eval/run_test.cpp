@@ -43,7 +43,9 @@ TEST(Run, RangeReportPrintsAMillionDeepValue) {
   EXPECT_EQ(report.type_word, "Range");
   EXPECT_EQ(report.location.size(), 56u);
   std::string_view message = report.message;
-  EXPECT_EQ(message.size(), std::string_view("The program must return an integer. Instead we encountered:\n").size() + 3'000'000);
+  EXPECT_EQ(
+      message.size(),
+      std::string_view("The program must return an integer. Instead we encountered:\n").size() + 3'000'000);
   EXPECT_EQ(message.substr(message.size() - 6), "[x][x]");
 }
 

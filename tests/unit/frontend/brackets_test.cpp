@@ -51,8 +51,8 @@ TEST(Brackets, TextLiteralsCountOnlySquareBrackets) {
 TEST(Brackets, CommasOnlyInCallListsBracesAndTopLevel) {
   EXPECT_EQ(failure("g (a,b)"),
             "4 Comma Comma[____d]Comma encountered in parenthesization which is not a call list.");
-  for (const char* text : {"g(a,b)", "{a,b}", "a,b", "g(x)(a,b)", "[x](a,b)", "((a,b))",
-                           "f(g(a,b),c)", "k{(x),y}", "!(a,b)", "[(a,b)]"}) {
+  for (const char* text : {"g(a,b)", "{a,b}", "a,b", "g(x)(a,b)", "[x](a,b)", "((a,b))", "f(g(a,b),c)",
+                           "k{(x),y}", "!(a,b)", "[(a,b)]"}) {
     EXPECT_EQ(failure(text), "passes") << text;
   }
   EXPECT_EQ(failure("(a,b)"),

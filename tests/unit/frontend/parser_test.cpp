@@ -149,8 +149,7 @@ TEST_F(Parser, MillionOperandsBuildIteratively) {
   lambdas += "x";
   // ((+ ((+ ... 1) 1)) 1): every step goes through the operator node.
   CellRef left = parse_expression(sum);
-  EXPECT_EQ(chain_length(left.get(), [](const Cell* c) { return pair_right(pair_left(c)); }),
-            kMillion - 1);
+  EXPECT_EQ(chain_length(left.get(), [](const Cell* c) { return pair_right(pair_left(c)); }), kMillion - 1);
   CellRef right = parse_expression(lambdas);
   EXPECT_EQ(chain_length(right.get(), pair_right), kMillion - 1);
   CellRef line = parse_expression(lines);

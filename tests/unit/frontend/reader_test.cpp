@@ -133,8 +133,7 @@ TEST_F(Reader, EveryBuiltInGetsAPlaceholder) {
   EXPECT_EQ(body_of("abs"), "((\\ a) Z)");
   EXPECT_EQ(body_of("cork"), "((\\ a) ((\\ b) ((\\ c) Z)))");
   EXPECT_EQ(body_of("abort"), "Z");
-  EXPECT_EQ(body_of("getnameinfo"),
-            "((\\ a) ((\\ b) ((\\ c) ((\\ d) ((\\ e) ((\\ f) ((\\ g) Z)))))))");
+  EXPECT_EQ(body_of("getnameinfo"), "((\\ a) ((\\ b) ((\\ c) ((\\ d) ((\\ e) ((\\ f) ((\\ g) Z)))))))");
   EXPECT_EQ(definitions().size(), prelude_snapshot().size() + builtin_table().size() + 1u);
 }
 
@@ -155,14 +154,13 @@ TEST_F(Reader, DeepNestingIsRefusedWithAReport) {
   ErrorReport report = read(text);
   EXPECT_EQ(report.type_word, "Depth");
   EXPECT_EQ(report.position, static_cast<int64_t>(3 + kMaxNesting));
-  EXPECT_EQ(report.message, "Depth[" + encode_position(3 + kMaxNesting) +
-                                "]Expression nested deeper than " + std::to_string(kMaxNesting) +
-                                " groups.");
+  EXPECT_EQ(report.message, "Depth[" + encode_position(3 + kMaxNesting) + "]Expression nested deeper than " +
+                                std::to_string(kMaxNesting) + " groups.");
   EXPECT_EQ(body_of(""), "missing");
 
   // Braces count too; text literals do not.
-  const std::string braces = "0,gg\\k{" + std::string(kMaxNesting, '(') + "1" +
-                             std::string(kMaxNesting, ')') + "}k";
+  const std::string braces =
+      "0,gg\\k{" + std::string(kMaxNesting, '(') + "1" + std::string(kMaxNesting, ')') + "}k";
   EXPECT_EQ(read(braces).type_word, "Depth");
   const std::string literal = "[" + std::string(depth, '(') + "]";
   EXPECT_FALSE(read(literal).failed());
@@ -170,8 +168,8 @@ TEST_F(Reader, DeepNestingIsRefusedWithAReport) {
 }
 
 TEST_F(Reader, DefinableNames) {
-  for (const char* name : {"g", "_", "a_b", "K", "\x01", "\x1f", "\x7f", "\xff", "[+]", "[{]", "[}]",
-                           "[,]", "[\\]", "[`]"}) {
+  for (const char* name :
+       {"g", "_", "a_b", "K", "\x01", "\x1f", "\x7f", "\xff", "[+]", "[{]", "[}]", "[,]", "[\\]", "[`]"}) {
     EXPECT_TRUE(is_definable_name(name)) << name;
   }
   for (const char* name : {"", "1", "a1", " ", "(", "[", "[(]", "[ ]", "[+", "KK", "Ab", "[++]"}) {

@@ -123,7 +123,8 @@ struct Checker {
     for (size_t i = 0; i < ops.size() && shown < 5; ++i) {
       if (expected[i] != mine[i]) {
         ++shown;
-        ADD_FAILURE() << "operation: " << ops[i].substr(0, 300) << "\n  expected: " << expected[i].substr(0, 300)
+        ADD_FAILURE() << "operation: " << ops[i].substr(0, 300)
+                      << "\n  expected: " << expected[i].substr(0, 300)
                       << "\n  got:      " << mine[i].substr(0, 300);
       }
     }
@@ -148,9 +149,7 @@ std::string random_digits(std::mt19937_64& rng, size_t n) {
     case 0:
       for (char& c : s) c = static_cast<char>('0' + rng() % 10);
       break;
-    case 1:
-      s.assign(n, '9');
-      break;
+    case 1: s.assign(n, '9'); break;
     case 2:
       for (size_t i = 0; i < n;) {
         char c = rng() % 2 ? '9' : '0';
@@ -158,9 +157,7 @@ std::string random_digits(std::mt19937_64& rng, size_t n) {
         for (; run > 0 && i < n; --run) s[i++] = c;
       }
       break;
-    case 3:
-      s[n - 1 - rng() % n] = static_cast<char>('1' + rng() % 9);
-      break;
+    case 3: s[n - 1 - rng() % n] = static_cast<char>('1' + rng() % 9); break;
     default:
       for (char& c : s) c = rng() % 4 == 0 ? static_cast<char>('0' + rng() % 10) : '9';
       break;
@@ -191,8 +188,9 @@ constexpr BigIntThresholds kTinyKaratsubaOnly = {2, 2, 1u << 30, 1u << 30, 2, 1}
 BigInt dec(const char* text) { return BigInt::from_decimal(text); }
 
 TEST(BigIntText, ToveTextRoundTrips) {
-  for (const char* text : {"0", "5", "05", "123", "0123", "9999999999999999999", "09999999999999999999",
-                           "10000000000000000000", "010000000000000000000", "100000000000000000000000000000000000000"}) {
+  for (const char* text :
+       {"0", "5", "05", "123", "0123", "9999999999999999999", "09999999999999999999", "10000000000000000000",
+        "010000000000000000000", "100000000000000000000000000000000000000"}) {
     BigInt v;
     ASSERT_TRUE(BigInt::parse_tove_text(text, &v)) << text;
     EXPECT_EQ(v.to_tove_text(), text);
@@ -211,7 +209,8 @@ TEST(BigIntText, RefusesTextsThatAreNotIntegers) {
     int64_t small;
     EXPECT_FALSE(small_from_tove_text(text, &small)) << text;
   }
-  for (const char* text : {"", "-", "--1", "1-", "1.5", " 1"}) EXPECT_FALSE(BigInt::parse_decimal(text, &v)) << text;
+  for (const char* text : {"", "-", "--1", "1-", "1.5", " 1"})
+    EXPECT_FALSE(BigInt::parse_decimal(text, &v)) << text;
   EXPECT_EQ(v.to_decimal(), "7") << "a refused text leaves the target alone";
 }
 
@@ -278,8 +277,8 @@ TEST(BigIntDivision, RoundingOfQuotientAndRemainder) {
   };
   // The rounding rules: toward zero, toward minus infinity, and the
   // remainder in [0, |b|).
-  const Case cases[] = {{7, 2, 3, 1, 3, 1, 1},      {-7, 2, -3, -1, -4, 1, 1}, {7, -2, -3, 1, -4, -1, 1},
-                        {-7, -2, 3, -1, 3, -1, 1},  {6, -3, -2, 0, -2, 0, 0},  {0, -3, 0, 0, 0, 0, 0},
+  const Case cases[] = {{7, 2, 3, 1, 3, 1, 1},     {-7, 2, -3, -1, -4, 1, 1}, {7, -2, -3, 1, -4, -1, 1},
+                        {-7, -2, 3, -1, 3, -1, 1}, {6, -3, -2, 0, -2, 0, 0},  {0, -3, 0, 0, 0, 0, 0},
                         {-1, 5, 0, -1, -1, 4, 4}};
   for (const Case& c : cases) {
     BigInt a = BigInt::from_int64(c.a), b = BigInt::from_int64(c.b);

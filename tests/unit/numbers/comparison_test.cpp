@@ -20,7 +20,9 @@ using testing::text;
 class Comparison : public testing::PrimitiveLeakCheck {};
 
 std::string ask(std::string_view op, std::string_view a, std::string_view b) { return text(call(op, a, b)); }
-std::string ask(std::string_view op, CellRef a, CellRef b) { return text(call(op, std::move(a), std::move(b))); }
+std::string ask(std::string_view op, CellRef a, CellRef b) {
+  return text(call(op, std::move(a), std::move(b)));
+}
 
 // The answers of less, gteq, same and diff, in that order.
 std::string all_four(std::string_view a, std::string_view b) {

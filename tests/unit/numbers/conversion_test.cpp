@@ -58,7 +58,10 @@ TEST_F(Conversion, RealOfTexts) {
   EXPECT_EQ(real_of("(c)2.5"), 2.5);
   EXPECT_EQ(real_of("()"), 0.0);
   EXPECT_EQ(real_of("(c)abc"), 0.0);
-  EXPECT_EQ(real_result(call("real", atom(std::string_view("(d)7\0" "95", 7)))), 7.0);
+  EXPECT_EQ(real_result(call("real", atom(std::string_view("(d)7\0"
+                                                           "95",
+                                                           7)))),
+            7.0);
   EXPECT_EQ(real_of("[2.5e1]"), 25.0);
   EXPECT_EQ(real_of("[x]"), 0.0);
 }
@@ -71,7 +74,8 @@ TEST_F(Conversion, RealOfBitTree) {
   const uint64_t pattern = std::bit_cast<uint64_t>(1.5);
   EXPECT_EQ(text(call("real", bit_tree(pattern, 0, 64, 17))), "Z");
   EXPECT_EQ(text(call("real", bit_tree(pattern, 0, 32))), "Z");
-  EXPECT_EQ(text(call("real", make_pair(make_pair(atom("W"), bit_tree(pattern, 0, 32)), bit_tree(pattern, 32, 32)))),
+  EXPECT_EQ(text(call("real",
+                      make_pair(make_pair(atom("W"), bit_tree(pattern, 0, 32)), bit_tree(pattern, 32, 32)))),
             "Z");
   EXPECT_EQ(text(call("real", atom("K"))), "Z");
 }

@@ -53,9 +53,8 @@ TEST_F(Numbers, IntegerAndFractionTables) {
     unsigned raw;
   };
   const Row rows[] = {
-      {"0", 3},   {"1", 7},    {"01", 5},    {"2", 11},   {"5", 23},  {"05", 21},
-      {"00", 2},  {"001", 6},  {"000", 4},   {"004", 18}, {"002", 10}, {"0000", 8},
-      {"003", 14}, {"007", 30},
+      {"0", 3},   {"1", 7},   {"01", 5},   {"2", 11},   {"5", 23},   {"05", 21},  {"00", 2},
+      {"001", 6}, {"000", 4}, {"004", 18}, {"002", 10}, {"0000", 8}, {"003", 14}, {"007", 30},
   };
   for (const Row& row : rows) {
     BitList bits = text_to_bits(row.text);
@@ -74,9 +73,9 @@ TEST_F(Numbers, IntegerAndFractionTables) {
 TEST_F(Numbers, WideValuesMatchWordArithmetic) {
   // Around the 64-bit boundary of the raw value, where the word path hands
   // over to the byte path.
-  for (const char* digits : {"999999999999999999", "1000000000000000000", "4611686018427387903",
-                             "4611686018427387904", "18446744073709551621",
-                             "85070591730234615865843651857942052863"}) {
+  for (const char* digits :
+       {"999999999999999999", "1000000000000000000", "4611686018427387903", "4611686018427387904",
+        "18446744073709551621", "85070591730234615865843651857942052863"}) {
     unsigned __int128 d = parse128(digits);
     EXPECT_TRUE(raw_of(text_to_bits(digits)) == 4 * d + 3) << digits;
     std::string negative = std::string("0") + digits;
@@ -115,8 +114,8 @@ TEST_F(Numbers, MachineIntegers) {
   EXPECT_EQ(text_of(integer_from_int64(0)), "0");
   EXPECT_EQ(text_of(integer_from_int64(-5)), "05");
   EXPECT_EQ(text_of(integer_from_uint64(std::numeric_limits<uint64_t>::max())), "18446744073709551615");
-  for (int64_t v : {int64_t{0}, int64_t{1}, int64_t{-1}, int64_t{123456789}, std::numeric_limits<int64_t>::max(),
-                    std::numeric_limits<int64_t>::min()}) {
+  for (int64_t v : {int64_t{0}, int64_t{1}, int64_t{-1}, int64_t{123456789},
+                    std::numeric_limits<int64_t>::max(), std::numeric_limits<int64_t>::min()}) {
     EXPECT_EQ(integer_to_int64(integer_from_int64(v).get()), v);
   }
   EXPECT_EQ(integer_to_int64(atom("18446744073709551621").get()), 5);
@@ -233,7 +232,8 @@ TEST_F(Numbers, SignsMagnitudesAndParity) {
   EXPECT_FALSE(is_non_negative(atom("05").get()));
   EXPECT_TRUE(is_non_negative(atom("5").get()));
 
-  for (const char* odd : {"1", "01", "05", "12345678901234567890123"}) EXPECT_TRUE(is_odd(atom(odd).get())) << odd;
+  for (const char* odd : {"1", "01", "05", "12345678901234567890123"})
+    EXPECT_TRUE(is_odd(atom(odd).get())) << odd;
   for (const char* even : {"0", "K", "2", "010", "18446744073709551616"}) {
     EXPECT_FALSE(is_odd(atom(even).get())) << even;
   }
@@ -336,10 +336,17 @@ TEST_F(Numbers, RealToFractionIsExact) {
   EXPECT_EQ(text_of(double_to_fraction(std::numeric_limits<double>::quiet_NaN())), "00");
   EXPECT_EQ(text_of(real_to_fraction(make_real(2.0).get())), "004");
 
-  std::vector<double> samples = {std::numeric_limits<double>::max(), std::numeric_limits<double>::min(),
-                                 std::numeric_limits<double>::denorm_min(), std::nextafter(0.0, 1.0) * 3,
-                                 std::numeric_limits<double>::min() - std::numeric_limits<double>::denorm_min(),
-                                 0.1, 1e300, 1e-300, 3.0, 12345.6789};
+  std::vector<double> samples = {
+      std::numeric_limits<double>::max(),
+      std::numeric_limits<double>::min(),
+      std::numeric_limits<double>::denorm_min(),
+      std::nextafter(0.0, 1.0) * 3,
+      std::numeric_limits<double>::min() - std::numeric_limits<double>::denorm_min(),
+      0.1,
+      1e300,
+      1e-300,
+      3.0,
+      12345.6789};
   uint64_t state = 0x9E3779B97F4A7C15ull;
   for (int i = 0; i < 3000; ++i) {
     uint64_t pattern = next_random(state);

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
-#include <string>
 
 #include "cells/cell.h"
 #include "cells/print.h"

@@ -12,8 +12,8 @@
 #include "leak_check.h"
 #include "numbers/family.h"
 #include "numbers/numbers.h"
-#include "prims/family.h"
 #include "numbers/trees.h"
+#include "prims/family.h"
 #include "sexpr.h"
 
 using namespace tove;
@@ -107,7 +107,8 @@ TEST_F(Convert, MillionDeepForms) {
   EXPECT_EQ(text(call("zits", wrapped(tree_form(literal.get())))), flat);
   // A list form of a million elements, rebuilt with its tail converted.
   CellRef list = atom("5");
-  for (size_t i = 0; i < kCount; ++i) list = make_pair(make_pair(atom("J"), atom(i % 3 ? "H" : "K")), std::move(list));
+  for (size_t i = 0; i < kCount; ++i)
+    list = make_pair(make_pair(atom("J"), atom(i % 3 ? "H" : "K")), std::move(list));
   CellRef converted = call("lots", list.share());
   size_t length = 0;
   const Cell* c = converted.get();
@@ -151,9 +152,9 @@ TEST_F(Convert, InitReadsByteLists) {
   EXPECT_EQ(show(call("init", bit_tree('a', "J", "K"))), "Z");
   EXPECT_EQ(show(call("init", bit_tree('a', "X"))), "Z");
   CellRef odd = bit_tree('a', "J");
-  EXPECT_EQ(show(call("init", make_pair(make_pair(atom("J"), sexpr("(V (J I I) (J I I))")),
-                                        right_of(odd.get())))),
-            "Z");
+  EXPECT_EQ(
+      show(call("init", make_pair(make_pair(atom("J"), sexpr("(V (J I I) (J I I))")), right_of(odd.get())))),
+      "Z");
   EXPECT_EQ(show(call("init", concat(atom("K"), atom("H")))), "Z");
   // ((J K) K) is the integer zero before it is a list of no bytes.
   EXPECT_EQ(text(call("init", sexpr("(J K K)"))), std::string("(a)\0", 4));
@@ -175,8 +176,7 @@ TEST_F(Convert, LotsOfNumbers) {
   EXPECT_EQ(show(call("lots", num(0))), show(sexpr("(J K K)")));
   EXPECT_EQ(show(call("lots", atom("003"))), show(sexpr("(J H (J K (J K K)))")));
   // A list form keeps its elements and has its tail converted.
-  EXPECT_EQ(show(call("lots", sexpr("(J K (J H 5))"))),
-            show(sexpr("(J K (J H (J K (J K (J K (J H K))))))")));
+  EXPECT_EQ(show(call("lots", sexpr("(J K (J H 5))"))), show(sexpr("(J K (J H (J K (J K (J K (J H K))))))")));
   CellRef done = sexpr("(J K (J H K))");
   EXPECT_EQ(call("lots", done.share()).get(), done.get());
   EXPECT_EQ(show(call("lots", sexpr("(J K (J X K))"))), "Z");
@@ -247,7 +247,8 @@ TEST_F(Convert, RealsBitTreeListAndLookAgree) {
     CellRef list = call("lots", real.share());
     std::string listed;
     std::string looked;
-    for (const Cell* c = list.get(); is_pair(c); c = pair_right(c)) listed += atom_text(pair_right(pair_left(c)));
+    for (const Cell* c = list.get(); is_pair(c); c = pair_right(c))
+      listed += atom_text(pair_right(pair_left(c)));
     for (int i = 0; i < 64; ++i) looked += text(call("look", real.share(), num(i)));
     EXPECT_EQ(listed, bits);
     EXPECT_EQ(looked, bits);

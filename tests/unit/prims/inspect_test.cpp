@@ -7,8 +7,8 @@
 #include "cells/sharing.h"
 #include "leak_check.h"
 #include "numbers/numbers.h"
-#include "prims/family.h"
 #include "numbers/trees.h"
+#include "prims/family.h"
 #include "sexpr.h"
 
 using namespace tove;
@@ -51,7 +51,8 @@ CellRef wrapped(CellRef contents) { return make_pair(sexpr("(V (X J))"), std::mo
 
 TEST_F(Inspect, FamilyCoversEveryStructuralName) {
   std::string names;
-  for (const BuiltinSpec& member : structure_family()) names += std::string(member.name) + std::to_string(member.arity) + " ";
+  for (const BuiltinSpec& member : structure_family())
+    names += std::string(member.name) + std::to_string(member.arity) + " ";
   EXPECT_EQ(names,
             "cape1 copy2 cork3 gets1 gett1 getu1 getv1 getw1 getx1 gety1 getz1 look2 sett2 setu2 setw2 setx2 "
             "init1 lits1 lots1 trim3 zits1 leaf1 leak1 left1 lisp1 raws2 rght1 tern1 type1 ");

@@ -91,8 +91,8 @@ TEST_F(Memory, WritesExactlyTheirWidth) {
     int64_t value;
     size_t width;
   };
-  for (const Case& c : {Case{"setx", 0x1FF, 1}, Case{"sett", -2, 2}, Case{"setu", 0x123456789, 4},
-                        Case{"setw", -3, 8}}) {
+  for (const Case& c :
+       {Case{"setx", 0x1FF, 1}, Case{"sett", -2, 2}, Case{"setu", 0x123456789, 4}, Case{"setw", -3, 8}}) {
     unsigned char buffer[12];
     std::memset(buffer, 0xAA, sizeof buffer);
     EXPECT_EQ(show(call(c.name, address_of(buffer + 3), num(c.value))), "I") << c.name;
@@ -216,7 +216,8 @@ TEST_F(Memory, CorkOnRealsSetsBitsOfThePattern) {
   // Only the first character of the element decides.
   EXPECT_EQ(pattern_of(call("cork", one.share(), num(0), atom("Kx"))), bits | 1);
   // A signalling NaN keeps every bit.
-  CellRef nan = call("cork", make_real(std::bit_cast<double>(uint64_t{0x7FF0000000000000})), num(0), atom("K"));
+  CellRef nan =
+      call("cork", make_real(std::bit_cast<double>(uint64_t{0x7FF0000000000000})), num(0), atom("K"));
   EXPECT_EQ(pattern_of(nan), 0x7FF0000000000001u);
   EXPECT_EQ(show(call("cork", one.share(), num(64), atom("K"))), "Z");
   EXPECT_EQ(show(call("cork", one.share(), num(-65), atom("K"))), "Z");
@@ -321,7 +322,8 @@ TEST_F(Memory, LeakedAddressesReachAValuesOwnBytes) {
   // An atom's text follows its 8-byte header word.
   CellRef where = integer_from_uint64(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(text.get())) + 8);
   EXPECT_EQ(show(call("getx", where.share())), "91");
-  call("setx", integer_from_uint64(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(text.get())) + 9), num('z'));
+  call("setx", integer_from_uint64(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(text.get())) + 9),
+       num('z'));
   EXPECT_EQ(show(text), "[zb]");
   CellRef leaked = call("leak", text.share());
   EXPECT_EQ(show(leaked), show(address_of(text.get())));
