@@ -142,6 +142,23 @@ for size in ("65536K", "64M", "1G", "1T", "64m"):
 expect(["--max-memory=64M", "/dev/zero"], 128, b"",
        b"\033[mError.\n Type: Space\nMemory ran out while reading the program.\n\\/\n")
 
+# The README's quick-start line runs in any POSIX shell: each shell found
+# here runs it with the interpreter under test in place of ./build/tove.
+readme = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "README.md")
+with open(readme, encoding="utf-8") as f:
+    quick = [line.strip() for line in f if line.strip().startswith("printf ") and "./build/tove -" in line]
+if not quick:
+    failures.append("README: no quick-start printf line found")
+for shell in ("sh", "dash", "bash", "zsh", "mksh"):
+    path = next((os.path.join(d, shell) for d in os.environ.get("PATH", "").split(os.pathsep)
+                 if os.access(os.path.join(d, shell), os.X_OK)), None)
+    if path is None:
+        continue
+    for line in quick:
+        run = subprocess.run([path, "-c", line.replace("./build/tove", tove)], capture_output=True, timeout=60)
+        if run.stdout != b"exit status 42\n":
+            failures.append(f"README line under {shell}: {(run.stdout, run.stderr)!r}")
+
 for f in failures:
     print(f)
 sys.exit(1 if failures else 0)

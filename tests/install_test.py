@@ -7,6 +7,7 @@ The interpreter goes to bin/, the manual page to share/man/man1/ and the
 documentation to share/doc/tove/; the installed interpreter runs, and the
 manual page carries the project's version.
 """
+import gzip
 import os
 import subprocess
 import sys
@@ -17,7 +18,8 @@ problems = []
 with tempfile.TemporaryDirectory() as prefix:
     subprocess.run([cmake, "--install", build, "--prefix", prefix],
                    check=True, capture_output=True, timeout=120)
-    expected = ["bin/tove", "share/man/man1/tove.1", "share/doc/tove/README.md",
+    expected = ["bin/tove", "share/man/man1/tove.1.gz",
+                "share/doc/tove/copyright", "share/doc/tove/changelog.Debian.gz", "share/doc/tove/README.md",
                 "share/doc/tove/tutorial.md", "share/doc/tove/language.md",
                 "share/doc/tove/primitives.md", "share/doc/tove/errors.md",
                 "share/doc/tove/library.md", "share/doc/tove/internals.md",
@@ -48,9 +50,9 @@ with tempfile.TemporaryDirectory() as prefix:
                                 capture_output=True, timeout=60)
         if others.returncode != 15:
             problems.append(f"installed tove with map, fs, time and net exits with {others.returncode}")
-    page = os.path.join(prefix, "share/man/man1/tove.1")
+    page = os.path.join(prefix, "share/man/man1/tove.1.gz")
     if os.path.isfile(page):
-        with open(page, encoding="utf-8") as f:
+        with gzip.open(page, "rt", encoding="utf-8") as f:
             header = f.readline()
         if f'"tove {version}"' not in header:
             problems.append(f"manual page header {header.strip()!r} lacks version {version}")
