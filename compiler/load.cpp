@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cells/analysis.h"
+#include "cells/interrupt.h"
 #include "compiler/compile.h"
 #include "compiler/library.h"
 #include "frontend/frontend.h"
@@ -19,6 +20,7 @@ namespace {
 bool read_definitions(const std::vector<ProgramPiece>& pieces, size_t first, DefinitionTable& local,
                       NameSet& local_uncached, ErrorReport& report) {
   for (size_t k = first; k < pieces.size(); ++k) {
+    stop_if_interrupted();
     std::optional<Definition> definition = parse_definition(pieces[k].text);
     if (!definition) continue;
     const auto position = static_cast<int64_t>(pieces[k].position);
@@ -94,10 +96,15 @@ void disarm_unbound(DefinitionTable& local) {
 
 CellRef load_program_text(std::string_view text, ErrorReport& report, LoadShape shape) {
   report.reset();
+  // A large text takes a while to read: an interrupt is looked at between
+  // the passes over it and between its definitions, and always before the
+  // definition table changes.
   if (!check_brackets(text, report) || !check_depth(text, report)) return {};
-
+  stop_if_interrupted();
   const std::string normal = normalise_text(text);
+  stop_if_interrupted();
   const std::vector<ProgramPiece> pieces = split_program(normal);
+  stop_if_interrupted();
   DefinitionTable local;
   NameSet local_uncached;
   size_t first_definition = 0;
@@ -113,6 +120,7 @@ CellRef load_program_text(std::string_view text, ErrorReport& report, LoadShape 
   if (!check_binders(local, report)) return {};
   if (!assign_all_letters(local, report, LetterLog::skip)) return {};
   if (!check_arity(local, report)) return {};
+  stop_if_interrupted();
 
   for (auto& [name, body] : local) {
     if (!name.empty()) definitions().set(name, body.share());

@@ -644,6 +644,32 @@ bool start_definitions(const std::string& text) {
   return false;
 }
 
+// -e EXPR: the expression's value printed as a session line prints it.
+int run_expression_line(std::string_view line) {
+  ErrorReport report;
+  const LoadShape shape = line_shape(line);
+  set_memory_phase(MemoryPhase::reading);
+  CellRef main = load_program_text(line, report, shape);
+  if (!main) {
+    print_report(report);
+    return kFailureStatus;
+  }
+  if (shape == LoadShape::definitions_only) return 0;
+  set_memory_phase(MemoryPhase::evaluating);
+  CellRef value = evaluate(std::move(main));
+  if (interrupt_requested()) {
+    note_interrupted();
+    return kFailureStatus;
+  }
+  if (report_cycle(value.get(), report)) {
+    print_report(report);
+    return kFailureStatus;
+  }
+  set_memory_phase(MemoryPhase::printing);
+  print_value(value.get());
+  return 0;
+}
+
 }  // namespace
 
 int run_session(const char* program_path) {
@@ -684,28 +710,12 @@ int run_session(const char* program_path) {
 int run_expression(std::string_view line) {
   if (!start_definitions(std::string(kNoProgram))) return kFailureStatus;
   platform::on_terminal_interrupt(interrupt_evaluation);
-  ErrorReport report;
-  const LoadShape shape = line_shape(line);
-  set_memory_phase(MemoryPhase::reading);
-  CellRef main = load_program_text(line, report, shape);
-  if (!main) {
-    print_report(report);
-    return kFailureStatus;
-  }
-  if (shape == LoadShape::definitions_only) return 0;
-  set_memory_phase(MemoryPhase::evaluating);
-  CellRef value = evaluate(std::move(main));
-  if (interrupt_requested()) {
+  try {
+    return run_expression_line(line);
+  } catch (const Interrupted&) {
     note_interrupted();
     return kFailureStatus;
   }
-  if (report_cycle(value.get(), report)) {
-    print_report(report);
-    return kFailureStatus;
-  }
-  set_memory_phase(MemoryPhase::printing);
-  print_value(value.get());
-  return 0;
 }
 
 }  // namespace tove

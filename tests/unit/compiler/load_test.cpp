@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "cells/interrupt.h"
 #include "cells/print.h"
 #include "compiler/compile.h"
 #include "compiler/load.h"
@@ -177,6 +178,32 @@ TEST(LoadRandomText, EveryTextLoadsOrReports) {
   // The alphabet makes both outcomes common.
   EXPECT_GT(loaded, 1000u);
   EXPECT_LT(loaded, 39000u) << loaded;
+}
+
+}  // namespace
+
+namespace {
+
+// An interrupt requested while a text is read stops the load before the
+// definition table changes; the same text loads once the request is gone.
+TEST_F(Load, InterruptStopsALargeTextBeforeAnyDefinitionJoins) {
+  // Names of lower-case letters only: "lo" + k written in the letters a-j.
+  auto name = [](int k) {
+    std::string word = "lo";
+    for (char digit : std::to_string(k)) word += static_cast<char>('a' + (digit - '0'));
+    return word;
+  };
+  std::string text = name(1999) + " 1";
+  for (int k = 0; k < 2000; ++k) text += "," + name(k) + "\\x\\x+" + std::to_string(k);
+  const size_t before = definitions().size();
+  request_interrupt();
+  ErrorReport report;
+  EXPECT_THROW(load_program_text(text, report, LoadShape::main_and_definitions), Interrupted);
+  clear_interrupt();
+  EXPECT_EQ(definitions().size(), before);
+  EXPECT_FALSE(definitions().contains(name(0)));
+  EXPECT_EQ(load(text), "(" + name(1999) + " 1)");
+  EXPECT_TRUE(definitions().contains(name(1999)));
 }
 
 }  // namespace
