@@ -15,12 +15,15 @@ namespace tove {
 
 namespace {
 
+// Texts from this size on look at the interrupt request while they are read.
+constexpr size_t kLargeLoadText = size_t{1} << 16;
+
 // Stores the definitions of the pieces from `first` on in the private
 // table; false with the report filled when a name may not be defined.
 bool read_definitions(const std::vector<ProgramPiece>& pieces, size_t first, DefinitionTable& local,
-                      NameSet& local_uncached, ErrorReport& report) {
+                      NameSet& local_uncached, bool interruptible, ErrorReport& report) {
   for (size_t k = first; k < pieces.size(); ++k) {
-    stop_if_interrupted();
+    if (interruptible) stop_if_interrupted();
     std::optional<Definition> definition = parse_definition(pieces[k].text);
     if (!definition) continue;
     const auto position = static_cast<int64_t>(pieces[k].position);
@@ -97,14 +100,16 @@ void disarm_unbound(DefinitionTable& local) {
 CellRef load_program_text(std::string_view text, ErrorReport& report, LoadShape shape) {
   report.reset();
   // A large text takes a while to read: an interrupt is looked at between
-  // the passes over it and between its definitions, and always before the
-  // definition table changes.
+  // the passes over it and between its definitions, and before the
+  // definition table changes. A short one is read in microseconds, and the
+  // evaluation that loads it looks at the request itself.
+  const bool large = text.size() >= kLargeLoadText;
   if (!check_brackets(text, report) || !check_depth(text, report)) return {};
-  stop_if_interrupted();
+  if (large) stop_if_interrupted();
   const std::string normal = normalise_text(text);
-  stop_if_interrupted();
+  if (large) stop_if_interrupted();
   const std::vector<ProgramPiece> pieces = split_program(normal);
-  stop_if_interrupted();
+  if (large) stop_if_interrupted();
   DefinitionTable local;
   NameSet local_uncached;
   size_t first_definition = 0;
@@ -112,7 +117,7 @@ CellRef load_program_text(std::string_view text, ErrorReport& report, LoadShape 
     local.set("", parse_expression(pieces[0].text));
     first_definition = 1;
   }
-  if (!read_definitions(pieces, first_definition, local, local_uncached, report)) return {};
+  if (!read_definitions(pieces, first_definition, local, local_uncached, large, report)) return {};
   join_library(local, local_uncached,
                [&](std::string_view name) { return local.contains(name) || definitions().contains(name); });
   if (!check_new_names(local, report)) return {};
@@ -120,7 +125,7 @@ CellRef load_program_text(std::string_view text, ErrorReport& report, LoadShape 
   if (!check_binders(local, report)) return {};
   if (!assign_all_letters(local, report, LetterLog::skip)) return {};
   if (!check_arity(local, report)) return {};
-  stop_if_interrupted();
+  if (large) stop_if_interrupted();
 
   for (auto& [name, body] : local) {
     if (!name.empty()) definitions().set(name, body.share());

@@ -13,7 +13,7 @@ failures = []
 lost = b"tove: error writing standard output: "
 
 # 10 MB through fwrite in blocks of 64 KB, then the result 5.
-WRITES_A_LOT = (b"a\\sq(ww 160)5,\n"
+WRITES_A_LOT = (b"a\\sq(ww 160)(sq(free block)5),\n"
                 b"ww\\n\\(n<1)(I)(sq(fwrite(block,1,65536,stdout))(ww(n-1))),\n"
                 b"block\\calloc(65536,1),sq\\x\\y\\y\n")
 WRITES_LITTLE = b"a\\sq(puts(cape[hello]))5,sq\\x\\y\\y\n"

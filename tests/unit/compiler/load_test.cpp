@@ -184,8 +184,8 @@ TEST(LoadRandomText, EveryTextLoadsOrReports) {
 
 namespace {
 
-// An interrupt requested while a text is read stops the load before the
-// definition table changes; the same text loads once the request is gone.
+// An interrupt requested while a large text is read stops the load before
+// the definition table changes; the same text loads once the request is gone.
 TEST_F(Load, InterruptStopsALargeTextBeforeAnyDefinitionJoins) {
   // Names of lower-case letters only: "lo" + k written in the letters a-j.
   auto name = [](int k) {
@@ -193,8 +193,8 @@ TEST_F(Load, InterruptStopsALargeTextBeforeAnyDefinitionJoins) {
     for (char digit : std::to_string(k)) word += static_cast<char>('a' + (digit - '0'));
     return word;
   };
-  std::string text = name(1999) + " 1";
-  for (int k = 0; k < 2000; ++k) text += "," + name(k) + "\\x\\x+" + std::to_string(k);
+  std::string text = name(7999) + " 1";
+  for (int k = 0; k < 8000; ++k) text += "," + name(k) + "\\x\\x+" + std::to_string(k);
   const size_t before = definitions().size();
   request_interrupt();
   ErrorReport report;
@@ -202,8 +202,8 @@ TEST_F(Load, InterruptStopsALargeTextBeforeAnyDefinitionJoins) {
   clear_interrupt();
   EXPECT_EQ(definitions().size(), before);
   EXPECT_FALSE(definitions().contains(name(0)));
-  EXPECT_EQ(load(text), "(" + name(1999) + " 1)");
-  EXPECT_TRUE(definitions().contains(name(1999)));
+  EXPECT_EQ(load(text), "(" + name(7999) + " 1)");
+  EXPECT_TRUE(definitions().contains(name(7999)));
 }
 
 }  // namespace
