@@ -33,16 +33,6 @@ void note(const std::string& text) {
 bool is_blank(char c) { return c == ' ' || c == '\n'; }
 bool is_word_char(char c) { return (c >= 'a' && c <= 'z') || c == '_'; }
 
-// The end of the text literal opened at `open`: past its matching "]".
-size_t literal_end(std::string_view text, size_t open) {
-  int depth = 0;
-  for (size_t i = open; i < text.size(); ++i) {
-    if (text[i] == '[') ++depth;
-    if (text[i] == ']' && --depth == 0) return i + 1;
-  }
-  return text.size();
-}
-
 // Offsets where each top-level piece of the text begins (the main program
 // first, then each definition after its comma).
 std::vector<size_t> piece_starts(std::string_view text) {

@@ -28,6 +28,9 @@ std::string normalise_text(std::string_view text);
 // For an opener, its matching closer; for a closer, its matching opener;
 // otherwise the same position.
 size_t skip_group(std::string_view text, size_t position);
+// The position just past the "[" group that starts at `start`, or the end of
+// the text when the group never closes (so an unbalanced text is safe).
+size_t literal_end(std::string_view text, size_t start);
 std::vector<size_t> find_separators(std::string_view text, std::string_view set);
 // The next top-level unary character at or after start, or -1.
 long find_unary(std::string_view text, size_t start);

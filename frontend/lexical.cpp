@@ -39,20 +39,6 @@ static_assert(count_members(kUnaryChars) == 5);
 
 bool is_space_or_newline(char c) { return c == ' ' || c == '\n'; }
 
-// The position just past the "[" group that starts at `start`, or the end of
-// the text when the group never closes.
-size_t literal_end(std::string_view text, size_t start) {
-  size_t depth = 0;
-  for (size_t i = start; i < text.size(); ++i) {
-    if (text[i] == '[') {
-      ++depth;
-    } else if (text[i] == ']' && --depth == 0) {
-      return i + 1;
-    }
-  }
-  return text.size();
-}
-
 // The closer of the group that opens at `position`: a "[" group counts
 // square brackets only; a "(" or "{" group counts parentheses and braces
 // together and skips the text literals inside it.
@@ -98,6 +84,20 @@ size_t opener_of(std::string_view text, size_t position) {
 }
 
 }  // namespace
+
+// The position just past the "[" group that starts at `start`, or the end of
+// the text when the group never closes.
+size_t literal_end(std::string_view text, size_t start) {
+  size_t depth = 0;
+  for (size_t i = start; i < text.size(); ++i) {
+    if (text[i] == '[') {
+      ++depth;
+    } else if (text[i] == ']' && --depth == 0) {
+      return i + 1;
+    }
+  }
+  return text.size();
+}
 
 bool is_word_char(unsigned char c) { return kWordChars[c]; }
 bool is_digit_char(unsigned char c) { return kDigitChars[c]; }
