@@ -249,19 +249,27 @@ class Terminal:
         """The exit status after end of input; a session that does not end
         within the deadline is killed and answers -1, so the test never
         hangs."""
-        os.write(self.fd, b"\x04")
-        self.until(b"NEVER")
-        deadline = time.time() + 30
+        deadline = time.time() + 60
         while time.time() < deadline:
-            pid, wait_status = os.waitpid(self.pid, os.WNOHANG)
-            if pid == self.pid:
-                return os.WEXITSTATUS(wait_status)
-            # Whatever the session still writes must be read, or it blocks.
-            if select.select([self.fd], [], [], 0.1)[0]:
-                try:
-                    self.screen += os.read(self.fd, 4096)
-                except OSError:
-                    pass
+            # A line editor that takes the terminal as the end of input
+            # arrives may discard it; at an empty line another Ctrl-D is the
+            # same request, so it is sent again until the session ends.
+            try:
+                os.write(self.fd, b"\x04")
+            except OSError:
+                pass  # the session has closed the terminal: it is ending
+            until = time.time() + 1
+            while time.time() < until:
+                pid, wait_status = os.waitpid(self.pid, os.WNOHANG)
+                if pid == self.pid:
+                    return os.WEXITSTATUS(wait_status)
+                # Whatever the session still writes must be read, or it blocks.
+                if select.select([self.fd], [], [], 0.1)[0]:
+                    try:
+                        chunk = os.read(self.fd, 4096)
+                    except OSError:
+                        chunk = b""
+                    self.screen += chunk
         os.kill(self.pid, 9)
         os.waitpid(self.pid, 0)
         return -1
