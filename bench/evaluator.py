@@ -178,7 +178,7 @@ def main():
         if unknown:
             parser.error("unknown tasks: " + ", ".join(sorted(unknown)))
         tasks = [t for t in TASKS if t[0] in wanted]
-    counting = args.steps or os.path.join(ROOT, "build-stats", "tove")
+    counting = os.path.abspath(args.steps or os.path.join(ROOT, "build-stats", "tove"))
     if not os.path.exists(counting):
         if args.steps:
             parser.error("no counting build at " + counting)
