@@ -135,11 +135,11 @@ void destroy_cell(Cell* c) {
     Pair* pair = stack;
     stack = reinterpret_cast<Pair*>(static_cast<uintptr_t>(pair->header));
     Cell* parts[2] = {pair->left, pair->right};
-    TOVE_ASSERT(parts[0] != nullptr && parts[1] != nullptr);
+    TOVE_CHECK(parts[0] != nullptr && parts[1] != nullptr);
     free_pair(pair);
     for (Cell* part : parts) {
       uint64_t count = part->header & kCountMask;
-      TOVE_ASSERT(count != 0);
+      TOVE_CHECK(count != 0);
       part->header -= 1;
       if (count != 1) continue;
       if (is_atom(part)) {

@@ -107,11 +107,11 @@ inline void set_payload(Cell* c, uint64_t value) {
 
 // Borrowed parts of a pair (no count change). Asserts the cell is a pair.
 inline Cell* pair_left(const Cell* c) {
-  TOVE_ASSERT(is_pair(c));
+  TOVE_CHECK(is_pair(c));
   return static_cast<const Pair*>(c)->left;
 }
 inline Cell* pair_right(const Cell* c) {
-  TOVE_ASSERT(is_pair(c));
+  TOVE_CHECK(is_pair(c));
   return static_cast<const Pair*>(c)->right;
 }
 
@@ -159,19 +159,21 @@ constexpr bool records_length(unsigned char first) {
 
 void destroy_cell(Cell* c);  // frees a cell whose count reached zero
 
+// The count is the low field, so adding one to the whole word adds one to
+// it; the largest count would carry into the payload, and is refused.
 inline void retain(Cell* c) {
-  TOVE_ASSERT(c != nullptr);
-  uint64_t count = ((c->header & kCountMask) + 1) & kCountMask;
-  TOVE_ASSERT(count != 0);
-  c->header = (c->header & ~kCountMask) | count;
+  TOVE_CHECK(c != nullptr);
+  const uint64_t header = c->header + 1;
+  TOVE_ASSERT((header & kCountMask) != 0);
+  c->header = header;
 }
 
 inline void release(Cell* c) {
-  TOVE_ASSERT(c != nullptr);
-  uint64_t count = c->header & kCountMask;
-  TOVE_ASSERT(count != 0);
-  c->header -= 1;
-  if (count == 1) destroy_cell(c);
+  TOVE_CHECK(c != nullptr);
+  const uint64_t header = c->header;
+  TOVE_CHECK((header & kCountMask) != 0);
+  c->header = header - 1;
+  if ((header & kCountMask) == 1) destroy_cell(c);
 }
 
 // ---- owning reference -------------------------------------------------------
@@ -307,7 +309,7 @@ CellRef make_pair(CellRef left, CellRef right);
 // up: the counts the pair held on its parts pass to the caller, and the pair
 // is freed.
 inline void dismantle_pair(Cell* pair, Cell** left, Cell** right) {
-  TOVE_ASSERT(is_pair(pair) && ref_count(pair) == 1);
+  TOVE_CHECK(is_pair(pair) && ref_count(pair) == 1);
   Pair* p = static_cast<Pair*>(pair);
   *left = p->left;
   *right = p->right;
@@ -335,11 +337,11 @@ inline unsigned char head_char(const Cell* c) {
 
 // Raw text pointer of an atom (zero-terminated, may hold further zeros).
 inline const char* atom_chars(const Cell* c) {
-  TOVE_ASSERT(is_atom(c));
+  TOVE_CHECK(is_atom(c));
   return static_cast<const Atom*>(c)->text;
 }
 inline char* atom_chars_mutable(Cell* c) {
-  TOVE_ASSERT(is_atom(c));
+  TOVE_CHECK(is_atom(c));
   return static_cast<Atom*>(c)->text;
 }
 // True when c is an atom whose whole text equals `text`.

@@ -112,14 +112,26 @@ TEST_F(Cells, Base64DigitsFollowTheAlphabet) {
 }
 
 TEST(CellsDeath, BrokenCountsEndTheProcess) {
+  // A count that would pass its largest value ends the process in every build.
   EXPECT_DEATH(
       {
-        Cell* c = make_raw_atom("x");
-        release(c);
+        CellRef c = make_atom("x");
+        c->header |= kCountMask;
+        retain(c.get());
       },
       "ASSERTION FAILED:cells/cell.h:");
   EXPECT_DEATH(base64_digit_value('!'), "ASSERTION FAILED:cells/cell.cpp:");
-  EXPECT_DEATH(pair_left(make_atom("a").get()), "ASSERTION FAILED:cells/cell.h:");
+  // Releasing a dead cell and reading a part of an atom are checked by the
+  // checking builds, off the path of every rewrite in the others.
+  if (kCheckingBuild) {
+    EXPECT_DEATH(
+        {
+          Cell* c = make_raw_atom("x");
+          release(c);
+        },
+        "ASSERTION FAILED:cells/cell.h:");
+    EXPECT_DEATH(pair_left(make_atom("a").get()), "ASSERTION FAILED:cells/cell.h:");
+  }
 }
 
 }  // namespace
