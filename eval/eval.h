@@ -16,6 +16,9 @@
 namespace tove {
 
 struct InstantiationPlan;
+struct EngineRules;
+// The rules of the engine that set_engine chose last.
+const EngineRules& selected_engine();
 
 // A continuation frame: what to do with the focus once it is done.
 //   Apply    (T x)      the done value is applied to x
@@ -50,23 +53,25 @@ struct Machine {
   // that meaning, the machine forms (v x) at once.
   bool plain_apply = true;
   uint64_t steps = 0;
+  // The engine of this evaluation, chosen once when the machine is made.
+  const EngineRules* engine = &selected_engine();
 };
 
-// Two engines give the same results, cell for cell. The fast engine
-// instantiates a global's body in one pass from a plan made once per
-// definition and analyses each new pair as it is built; it also takes
-// several of the literal machine's transitions at once where nothing can
-// tell them apart: an over-applied body top goes straight into frames (an
-// argument that needs new pairs is built only when used), operators step
-// to their built-ins, lazy heads take their arguments from the frames, and
-// a call whose result applies an argument goes on to that rewrite. The
-// reference engine rewrites literally, one substitution per parameter, and
-// leaves analysis to the generic walk. The reference is the yardstick of the
-// differential test. Machine steps count transitions taken, so the fast
-// engine counts fewer.
+// Two engines give the same results, cell for cell (eval/engine.h holds
+// their interface). The fast engine instantiates a global's body in one
+// pass from a plan made once per definition and analyses each new pair as
+// it is built; it also takes several of the literal machine's transitions
+// at once where nothing can tell them apart: an over-applied body top goes
+// straight into frames (an argument that needs new pairs is built only when
+// used), operators step to their built-ins, lazy heads take their arguments
+// from the frames, and a call whose result applies an argument goes on to
+// that rewrite. The reference engine rewrites literally, one substitution
+// per parameter, and leaves analysis to the generic walk. The reference is
+// the yardstick of the differential test. Machine steps count transitions
+// taken, so the fast engine counts fewer. set_engine chooses the engine of
+// the machines made after it.
 enum class Engine : uint8_t { Fast, Reference };
 void set_engine(Engine engine);
-Engine current_engine();
 
 // The spine of a redex ((...((h a1) a2)...) an): the head h, reached through
 // left parts that are pairs and not data, and the arguments, a1 innermost.
@@ -106,8 +111,6 @@ Cell* done_constant_of_head(Cell* head);
 // The plan of the global a head atom names, when it is made already and is
 // still the plan of the global's body; nullptr otherwise.
 const InstantiationPlan* current_plan_of_head(Cell* head);
-// body[letter := value], by the current engine's substitution.
-CellRef substitute_in(Cell* body, char letter, Cell* value);
 // Drops the evaluator's cache of resolved head names (and the counts it
 // holds on their atoms); done when the outermost evaluation ends.
 void forget_resolved_names();

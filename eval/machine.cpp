@@ -9,6 +9,7 @@
 #include "cells/analysis.h"
 #include "cells/encoding.h"
 #include "cells/tables.h"
+#include "eval/engine.h"
 #include "eval/eval.h"
 #include "eval/instantiate.h"
 #include "eval/watch.h"
@@ -56,13 +57,8 @@ bool apply_through_prelude_t() {
 
 CellRef t_atom() { return make_atom("T"); }
 
-// A pair the machine builds: the fast engine analyses it at once.
-CellRef build(CellRef left, CellRef right) {
-  if (current_engine() == Engine::Fast) return make_analysed_pair(std::move(left), std::move(right));
-  return make_pair(std::move(left), std::move(right));
-}
+}  // namespace
 
-// The frame's function g applied to the done value v.
 void return_to_frame(Machine& m) {
   if (m.frames.back().kind == Frame::Deferred) build_deferred_argument(m.frames.back());
   Frame frame = std::move(m.frames.back());
@@ -71,25 +67,22 @@ void return_to_frame(Machine& m) {
     case Frame::Apply:
       // (T x) v = v x
       if (m.plain_apply) {
-        m.focus = build(std::move(m.focus), std::move(frame.first));
+        m.focus = m.engine->pair(std::move(m.focus), std::move(frame.first));
       } else {
-        m.focus = build(build(t_atom(), std::move(frame.first)), std::move(m.focus));
+        m.focus = m.engine->pair(m.engine->pair(t_atom(), std::move(frame.first)), std::move(m.focus));
       }
       return;
-    case Frame::Function: m.focus = build(std::move(frame.first), std::move(m.focus)); return;
+    case Frame::Function: m.focus = m.engine->pair(std::move(frame.first), std::move(m.focus)); return;
     case Frame::Lambda:
       // ((\ k) z) v = z[k := v]
-      m.focus =
-          substitute_in(frame.second.get(), static_cast<char>(head_char(frame.first.get())), m.focus.get());
+      m.focus = m.engine->substitute(frame.second.get(), static_cast<char>(head_char(frame.first.get())),
+                                     m.focus.get());
       return;
     case Frame::Deferred: break;
   }
   TOVE_ASSERT(false);
 }
 
-// The argument a frame would apply the value to, when it is an apply frame
-// (T x) or a function frame of that same shape; a Deferred frame's argument
-// is built first.
 Cell* apply_frame_argument(Frame& frame) {
   if (frame.kind == Frame::Deferred) build_deferred_argument(frame);
   if (frame.kind == Frame::Apply) return frame.first.get();
@@ -100,13 +93,11 @@ Cell* apply_frame_argument(Frame& frame) {
   return nullptr;
 }
 
-// Evaluate the function part first (an apply frame keeps the argument) or,
-// when the function part is already a value, the argument.
 void descend(Machine& m, bool function_first) {
   Cell* whole = m.focus.leak();
   Cell* f;
   Cell* a;
-  if (current_engine() == Engine::Fast && ref_count(whole) == 1) {
+  if (ref_count(whole) == 1) {
     // The focus is the pair's only reference: its counts on its parts move
     // to the frame and the new focus, and the pair goes.
     dismantle_pair(whole, &f, &a);
@@ -126,20 +117,7 @@ void descend(Machine& m, bool function_first) {
   }
 }
 
-// A lazy head of remaining arity d takes its missing arguments straight from
-// the top d apply frames, leaving the work inside it to the rewrite.
-bool take_arguments_from_frames(Machine& m, int d) {
-  if (m.frames.size() < static_cast<size_t>(d)) return false;
-  for (int i = 1; i <= d; ++i) {
-    if (apply_frame_argument(m.frames[m.frames.size() - i]) == nullptr) return false;
-  }
-  for (int i = 0; i < d; ++i) {
-    Cell* x = apply_frame_argument(m.frames.back());
-    m.focus = build(std::move(m.focus), CellRef::retained(x));
-    m.frames.pop_back();
-  }
-  return true;
-}
+namespace {
 
 // )name v: the update form of a constant being computed, or nullptr.
 Cell* update_name(Cell* function) { return is_update_marker(function) ? function : nullptr; }
@@ -183,147 +161,13 @@ void unwind_interrupted(Machine& m) {
   m.focus = make_atom("Z");
 }
 
-bool is_lazy_head_atom(Cell* c) { return is_atom(c) && !is_data(c) && kLazyHead[head_char(c)]; }
-
-// A value v that makes (v x) a lambda node, a partial let or a let node,
-// shapes the analysis treats apart.
-bool makes_binder(Cell* v) {
-  if (is_atom(v)) return false;
-  Cell* left = pair_left(v);
-  if (is_atom(left)) return head_char(left) == '\\' || head_char(left) == '{';
-  return is_atom(pair_left(left)) && head_char(pair_left(left)) == '{';
-}
-
-// An over-applied focus (h a) whose head names a done constant v: the
-// literal machine would descend to h, rewrite it to v and return v through
-// the apply frame of a. The focus (v a) is that state. A pair the focus alone
-// owns is rewritten in place and analysed again.
-bool replace_constant_head(Machine& m) {
-  Cell* r = m.focus.get();
-  Cell* head = pair_left(r);
-  if (!is_atom(head)) return false;
-  Cell* value = done_constant_of_head(head);
-  if (value == nullptr) return false;
-  analysed_bits(value);
-  retain(value);
-  if (ref_count(r) == 1) {
-    static_cast<Pair*>(r)->left = value;
-    release(head);
-    analysis_detail::analyse_built_pair(r);
-    return true;
-  }
-  Cell* argument = pair_right(r);
-  retain(argument);
-  m.focus = CellRef::adopt(new_analysed_pair(value, argument));
-  return true;
-}
-
-// A lazy head of remaining arity d whose missing arguments are the top d
-// apply frames: the rewrite takes them from the frames, as the literal
-// machine would after forming (R x1 ... xd), without building those pairs.
-//
-// A done lazy-head value returning into d apply frames meets the same
-// rewrite: the literal machine would build (v x1), ((v x1) x2), ... through
-// the frames and rewrite the last. Only plain apply frames count there
-// (`returning`), since a function frame (T x) would go through T's own
-// rewrite.
-bool reduce_with_frame_arguments(Machine& m, int d, bool returning) {
-  const size_t frame_count = m.frames.size();
-  if (frame_count < static_cast<size_t>(d)) return false;
-  for (int i = 1; i <= d; ++i) {
-    Frame& frame = m.frames[frame_count - i];
-    if (frame.kind == Frame::Deferred || frame.kind == Frame::Apply) continue;
-    if (returning || apply_frame_argument(frame) == nullptr) return false;
-  }
-  Spine s = walk_spine(m.focus.get());
-  if (s.count + static_cast<size_t>(d) > kMaxSpine) return false;
-  // A rewrite whose result is one argument or one cell of its body builds
-  // nothing; the arguments it drops are never built.
-  if (const InstantiationPlan* plan = current_plan_of_head(s.head);
-      plan != nullptr && plan->steps.size() == 1 && plan->parameters == s.count + static_cast<size_t>(d)) {
-    if (g_watching) [[unlikely]]
-      watch_expansion(m, s.head);
-    const InstantiationPlan::Step& only = plan->steps[0];
-    CellRef result;
-    if (only.op == InstantiationPlan::Share) {
-      result = CellRef::retained(only.cell);
-    } else if (only.argument < s.count) {
-      result = CellRef::retained(s.args[only.argument]);
-    } else {
-      result = CellRef::retained(apply_frame_argument(m.frames[frame_count - 1 - (only.argument - s.count)]));
-    }
-    m.frames.erase(m.frames.end() - d, m.frames.end());
-    m.focus = std::move(result);
-    return true;
-  }
-  // Each taken argument keeps one count until the rewrite is done.
-  std::array<Cell*, kMaxSpine> taken;
-  for (int i = 0; i < d; ++i) {
-    Frame& frame = m.frames.back();
-    if (frame.kind == Frame::Deferred) build_deferred_argument(frame);
-    if (frame.kind == Frame::Apply) {
-      taken[i] = frame.first.leak();
-    } else {
-      taken[i] = apply_frame_argument(frame);
-      retain(taken[i]);
-    }
-    s.args[s.count++] = taken[i];
-    m.frames.pop_back();
-  }
-  s.call = nullptr;
-  reduce_spine(m, s);
-  for (int i = 0; i < d; ++i) release(taken[i]);
-  return true;
-}
-
 }  // namespace
+
+bool is_lazy_head_atom(Cell* c) { return is_atom(c) && !is_data(c) && kLazyHead[head_char(c)]; }
 
 bool has_lazy_head(Cell* c) {
   while (is_pair(c) && !is_data(c)) c = pair_left(c);
   return is_lazy_head_atom(c);
-}
-
-void machine_step(Machine& m) {
-  ++m.steps;
-  Cell* r = m.focus.get();
-  if (is_done(r)) {
-    TOVE_ASSERT(!m.frames.empty());
-    return_to_frame(m);
-    // Further returns are further steps of the same kind, taken here at once.
-    while (!m.frames.empty() && is_done(m.focus.get())) {
-      ++m.steps;
-      return_to_frame(m);
-    }
-    return;
-  }
-  const int d = node_arity(r);
-  if (d < 0) {
-    // Over-applied: F a, with F evaluated first; a spine of them is
-    // descended at once, one step per pair.
-    descend(m, true);
-    while (node_arity(m.focus.get()) < 0) {
-      ++m.steps;
-      descend(m, true);
-    }
-    return;
-  }
-  if (d == 0) {
-    if (has_lazy_head(r) || !is_pending(r)) return reduce_step(m);
-    if (is_let_node(r)) {
-      if (is_done(pair_right(pair_left(r)))) return reduce_step(m);
-      Cell* key = pair_right(pair_left(pair_left(r)));
-      Cell* bound = pair_right(pair_left(r));
-      Cell* body = pair_right(r);
-      m.frames.push_back({Frame::Lambda, CellRef::retained(key), CellRef::retained(body)});
-      m.focus = CellRef::retained(bound);
-      return;
-    }
-    Cell* f = pair_left(r);
-    descend(m, !(is_data(f) || is_done(f)));
-    return;
-  }
-  if (has_lazy_head(r) && take_arguments_from_frames(m, d)) return reduce_step(m);
-  descend(m, !is_done(pair_left(r)));
 }
 
 namespace {
@@ -360,85 +204,10 @@ struct Nesting {
 };
 
 #if defined(TOVE_REFERENCE_ENGINE)
-Engine g_engine = Engine::Reference;
+const EngineRules* g_selected = &reference_engine();
 #else
-Engine g_engine = Engine::Fast;
+const EngineRules* g_selected = &fast_engine();
 #endif
-
-// The transitions of machine_step, each counted as one step, in a single
-// loop: the spine of a redex is walked once for both the lazy-head test and
-// the rewrite. Runs until the evaluation is finished (true) or `pause`
-// steps have been taken (false).
-bool run_fast(Machine& m, uint64_t pause) {
-  for (;;) {
-    Cell* r = m.focus.get();
-    if (is_done(r)) {
-      if (m.frames.empty()) return true;
-      ++m.steps;
-      // (T x) v = v x and F v, built straight from the counts they held.
-      Frame& top = m.frames.back();
-      const bool applies = m.plain_apply && (top.kind == Frame::Apply || top.kind == Frame::Deferred);
-      const bool lazy = applies && has_lazy_head(r);
-      if (lazy && reduce_with_frame_arguments(m, node_arity(r), true)) continue;
-      if (top.kind == Frame::Deferred) build_deferred_argument(top);
-      if (applies && !lazy && !is_done(top.first.get()) && !makes_binder(r)) {
-        // (v x) with v done and x not: the machine would build the pair and
-        // at once evaluate x for v, which the frame now does.
-        top.kind = Frame::Function;
-        std::swap(top.first, m.focus);
-        continue;
-      }
-      if (top.kind == Frame::Function || (top.kind == Frame::Apply && m.plain_apply)) {
-        Cell* other = top.first.leak();
-        Cell* value = m.focus.leak();
-        const bool apply = top.kind == Frame::Apply;
-        m.frames.pop_back();
-        m.focus = CellRef::adopt(apply ? new_analysed_pair(value, other) : new_analysed_pair(other, value));
-        continue;
-      }
-      return_to_frame(m);
-      continue;
-    }
-    if (m.steps >= pause) return false;
-    ++m.steps;
-    const int d = node_arity(r);
-    if (d < 0) {
-      if (!replace_constant_head(m)) descend(m, true);
-      continue;
-    }
-    if (d == 0) {
-      if (!is_pending(r) || has_lazy_head(r)) {
-        reduce_spine(m, walk_spine(r));
-        continue;
-      }
-      if (is_let_node(r)) {
-        Cell* bound = pair_right(pair_left(r));
-        if (is_done(bound)) {
-          reduce_spine(m, walk_spine(r));
-          continue;
-        }
-        Cell* key = pair_right(pair_left(pair_left(r)));
-        m.frames.push_back({Frame::Lambda, CellRef::retained(key), CellRef::retained(pair_right(r))});
-        m.focus = CellRef::retained(bound);
-        continue;
-      }
-      Cell* f = pair_left(r);
-      descend(m, !(is_data(f) || is_done(f)));
-      continue;
-    }
-    if (has_lazy_head(r) && reduce_with_frame_arguments(m, d, false)) continue;
-    descend(m, !is_done(pair_left(r)));
-  }
-}
-
-// The literal engine, with the same contract as run_fast.
-bool run_reference(Machine& m, uint64_t pause) {
-  while (!(m.frames.empty() && is_done(m.focus.get()))) {
-    if (m.steps >= pause) return false;
-    machine_step(m);
-  }
-  return true;
-}
 
 // The program's definition a runaway keeps expanding. Its frames hold the
 // work left after each call (a multiplication, a test), not the call, so
@@ -450,7 +219,7 @@ std::string runaway_definition(Machine& m) {
     if (std::string_view name = program_definition_applied(m.focus.get()); !name.empty())
       return std::string(name);
     const uint64_t pause = m.steps + 1;
-    if (g_engine == Engine::Fast ? run_fast(m, pause) : run_reference(m, pause)) break;
+    if (m.engine->run(m, pause)) break;
   }
   return {};
 }
@@ -465,9 +234,9 @@ CellRef run_machine(CellRef expression, uint64_t step_budget) {
   Nesting nesting(m);
   for (;;) {
     const uint64_t pause = m.steps + std::min<uint64_t>(kPollInterval, step_budget - m.steps);
-    // Traced rewrites go through the literal machine, one at a time.
-    const bool fast = g_engine == Engine::Fast && watch_settings().trace_steps == 0;
-    if (fast ? run_fast(m, pause) : run_reference(m, pause)) break;
+    // Traced rewrites go through the literal transitions, one at a time.
+    const auto run = watch_settings().trace_steps == 0 ? m.engine->run : reference_engine().run;
+    if (run(m, pause)) break;
     if (m.steps >= step_budget) {
       m.frames.clear();
       m.focus.reset();
@@ -485,8 +254,8 @@ CellRef run_machine(CellRef expression, uint64_t step_budget) {
 
 }  // namespace
 
-void set_engine(Engine engine) { g_engine = engine; }
-Engine current_engine() { return g_engine; }
+const EngineRules& selected_engine() { return *g_selected; }
+void set_engine(Engine engine) { g_selected = engine == Engine::Fast ? &fast_engine() : &reference_engine(); }
 
 CellRef evaluate(CellRef expression) { return run_machine(std::move(expression), UINT64_MAX); }
 

@@ -9,6 +9,7 @@
 #include "cells/analysis.h"
 #include "cells/encoding.h"
 #include "cells/tables.h"
+#include "eval/engine.h"
 #include "eval/eval.h"
 #include "eval/instantiate.h"
 #include "eval/watch.h"
@@ -122,12 +123,12 @@ void reduce_let(Machine& m, const Spine& s) {
     m.focus = CellRef::retained(bound);
     return;
   }
-  m.focus = substitute_in(body, static_cast<char>(head_char(key)), bound);
+  m.focus = m.engine->substitute(body, static_cast<char>(head_char(key)), bound);
 }
 
 // \ x e v = e[x := v]
 void reduce_lambda(Machine& m, const Spine& s) {
-  m.focus = substitute_in(s.args[1], static_cast<char>(head_char(s.args[0])), s.args[2]);
+  m.focus = m.engine->substitute(s.args[1], static_cast<char>(head_char(s.args[0])), s.args[2]);
 }
 
 // n a = V (first bit of n) (rest of n): an integer read as a list of bits.
@@ -192,58 +193,26 @@ void reduce_real(Machine& m, const Spine& s) {
   m.focus = make_pair(std::move(level[0]), CellRef::retained(s.args[0]));
 }
 
-// The call's result becomes the focus. A result (x a1 ... ak) whose x is a
-// partial application of a lazy head wanting j <= k more arguments would be
-// taken apart into k - j apply frames and rewritten at once; that rewrite
-// follows here on the arguments themselves, without building the result.
-void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s) {
-  const InstantiationPlan* plan = &first;
-  Cell* const* arguments = s.args.data();
-  Cell* call = s.call;
-  std::array<std::array<Cell*, kMaxSpine>, 2> buffers;
-  for (size_t hop = 0; plan->head_argument >= 0 && !plan->literal_only; ++hop) {
-    Cell* x = arguments[plan->head_argument];
-    const size_t k = plan->head_spine.size();
-    auto part = [&](const InstantiationPlan::Step& step) {
-      return step.op == InstantiationPlan::Share ? step.cell : arguments[step.argument];
-    };
-    std::array<Cell*, kMaxSpine>& joined = buffers[hop % 2];
-    if (is_lambda_node(x)) {
-      // ((\ v) e) a1 ... ak: each lambda node of a body of p parameters
-      // takes its argument, once done, by substitution: with p <= k done
-      // arguments, the lambda's own plan gives the same result.
-      const InstantiationPlan* lambda = known_lambda_plan(x);
-      if (lambda == nullptr || lambda->parameters > k) break;
-      const size_t p = lambda->parameters;
-      bool done = true;
-      for (size_t i = 0; i < p && done; ++i) done = is_done(part(plan->head_spine[i]));
-      if (!done) break;
-      for (size_t i = k; i > p; --i) {
-        m.frames.push_back({Frame::Apply, CellRef::retained(part(plan->head_spine[i - 1])), {}});
-      }
-      for (size_t i = 0; i < p; ++i) joined[i] = part(plan->head_spine[i]);
-      plan = lambda;
-      arguments = joined.data();
-      call = nullptr;
-      continue;
-    }
-    const int wanted = node_arity(x);
-    if (wanted < 1 || static_cast<size_t>(wanted) > k || !has_lazy_head(x)) break;
-    const Spine inner = walk_spine(x);
-    const size_t j = static_cast<size_t>(wanted);
-    if (inner.count + j > kMaxSpine) break;
-    const InstantiationPlan* next = current_plan_of_head(inner.head);
-    if (next == nullptr || next->parameters != inner.count + j) break;
-    for (size_t i = k; i > j; --i) {
-      m.frames.push_back({Frame::Apply, CellRef::retained(part(plan->head_spine[i - 1])), {}});
-    }
-    std::copy(inner.args.begin(), inner.args.begin() + inner.count, joined.begin());
-    for (size_t i = 0; i < j; ++i) joined[inner.count + i] = part(plan->head_spine[i]);
-    plan = next;
-    arguments = joined.data();
-    call = nullptr;
+// c = body of c, for a constant definition c: computed once, through the
+// update form )c that stores its value; a black hole marks one whose value
+// is being computed, so meeting it again is a cycle. An uncached constant
+// (c() in the program) and a done body are read as they stand.
+void reduce_constant(Machine& m, const Spine& s, CellRef& slot) {
+  Cell* body = slot.get();
+  if (is_update_marker(body)) {
+    if (g_watching) watch_cycle(m, s.text());
+    discard_continuation(m);
+    m.focus = make_update_marker(s.text());
+    return;
   }
-  m.focus = instantiate_into_frames(*plan, arguments, call, m.frames);
+  if (is_done(body) || uncached_names().count(s.text()) != 0) {
+    m.focus = CellRef::retained(body);
+    return;
+  }
+  CellRef value = CellRef::retained(body);
+  CellRef update = make_update_marker(s.text());
+  slot = make_black_hole();
+  m.focus = make_pair(std::move(update), std::move(value));
 }
 
 // g a1 ... an = body[x1 := a1, ..., xn := an], substituting from the last
@@ -258,41 +227,13 @@ void reduce_global(Machine& m, const Spine& s, Resolved& name) {
     return;
   }
   Cell* body = slot->get();
-  if (name.plan != nullptr && name.plan->body.get() == body) {
-    instantiate_plan(m, *name.plan, s);
-    return;
+  if (name.plan == nullptr || name.plan->body.get() != body) {
+    size_t params = 0;
+    for (Cell* rest = body; is_lambda_node(rest); rest = pair_right(rest)) ++params;
+    if (params == 0) return reduce_constant(m, s, *slot);
+    TOVE_ASSERT(params == s.count);
   }
-  size_t params = 0;
-  while (is_lambda_node(body)) {
-    ++params;
-    body = pair_right(body);
-  }
-  if (params == 0) {
-    // Constant definitions are computed once; a black hole marks one whose
-    // value is being computed, so meeting it again is a cycle.
-    if (is_update_marker(body)) {
-      if (g_watching) watch_cycle(m, s.text());
-      discard_continuation(m);
-      m.focus = make_update_marker(s.text());
-      return;
-    }
-    if (is_done(body) || uncached_names().count(s.text()) != 0) {
-      m.focus = CellRef::retained(body);
-      return;
-    }
-    CellRef value = CellRef::retained(body);
-    CellRef update = make_update_marker(s.text());
-    *slot = make_black_hole();
-    m.focus = make_pair(std::move(update), std::move(value));
-    return;
-  }
-  TOVE_ASSERT(params == s.count);
-  if (current_engine() == Engine::Reference) {
-    m.focus = substitute_parameters(slot->get(), s.args.data(), s.count);
-    return;
-  }
-  name.plan = &plan_for(slot->get());
-  instantiate_plan(m, *name.plan, s);
+  m.engine->expand(m, body, s, name.plan);
 }
 
 // )name a = a, once a is done, and a becomes the stored value of name.
@@ -387,11 +328,6 @@ const InstantiationPlan* current_plan_of_head(Cell* head) {
   const Resolved& name = resolve(head);
   if (name.plan == nullptr || name.builtin != nullptr || name.slot == nullptr) return nullptr;
   return name.plan->body.get() == name.slot->get() ? name.plan : nullptr;
-}
-
-CellRef substitute_in(Cell* body, char letter, Cell* value) {
-  if (current_engine() == Engine::Fast) return substitute_analysed(body, letter, value);
-  return substitute(body, letter, value);
 }
 
 void forget_resolved_names() {

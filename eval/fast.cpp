@@ -1,0 +1,242 @@
+// The fast engine: a global's body is instantiated from its plan, each new
+// pair analysed as it is built, and several of the literal machine's
+// transitions are taken at once where nothing can tell them apart (see
+// eval/eval.h for the list). Every short cut ends in the state the literal
+// transitions would reach, cell for cell.
+#include <algorithm>
+#include <array>
+
+#include "cells/analysis.h"
+#include "eval/engine.h"
+#include "eval/eval.h"
+#include "eval/instantiate.h"
+#include "eval/watch.h"
+
+namespace tove {
+
+namespace {
+
+// A value v that makes (v x) a lambda node, a partial let or a let node,
+// shapes the analysis treats apart.
+bool makes_binder(Cell* v) {
+  if (is_atom(v)) return false;
+  Cell* left = pair_left(v);
+  if (is_atom(left)) return head_char(left) == '\\' || head_char(left) == '{';
+  return is_atom(pair_left(left)) && head_char(pair_left(left)) == '{';
+}
+
+// An over-applied focus (h a) whose head names a done constant v: the
+// literal machine would descend to h, rewrite it to v and return v through
+// the apply frame of a. The focus (v a) is that state. A pair the focus alone
+// owns is rewritten in place and analysed again.
+bool replace_constant_head(Machine& m) {
+  Cell* r = m.focus.get();
+  Cell* head = pair_left(r);
+  if (!is_atom(head)) return false;
+  Cell* value = done_constant_of_head(head);
+  if (value == nullptr) return false;
+  analysed_bits(value);
+  retain(value);
+  if (ref_count(r) == 1) {
+    static_cast<Pair*>(r)->left = value;
+    release(head);
+    analysis_detail::analyse_built_pair(r);
+    return true;
+  }
+  Cell* argument = pair_right(r);
+  retain(argument);
+  m.focus = CellRef::adopt(new_analysed_pair(value, argument));
+  return true;
+}
+
+// A lazy head of remaining arity d whose missing arguments are the top d
+// apply frames: the rewrite takes them from the frames, as the literal
+// machine would after forming (R x1 ... xd), without building those pairs.
+//
+// A done lazy-head value returning into d apply frames meets the same
+// rewrite: the literal machine would build (v x1), ((v x1) x2), ... through
+// the frames and rewrite the last. Only plain apply frames count there
+// (`returning`), since a function frame (T x) would go through T's own
+// rewrite.
+bool reduce_with_frame_arguments(Machine& m, int d, bool returning) {
+  const size_t frame_count = m.frames.size();
+  if (frame_count < static_cast<size_t>(d)) return false;
+  for (int i = 1; i <= d; ++i) {
+    Frame& frame = m.frames[frame_count - i];
+    if (frame.kind == Frame::Deferred || frame.kind == Frame::Apply) continue;
+    if (returning || apply_frame_argument(frame) == nullptr) return false;
+  }
+  Spine s = walk_spine(m.focus.get());
+  if (s.count + static_cast<size_t>(d) > kMaxSpine) return false;
+  // A rewrite whose result is one argument or one cell of its body builds
+  // nothing; the arguments it drops are never built.
+  if (const InstantiationPlan* plan = current_plan_of_head(s.head);
+      plan != nullptr && plan->steps.size() == 1 && plan->parameters == s.count + static_cast<size_t>(d)) {
+    if (g_watching) [[unlikely]]
+      watch_expansion(m, s.head);
+    const InstantiationPlan::Step& only = plan->steps[0];
+    CellRef result;
+    if (only.op == InstantiationPlan::Share) {
+      result = CellRef::retained(only.cell);
+    } else if (only.argument < s.count) {
+      result = CellRef::retained(s.args[only.argument]);
+    } else {
+      result = CellRef::retained(apply_frame_argument(m.frames[frame_count - 1 - (only.argument - s.count)]));
+    }
+    m.frames.erase(m.frames.end() - d, m.frames.end());
+    m.focus = std::move(result);
+    return true;
+  }
+  // Each taken argument keeps one count until the rewrite is done.
+  std::array<Cell*, kMaxSpine> taken;
+  for (int i = 0; i < d; ++i) {
+    Frame& frame = m.frames.back();
+    if (frame.kind == Frame::Deferred) build_deferred_argument(frame);
+    if (frame.kind == Frame::Apply) {
+      taken[i] = frame.first.leak();
+    } else {
+      taken[i] = apply_frame_argument(frame);
+      retain(taken[i]);
+    }
+    s.args[s.count++] = taken[i];
+    m.frames.pop_back();
+  }
+  s.call = nullptr;
+  reduce_spine(m, s);
+  for (int i = 0; i < d; ++i) release(taken[i]);
+  return true;
+}
+
+// The call's result becomes the focus. A result (x a1 ... ak) whose x is a
+// partial application of a lazy head wanting j <= k more arguments would be
+// taken apart into k - j apply frames and rewritten at once; that rewrite
+// follows here on the arguments themselves, without building the result.
+void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s) {
+  const InstantiationPlan* plan = &first;
+  Cell* const* arguments = s.args.data();
+  Cell* call = s.call;
+  std::array<std::array<Cell*, kMaxSpine>, 2> buffers;
+  for (size_t hop = 0; plan->head_argument >= 0 && !plan->literal_only; ++hop) {
+    Cell* x = arguments[plan->head_argument];
+    const size_t k = plan->head_spine.size();
+    auto part = [&](const InstantiationPlan::Step& step) {
+      return step.op == InstantiationPlan::Share ? step.cell : arguments[step.argument];
+    };
+    std::array<Cell*, kMaxSpine>& joined = buffers[hop % 2];
+    if (is_lambda_node(x)) {
+      // ((\ v) e) a1 ... ak: each lambda node of a body of p parameters
+      // takes its argument, once done, by substitution: with p <= k done
+      // arguments, the lambda's own plan gives the same result.
+      const InstantiationPlan* lambda = known_lambda_plan(x);
+      if (lambda == nullptr || lambda->parameters > k) break;
+      const size_t p = lambda->parameters;
+      bool done = true;
+      for (size_t i = 0; i < p && done; ++i) done = is_done(part(plan->head_spine[i]));
+      if (!done) break;
+      for (size_t i = k; i > p; --i) {
+        m.frames.push_back({Frame::Apply, CellRef::retained(part(plan->head_spine[i - 1])), {}});
+      }
+      for (size_t i = 0; i < p; ++i) joined[i] = part(plan->head_spine[i]);
+      plan = lambda;
+      arguments = joined.data();
+      call = nullptr;
+      continue;
+    }
+    const int wanted = node_arity(x);
+    if (wanted < 1 || static_cast<size_t>(wanted) > k || !has_lazy_head(x)) break;
+    const Spine inner = walk_spine(x);
+    const size_t j = static_cast<size_t>(wanted);
+    if (inner.count + j > kMaxSpine) break;
+    const InstantiationPlan* next = current_plan_of_head(inner.head);
+    if (next == nullptr || next->parameters != inner.count + j) break;
+    for (size_t i = k; i > j; --i) {
+      m.frames.push_back({Frame::Apply, CellRef::retained(part(plan->head_spine[i - 1])), {}});
+    }
+    std::copy(inner.args.begin(), inner.args.begin() + inner.count, joined.begin());
+    for (size_t i = 0; i < j; ++i) joined[inner.count + i] = part(plan->head_spine[i]);
+    plan = next;
+    arguments = joined.data();
+    call = nullptr;
+  }
+  m.focus = instantiate_into_frames(*plan, arguments, call, m.frames);
+}
+
+// g a1 ... an = the plan of body run on a1 ... an; the plan is made on the
+// first call and cached with the head's resolution.
+void expand_by_plan(Machine& m, Cell* body, const Spine& s, const InstantiationPlan*& plan) {
+  if (plan == nullptr || plan->body.get() != body) plan = &plan_for(body);
+  instantiate_plan(m, *plan, s);
+}
+
+// The transitions of machine_step, each counted as one step, in a single
+// loop: the spine of a redex is walked once for both the lazy-head test and
+// the rewrite.
+bool run_fast(Machine& m, uint64_t pause) {
+  for (;;) {
+    Cell* r = m.focus.get();
+    if (is_done(r)) {
+      if (m.frames.empty()) return true;
+      ++m.steps;
+      // (T x) v = v x and F v, built straight from the counts they held.
+      Frame& top = m.frames.back();
+      const bool applies = m.plain_apply && (top.kind == Frame::Apply || top.kind == Frame::Deferred);
+      const bool lazy = applies && has_lazy_head(r);
+      if (lazy && reduce_with_frame_arguments(m, node_arity(r), true)) continue;
+      if (top.kind == Frame::Deferred) build_deferred_argument(top);
+      if (applies && !lazy && !is_done(top.first.get()) && !makes_binder(r)) {
+        // (v x) with v done and x not: the machine would build the pair and
+        // at once evaluate x for v, which the frame now does.
+        top.kind = Frame::Function;
+        std::swap(top.first, m.focus);
+        continue;
+      }
+      if (top.kind == Frame::Function || (top.kind == Frame::Apply && m.plain_apply)) {
+        Cell* other = top.first.leak();
+        Cell* value = m.focus.leak();
+        const bool apply = top.kind == Frame::Apply;
+        m.frames.pop_back();
+        m.focus = CellRef::adopt(apply ? new_analysed_pair(value, other) : new_analysed_pair(other, value));
+        continue;
+      }
+      return_to_frame(m);
+      continue;
+    }
+    if (m.steps >= pause) return false;
+    ++m.steps;
+    const int d = node_arity(r);
+    if (d < 0) {
+      if (!replace_constant_head(m)) descend(m, true);
+      continue;
+    }
+    if (d == 0) {
+      if (!is_pending(r) || has_lazy_head(r)) {
+        reduce_spine(m, walk_spine(r));
+        continue;
+      }
+      if (is_let_node(r)) {
+        Cell* bound = pair_right(pair_left(r));
+        if (is_done(bound)) {
+          reduce_spine(m, walk_spine(r));
+          continue;
+        }
+        Cell* key = pair_right(pair_left(pair_left(r)));
+        m.frames.push_back({Frame::Lambda, CellRef::retained(key), CellRef::retained(pair_right(r))});
+        m.focus = CellRef::retained(bound);
+        continue;
+      }
+      Cell* f = pair_left(r);
+      descend(m, !(is_data(f) || is_done(f)));
+      continue;
+    }
+    if (has_lazy_head(r) && reduce_with_frame_arguments(m, d, false)) continue;
+    descend(m, !is_done(pair_left(r)));
+  }
+}
+
+constexpr EngineRules kFastRules{run_fast, make_analysed_pair, substitute_analysed, expand_by_plan};
+
+}  // namespace
+
+const EngineRules& fast_engine() { return kFastRules; }
+
+}  // namespace tove
