@@ -313,11 +313,31 @@ CellRef small_integer_atom(int64_t value) {
   return atom;
 }
 
+enum class Op { plus, dash, mult, over, cent, powa };
+
+// The integer rules in a machine word: false when the result does not fit
+// one, when the rule has no word path (a power), or when the divisor is
+// zero, which the general rules refuse. A remainder is that of the floor
+// division, without its sign.
+bool word_result(Op op, int64_t x, int64_t y, int64_t* r) {
+  int64_t q;
+  switch (op) {
+    case Op::plus: return !__builtin_add_overflow(x, y, r);
+    case Op::dash: return !__builtin_sub_overflow(x, y, r);
+    case Op::mult: return !__builtin_mul_overflow(x, y, r);
+    case Op::over: return y != 0 && small_divmod_floor(x, y, r, &q);
+    case Op::cent:
+      if (y == 0 || !small_divmod_floor(x, y, &q, r)) return false;
+      if (*r < 0) *r = -*r;
+      return true;
+    case Op::powa: break;
+  }
+  return false;
+}
+
 CellRef integer_sum(const IntegerOperand& a, const IntegerOperand& b, bool subtract) {
   int64_t r;
-  if (a.is_small && b.is_small &&
-      !(subtract ? __builtin_sub_overflow(a.small, b.small, &r)
-                 : __builtin_add_overflow(a.small, b.small, &r))) {
+  if (a.is_small && b.is_small && word_result(subtract ? Op::dash : Op::plus, a.small, b.small, &r)) {
     return small_integer_atom(r);
   }
   BigInt x = integer_as_big(a), y = integer_as_big(b);
@@ -326,14 +346,14 @@ CellRef integer_sum(const IntegerOperand& a, const IntegerOperand& b, bool subtr
 
 CellRef integer_product(const IntegerOperand& a, const IntegerOperand& b) {
   int64_t r;
-  if (a.is_small && b.is_small && !__builtin_mul_overflow(a.small, b.small, &r)) return small_integer_atom(r);
+  if (a.is_small && b.is_small && word_result(Op::mult, a.small, b.small, &r)) return small_integer_atom(r);
   return make_integer(multiply(integer_as_big(a), integer_as_big(b)));
 }
 
 CellRef integer_quotient(const IntegerOperand& a, const IntegerOperand& b) {
   if (integer_sign(b) == 0) return make_refusal();
-  int64_t q, r;
-  if (a.is_small && b.is_small && small_divmod_floor(a.small, b.small, &q, &r)) return small_integer_atom(q);
+  int64_t q;
+  if (a.is_small && b.is_small && word_result(Op::over, a.small, b.small, &q)) return small_integer_atom(q);
   return make_integer(divmod_floor(integer_as_big(a), integer_as_big(b)).quotient);
 }
 
@@ -341,10 +361,8 @@ CellRef integer_quotient(const IntegerOperand& a, const IntegerOperand& b) {
 // the signs agree, |b| less that otherwise.
 CellRef integer_remainder(const IntegerOperand& a, const IntegerOperand& b) {
   if (integer_sign(b) == 0) return make_refusal();
-  int64_t q, r;
-  if (a.is_small && b.is_small && small_divmod_floor(a.small, b.small, &q, &r)) {
-    return small_integer_atom(r < 0 ? -r : r);
-  }
+  int64_t r;
+  if (a.is_small && b.is_small && word_result(Op::cent, a.small, b.small, &r)) return small_integer_atom(r);
   return make_integer(absolute(divmod_floor(integer_as_big(a), integer_as_big(b)).remainder));
 }
 
@@ -498,8 +516,6 @@ CellRef repeat_text(std::string_view text, Cell* count, ValueKind kind) {
 
 // ---- dispatch ------------------------------------------------------------------------------------
 
-enum class Op { plus, dash, mult, over, cent, powa };
-
 CellRef real_result(Op op, double x, double y) {
   switch (op) {
     case Op::plus: return make_real(x + y);
@@ -650,10 +666,11 @@ CellRef join_onto_bytes(const CellRef& redex, Cell* a, Cell* b, ValueKind kb) {
 
 CellRef binary_primitive(Op op, CellRef redex) {
   auto [a, b] = redex_arguments<2>(redex.get());
-  // Counters and indices: two short integers add and subtract in a word.
-  int64_t x, y;
-  if ((op == Op::plus || op == Op::dash) && read_short_integer(a, &x) && read_short_integer(b, &y)) {
-    return small_integer_atom(op == Op::plus ? x + y : x - y);
+  // Counters, indices and remainders: two short integers are read straight
+  // from their digits, without classifying them first, and worked in a word.
+  int64_t x, y, r;
+  if (read_short_integer(a, &x) && read_short_integer(b, &y) && word_result(op, x, y, &r)) {
+    return small_integer_atom(r);
   }
   const ValueKind ka = classify_kind(a);
   const ValueKind kb = classify_kind(b);
