@@ -8,6 +8,8 @@
 //
 //     tove_differential [--seed N] [--count N] [--budget STEPS] [--show]
 //
+// --show prints every program before it runs, and marks those skipped.
+//
 // A program whose reference run needs more than the step budget is skipped
 // (counted, not compared). The exit status is 1 at the first difference,
 // after printing the program and both accounts.
@@ -167,6 +169,7 @@ int main(int argc, char** argv) {
     if (show) std::printf("%llu: %s\n", static_cast<unsigned long long>(i), program.c_str());
     const Account reference = run(program, Engine::Reference, budget);
     if (reference.over_budget) {
+      if (show) std::printf("%llu: over the budget\n", static_cast<unsigned long long>(i));
       ++skipped;
       continue;
     }
