@@ -122,8 +122,17 @@ Account run(const std::string& program, Engine engine, uint64_t budget) {
     account.over_budget = true;
     return account;
   }
+  // The printed form spells out every shared cell each time it is met, so
+  // a small graph can print past the memory ceiling (the interpreter then
+  // reports "Space"); the sharing account below still holds all of it.
+  std::string printed;
+  try {
+    printed = print_expression(result.get());
+  } catch (const std::bad_alloc&) {
+    printed = "(too large to print)";
+  }
   SharingWriter writer;
-  writer.text("printed " + print_expression(result.get()) + "\nresult ");
+  writer.text("printed " + printed + "\nresult ");
   writer.write(result.get());
   result.reset();
   for (auto& [name, body] : definitions()) {

@@ -254,7 +254,8 @@ std::string ProgramGenerator::stream_shape() {
       define("@sqs\\s\\u\\@sq(@tl s)");
       stream = fill("@sq(@1)", {stream});
     } else {
-      int p = one_of({"2", "3", "5"})[0] - '0';
+      constexpr int kPrimes[] = {2, 3, 5};
+      int p = kPrimes[below(3)];
       if (p == step) p = 5;
       define_keep();
       stream = fill("@keep(@1)(@2)", {std::to_string(p), stream});
