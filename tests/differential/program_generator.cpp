@@ -384,8 +384,9 @@ std::string ProgramGenerator::tree_shape() {
 }
 
 std::string ProgramGenerator::byte_string_shape() {
+  // A piece may be the string itself: then one cell is both operands.
   const char* piece = one_of({"cape[x]", "cape[ab]", "init(n)", "init(n+96)", "n", "cork(cape[ ],0,n+97)", "cape[[q]]",
-                              "(cape[yz]-1)"});
+                              "(cape[yz]-1)", "s"});
   std::string start = one_of({"cape[]", "cape[a]", "init(65)", "(cape[abc]-1)", "@base"});
   if (start == "@base") define(one_of({"@base\\cape[pq]+cape[rs]", "@base\\cape[ba]*2"}));
   int most = 8;
@@ -402,7 +403,7 @@ std::string ProgramGenerator::byte_string_shape() {
       define("@app\\s\\n\\(n<1)(s)(@two(s+@1)(n-1))", {piece});
       define(one_of({"@two\\t\\n\\(@app(t+cape[b])(n))+t", "@two\\t\\n\\t+(@app(t+cape[b])(n))"}));
       break;
-    default:  // built by non-tail recursion, the last piece appended first
+    default:  // non-tail recursion: the pieces are appended as the calls return, the first call's last
       define("@app\\s\\n\\(n<1)(s)(@app(s)(n-1)+@1)", {piece});
       break;
   }
