@@ -8,6 +8,8 @@
 //
 //     tove_differential [--seed N] [--count N] [--budget STEPS] [--show]
 //
+// --show prints every program before it runs, and marks those skipped.
+//
 // A program whose reference run needs more than the step budget is skipped
 // (counted, not compared). The exit status is 1 at the first difference,
 // after printing the program and both accounts.
@@ -120,8 +122,17 @@ Account run(const std::string& program, Engine engine, uint64_t budget) {
     account.over_budget = true;
     return account;
   }
+  // The printed form spells out every shared cell each time it is met, so
+  // a small graph can print past the memory ceiling (the interpreter then
+  // reports "Space"); the sharing account below still holds all of it.
+  std::string printed;
+  try {
+    printed = print_expression(result.get());
+  } catch (const std::bad_alloc&) {
+    printed = "(too large to print)";
+  }
   SharingWriter writer;
-  writer.text("printed " + print_expression(result.get()) + "\nresult ");
+  writer.text("printed " + printed + "\nresult ");
   writer.write(result.get());
   result.reset();
   for (auto& [name, body] : definitions()) {
@@ -167,6 +178,7 @@ int main(int argc, char** argv) {
     if (show) std::printf("%llu: %s\n", static_cast<unsigned long long>(i), program.c_str());
     const Account reference = run(program, Engine::Reference, budget);
     if (reference.over_budget) {
+      if (show) std::printf("%llu: over the budget\n", static_cast<unsigned long long>(i));
       ++skipped;
       continue;
     }
