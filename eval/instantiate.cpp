@@ -258,13 +258,15 @@ bool needs_literal_rewrite(const InstantiationPlan& plan, Cell* const* arguments
   return false;
 }
 
+// The parts waiting while a plan runs. Plans never run inside one another,
+// so one stack serves every call; each entry owns one count.
+constinit std::vector<Cell*> g_plan_stack;
+
 // Runs the steps [begin, end), which build one cell, and answers it with
-// one count. Plans never run inside one another, so one stack serves every
-// call; each entry owns one count.
+// one count.
 Cell* run_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t end, Cell* const* arguments) {
-  static std::vector<Cell*> stack;
-  if (stack.size() < plan.depth) stack.resize(plan.depth);
-  Cell** const bottom = stack.data();
+  if (g_plan_stack.size() < plan.depth) g_plan_stack.resize(plan.depth);
+  Cell** const bottom = g_plan_stack.data();
   Cell** top = bottom;
   const InstantiationPlan::Step* steps = plan.steps.data();
   for (uint32_t i = begin; i < end; ++i) {
@@ -280,7 +282,7 @@ Cell* run_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t end, Cel
         break;
       case InstantiationPlan::Build:
         --top;
-        top[-1] = new_analysed_pair(top[-1], *top);
+        top[-1] = new_pair_of_analysed(top[-1], *top);
         break;
     }
   }
