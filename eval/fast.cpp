@@ -25,27 +25,56 @@ bool makes_binder(Cell* v) {
   return is_atom(pair_left(left)) && head_char(pair_left(left)) == '{';
 }
 
-// An over-applied focus (h a) whose head names a done constant v: the
-// literal machine would descend to h, rewrite it to v and return v through
-// the apply frame of a. The focus (v a) is that state. A pair the focus alone
-// owns is rewritten in place and analysed again.
+// An over-applied focus (...((h a1) a2) ... ak) whose head names a done
+// constant v (an operator such as "<" names `less`): the literal machine
+// would descend to h, rewrite it to v and return v through the apply frames
+// of a1 ... ak, building (v a1), ((v a1) a2) and so on as each is done, or
+// evaluating inside the first that is not. The focus with v in h's place
+// reaches the same states. When the focus alone owns every pair of its
+// spine, nothing else can see them: v goes in place, and the pairs are
+// analysed again from the innermost out. A head at the top (h a) of a
+// shared focus is replaced in a new pair; a deeper one is left to the
+// literal descent, as is one with a redex among its arguments.
 bool replace_constant_head(Machine& m) {
   Cell* r = m.focus.get();
   Cell* head = pair_left(r);
-  if (!is_atom(head)) return false;
+  if (is_atom(head)) {
+    Cell* value = done_constant_of_head(head);
+    if (value == nullptr) return false;
+    analysed_bits(value);
+    retain(value);
+    if (ref_count(r) == 1) {
+      static_cast<Pair*>(r)->left = value;
+      release(head);
+      analysis_detail::analyse_built_pair(r);
+      return true;
+    }
+    Cell* argument = pair_right(r);
+    retain(argument);
+    m.focus = CellRef::adopt(new_analysed_pair(value, argument));
+    return true;
+  }
+  // With a redex among the arguments the machine would go on to evaluate
+  // it first, through the same frames, so only a spine of done arguments
+  // gains by it.
+  if (is_pending(r)) return false;
+  std::array<Cell*, kMaxSpine> spine;
+  size_t n = 0;
+  // Below a constant head (arity 0) every level of the spine is
+  // over-applied; a level that is not has some other head.
+  for (Cell* c = r; is_pair(c); c = pair_left(c)) {
+    if (ref_count(c) != 1 || node_arity(c) >= 0 || n == kMaxSpine) return false;
+    spine[n++] = c;
+  }
+  Cell* bottom = spine[n - 1];
+  head = pair_left(bottom);
   Cell* value = done_constant_of_head(head);
   if (value == nullptr) return false;
   analysed_bits(value);
   retain(value);
-  if (ref_count(r) == 1) {
-    static_cast<Pair*>(r)->left = value;
-    release(head);
-    analysis_detail::analyse_built_pair(r);
-    return true;
-  }
-  Cell* argument = pair_right(r);
-  retain(argument);
-  m.focus = CellRef::adopt(new_analysed_pair(value, argument));
+  static_cast<Pair*>(bottom)->left = value;
+  release(head);
+  for (size_t i = n; i-- > 0;) analysis_detail::analyse_built_pair(spine[i]);
   return true;
 }
 

@@ -59,6 +59,16 @@ TEST(FastEngine, OperatorsStepStraightToTheirBuiltIns) {
   EXPECT_EQ(first_line(both("a\\ff(2)+ff(3),ff\\n\\(3+4)*n")), "35");
 }
 
+TEST(FastEngine, ConstantHeadsOfOverAppliedSpinesStepToTheirValues) {
+  // Operators nested in a fresh spine whose arguments are done.
+  EXPECT_EQ(first_line(both("a\\ff 7,ff\\n\\((n-1)*(n+1))-(n%3)")), "47");
+  // A constant naming a combinator, applied to three arguments: done ones,
+  // a redex among them, and a spine shared by every call.
+  EXPECT_EQ(first_line(both("a\\ff 4,ff\\n\\vv n 5 K,vv\\V")), "4");
+  EXPECT_EQ(first_line(both("a\\ff 4,ff\\n\\vv n (gg n) H,gg\\m\\m*3,vv\\V")), "12");
+  EXPECT_EQ(first_line(both("a\\ff(1)+ff(2),ff\\n\\n+(vv 3 5 H),vv\\V")), "13");
+}
+
 TEST(FastEngine, SelectionsDropTheArgumentsTheyDoNotTake) {
   // The branch not taken would run forever, or end the run with a marker.
   EXPECT_EQ(first_line(both("a\\ff 3,ff\\n\\(n<5)(n*2)(M M)")), "6");
