@@ -255,19 +255,21 @@ void reduce_update(Machine& m, const Spine& s) {
 }  // namespace
 
 Spine walk_spine(Cell* redex) {
-  Spine spine;
-  std::array<Cell*, kMaxSpine> reversed;
+  // The depth first, then the arguments straight into their places, a1
+  // innermost: the same left parts are read twice, but nothing is copied.
   size_t n = 0;
   Cell* c = redex;
   while (is_pair(c) && !is_data(c)) {
-    TOVE_ASSERT(n < kMaxSpine);
-    reversed[n++] = pair_right(c);
+    ++n;
     c = pair_left(c);
   }
+  TOVE_ASSERT(n <= kMaxSpine);
+  Spine spine;
   spine.head = c;
   spine.count = n;
   spine.call = redex;
-  for (size_t i = 0; i < n; ++i) spine.args[i] = reversed[n - 1 - i];
+  c = redex;
+  for (size_t i = n; i-- > 0; c = pair_left(c)) spine.args[i] = pair_right(c);
   return spine;
 }
 

@@ -250,14 +250,18 @@ class Terminal:
         within the deadline is killed and answers -1, so the test never
         hangs."""
         deadline = time.time() + 60
+        request = b"\x04"
         while time.time() < deadline:
-            # A line editor that takes the terminal as the end of input
-            # arrives may discard it; at an empty line another Ctrl-D is the
-            # same request, so it is sent again until the session ends.
+            # A Ctrl-D that arrives while the line editor is taking the
+            # terminal may be discarded, or left in the line as a stray
+            # byte, where a Ctrl-D no longer means the end. So it is sent
+            # again until the session ends, after a Ctrl-U that empties the
+            # line.
             try:
-                os.write(self.fd, b"\x04")
+                os.write(self.fd, request)
             except OSError:
                 pass  # the session has closed the terminal: it is ending
+            request = b"\x15\x04"
             until = time.time() + 1
             while time.time() < until:
                 pid, wait_status = os.waitpid(self.pid, os.WNOHANG)
