@@ -45,11 +45,19 @@ int leading_lambdas(Cell* body) {
 }
 
 void analyse_atom(Cell* atom) {
-  // Numbers (the atoms most often made at run time) are no name tokens.
+  // Numbers, byte strings, reals and markers (the atoms made at run time)
+  // are no name tokens: their first bytes are no name characters. A text
+  // literal is data.
   const AtomKind kind = atom_kind(atom);
-  if (kind == AtomKind::number) {
-    set_analysis_bits(atom, encode_arity(1, false));
-    return;
+  switch (kind) {
+    case AtomKind::number:
+    case AtomKind::bytes:
+    case AtomKind::real:
+    case AtomKind::update:
+    case AtomKind::undefined: set_analysis_bits(atom, encode_arity(1, false)); return;
+    case AtomKind::text: set_analysis_bits(atom, kTagData); return;
+    case AtomKind::name:
+    case AtomKind::pair: break;
   }
   const char* chars = atom_chars(atom);
   const unsigned char first = static_cast<unsigned char>(chars[0]);
@@ -62,14 +70,6 @@ void analyse_atom(Cell* atom) {
     }
   }
   const std::string_view text = atom_text(atom);
-  if (kind == AtomKind::update || kind == AtomKind::undefined) {
-    set_analysis_bits(atom, encode_arity(1, false));
-    return;
-  }
-  if (kind == AtomKind::text) {
-    set_analysis_bits(atom, kTagData);
-    return;
-  }
   if (is_name_token(text)) {
     if (CellRef* body = definitions().find(text)) {
       set_analysis_bits(atom, encode_arity(leading_lambdas(body->get()), false));

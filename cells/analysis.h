@@ -108,7 +108,8 @@ inline void analyse_built_pair(Cell* node) {
       } else if (binder == '{') {
         mask = let_mask(left, left_mask, right_mask, mask);
       }
-    } else {
+    } else if (head_char(static_cast<Pair*>(inner)->left) == '{') {
+      // Only a let node has "{" two levels down its left side.
       mask = let_mask(left, left_mask, right_mask, mask);
     }
   }

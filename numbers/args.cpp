@@ -2,6 +2,7 @@
 
 #include <limits>
 
+#include "cells/encoding.h"
 #include "numbers/numbers.h"
 
 namespace tove {
@@ -27,12 +28,16 @@ bool is_readable_number(Cell* value) {
   return is_atom(value) || is_well_formed_bit_list(value);
 }
 
+// A short integer in canonical form, the common argument, is read straight
+// from its digits, with no look at its kind first.
 std::optional<int64_t> wrapped_integer(Cell* value) {
+  if (int64_t n; read_short_integer(value, &n)) return n;
   if (!readable_integer(value)) return std::nullopt;
   return integer_to_int64(value);
 }
 
 std::optional<int64_t> exact_integer(Cell* value) {
+  if (int64_t n; read_short_integer(value, &n)) return n;
   if (!readable_integer(value)) return std::nullopt;
   if (is_atom(value) ? atom_text(value).size() > kLongestMachineIntegerText
                      : bit_list_length(value) > kLongestMachineIntegerList) {
@@ -44,8 +49,8 @@ std::optional<int64_t> exact_integer(Cell* value) {
 }
 
 std::optional<int64_t> position_argument(Cell* value) {
-  if (!readable_integer(value)) return std::nullopt;
   if (std::optional<int64_t> exact = exact_integer(value)) return exact;
+  if (!readable_integer(value)) return std::nullopt;
   return is_non_negative(value) ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
 }
 
