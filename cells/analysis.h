@@ -28,23 +28,23 @@ inline uint8_t analysed_bits(Cell* c) {
   }
   return bits;
 }
-// 1 for a data node, else the stored remaining arity.
-inline int node_arity(Cell* c) {
-  const uint8_t bits = analysed_bits(c);
+// The same questions of analysis bits already read, for a loop that
+// classifies a cell once and asks several.
+inline int arity_of_bits(uint8_t bits) {
   return bits == kTagData ? 1 : static_cast<int>(bits & kTagArityMask) - kArityBias;
 }
-inline bool is_data(Cell* c) { return analysed_bits(c) == kTagData; }
-// A redex sits in an argument position.
-inline bool is_pending(Cell* c) {
-  const uint8_t bits = analysed_bits(c);
-  return bits != kTagData && (bits & kTagPending) != 0;
-}
-// Data, or not pending with a remaining arity of at least 1.
-inline bool is_done(Cell* c) {
-  const uint8_t bits = analysed_bits(c);
+inline bool pending_of_bits(uint8_t bits) { return bits != kTagData && (bits & kTagPending) != 0; }
+inline bool done_of_bits(uint8_t bits) {
   if (bits == kTagData) return true;
   return (bits & kTagPending) == 0 && static_cast<int>(bits & kTagArityMask) - kArityBias >= 1;
 }
+// 1 for a data node, else the stored remaining arity.
+inline int node_arity(Cell* c) { return arity_of_bits(analysed_bits(c)); }
+inline bool is_data(Cell* c) { return analysed_bits(c) == kTagData; }
+// A redex sits in an argument position.
+inline bool is_pending(Cell* c) { return pending_of_bits(analysed_bits(c)); }
+// Data, or not pending with a remaining arity of at least 1.
+inline bool is_done(Cell* c) { return done_of_bits(analysed_bits(c)); }
 // The free-variable mask: 0 for data and for atoms that record a length.
 inline uint32_t node_mask(Cell* c) {
   const uint8_t bits = analysed_bits(c);

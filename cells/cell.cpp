@@ -103,7 +103,10 @@ Atom* allocate_atom(size_t text_length, size_t room) {
 
 void free_atom(Atom* atom) {
   --g_pair_pool.live_atoms;
-  const size_t n = atom_text(atom).size();
+  // Numbers and text literals, the atoms most often freed, record their
+  // length; the others are measured by their kind's rules.
+  size_t n = records_length(static_cast<unsigned char>(atom->text[0])) ? payload(atom) : 0;
+  if (n == 0) n = atom_text(atom).size();
   if constexpr (kCheckingBuild) {
     // The whole block is poisoned; its length comes from the text rules.
     std::memset(static_cast<void*>(atom), kPoison, n + kAtomOverhead);

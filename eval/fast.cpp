@@ -203,14 +203,15 @@ void expand_by_plan(Machine& m, Cell* body, const Spine& s, const InstantiationP
 bool run_fast(Machine& m, uint64_t pause) {
   for (;;) {
     Cell* r = m.focus.get();
-    if (is_done(r)) {
+    const uint8_t bits = analysed_bits(r);
+    if (done_of_bits(bits)) {
       if (m.frames.empty()) return true;
       ++m.steps;
       // (T x) v = v x and F v, built straight from the counts they held.
       Frame& top = m.frames.back();
       const bool applies = m.plain_apply && (top.kind == Frame::Apply || top.kind == Frame::Deferred);
       const bool lazy = applies && has_lazy_head(r);
-      if (lazy && reduce_with_frame_arguments(m, node_arity(r), true)) continue;
+      if (lazy && reduce_with_frame_arguments(m, arity_of_bits(bits), true)) continue;
       if (top.kind == Frame::Deferred) build_deferred_argument(top);
       if (applies && !lazy && !is_done(top.first.get()) && !makes_binder(r)) {
         // (v x) with v done and x not: the machine would build the pair and
@@ -232,13 +233,13 @@ bool run_fast(Machine& m, uint64_t pause) {
     }
     if (m.steps >= pause) return false;
     ++m.steps;
-    const int d = node_arity(r);
+    const int d = arity_of_bits(bits);
     if (d < 0) {
       if (!replace_constant_head(m)) descend(m, true);
       continue;
     }
     if (d == 0) {
-      if (!is_pending(r) || has_lazy_head(r)) {
+      if (!pending_of_bits(bits) || has_lazy_head(r)) {
         reduce_spine(m, walk_spine(r));
         continue;
       }
