@@ -162,7 +162,8 @@ std::string ProgramGenerator::fill(const std::string& text, std::initializer_lis
       continue;
     }
     size_t end = i + 1;
-    while (end < with_pieces.size() && ((with_pieces[end] >= 'a' && with_pieces[end] <= 'z') || with_pieces[end] == '_'))
+    while (end < with_pieces.size() &&
+           ((with_pieces[end] >= 'a' && with_pieces[end] <= 'z') || with_pieces[end] == '_'))
       ++end;
     out += with_pieces.substr(i + 1, end - i - 1) + suffix_;
     i = end - 1;
@@ -202,7 +203,8 @@ std::string ProgramGenerator::stream_shape() {
   std::string stream;
   switch (below(4)) {
     case 0:
-      define(one_of({"@from\\n\\u\\V n (@from(n+1))", "@from\\n\\u\\(V n)(@from(1+n))", "@from\\n\\u\\V(n)(@from(n+1))"}));
+      define(one_of({"@from\\n\\u\\V n (@from(n+1))", "@from\\n\\u\\(V n)(@from(1+n))",
+                     "@from\\n\\u\\V(n)(@from(n+1))"}));
       stream = chance(50) ? fill("@from(@1)(@2)", {std::to_string(first), force})
                           : fill("(@from @1 @2)", {std::to_string(first), force});
       break;
@@ -222,7 +224,8 @@ std::string ProgramGenerator::stream_shape() {
       stream = fill("@from(@1)(@2)(@3)", {std::to_string(first), std::to_string(step), force});
       break;
   }
-  define(one_of({"@hd\\s\\s K", "@hd\\s\\s(p\\q\\p)", "@hd\\s\\(x y){s}x", "@hd\\s\\K.s", "@hd\\s\\s?K", "@hd\\s\\s(K)"}));
+  define(one_of({"@hd\\s\\s K", "@hd\\s\\s(p\\q\\p)", "@hd\\s\\(x y){s}x", "@hd\\s\\K.s", "@hd\\s\\s?K",
+                 "@hd\\s\\s(K)"}));
   define(one_of({"@tl\\s\\s H @1", "@tl\\s\\(s H)(@1)", "@tl\\s\\s(p\\q\\q @1)", "@tl\\s\\(x y){s}y(@1)",
                  "@tl\\s\\(@1).(s H)", "@tl\\s\\s H?@1"}),
          {force});
@@ -314,9 +317,7 @@ std::string ProgramGenerator::tree_shape() {
           define(one_of({"@cnt\\t\\t(l\\r\\(@cnt l)+(@cnt r)+1)", "@cnt\\t\\(l\\r\\@cnt(l)+@cnt(r)+1).t",
                          "@cnt\\t\\T(l\\r\\@cnt(l)+@cnt(r)+1)(t)"}));
           return fill("@cnt(@1)", {tree});
-        case 1:
-          define("@sl\\t\\t(l\\r\\@sl(l)*2+@sl(r))");
-          return fill("@sl(@1)", {tree});
+        case 1: define("@sl\\t\\t(l\\r\\@sl(l)*2+@sl(r))"); return fill("@sl(@1)", {tree});
         case 2:
           define("@dp\\t\\t(l\\r\\(m{@dp l}(k{@dp r}((m<k)(k+1)(m+1)))))");
           return fill("@dp(@1)", {tree});
@@ -339,7 +340,9 @@ std::string ProgramGenerator::tree_shape() {
                          "@cnt\\t\\t K?1?(t H)(p\\q\\@cnt(p)+@cnt(q)+1)",
                          "@cnt\\t\\(x y){t}x(1)(@cnt(y K)+@cnt(y H)+1)"}));
           return fill("(@cnt(@1))*100+@lin(@1)", {tree});
-        case 1: define("@mir\\t\\(t K)(t)(V H (V (@mir(t H H)) (@mir(t H K))))"); return fill("@lin(@mir(@1))", {tree});
+        case 1:
+          define("@mir\\t\\(t K)(t)(V H (V (@mir(t H H)) (@mir(t H K))))");
+          return fill("@lin(@mir(@1))", {tree});
         default:
           define("@mir\\t\\(t K)(t)(V H (V (@mir(t H H)) (@mir(t H K))))");
           return fill("(u{@1}(@lin(@mir(@mir(u))))-(@lin(u)))", {tree});
@@ -360,7 +363,8 @@ std::string ProgramGenerator::tree_shape() {
             define("@gt\\d\\(d<1)(@1)(k{@gt(d-1)}k k)", {leaf});
             if (leaf[1] == ']') {
               expected = "[]";
-              for (int i = std::stoi(depth); i > 0; --i) expected = expected.substr(0, expected.size() - 1) + expected + "]";
+              for (int i = std::stoi(depth); i > 0; --i)
+                expected = expected.substr(0, expected.size() - 1) + expected + "]";
             }
             break;
         }
@@ -373,9 +377,7 @@ std::string ProgramGenerator::tree_shape() {
         case 0:
           define(one_of({"@ct\\t\\(t=[])(1)(@ct($t)+@ct(~t)+1)", "@ct\\t\\(t#[])(@ct($t)+@ct(~t)+1)(1)"}));
           return fill("@ct(@1)", {tree});
-        case 1:
-          define("@ct\\t\\(t=[])(0)(t G (l\\r\\@ct(l)+@ct(r)+1))");
-          return fill("@ct(@1)", {tree});
+        case 1: define("@ct\\t\\(t=[])(0)(t G (l\\r\\@ct(l)+@ct(r)+1))"); return fill("@ct(@1)", {tree});
         case 2: return fill("rank(@1)+rank(zits(@1))", {tree});
         default: return fill("look(@1,@2)", {tree, number(0, 2)});
       }
@@ -385,8 +387,8 @@ std::string ProgramGenerator::tree_shape() {
 
 std::string ProgramGenerator::byte_string_shape() {
   // A piece may be the string itself: then one cell is both operands.
-  const char* piece = one_of({"cape[x]", "cape[ab]", "init(n)", "init(n+96)", "n", "cork(cape[ ],0,n+97)", "cape[[q]]",
-                              "(cape[yz]-1)", "s"});
+  const char* piece = one_of({"cape[x]", "cape[ab]", "init(n)", "init(n+96)", "n", "cork(cape[ ],0,n+97)",
+                              "cape[[q]]", "(cape[yz]-1)", "s"});
   std::string start = one_of({"cape[]", "cape[a]", "init(65)", "(cape[abc]-1)", "@base"});
   if (start == "@base") define(one_of({"@base\\cape[pq]+cape[rs]", "@base\\cape[ba]*2"}));
   int most = 8;
@@ -419,7 +421,8 @@ std::string ProgramGenerator::byte_string_shape() {
       case 6: return "lits(trim(" + s + ",0,1))";
       case 7: return "zits(" + s + ")";
       case 8:
-        return truth("(" + s + ")" + one_of({"<", "=", "#", ">"}) + "(" + one_of({"cape[ax]", "cape[]", "init(65)"}) + ")");
+        return truth("(" + s + ")" + one_of({"<", "=", "#", ">"}) + "(" +
+                     one_of({"cape[ax]", "cape[]", "init(65)"}) + ")");
       default: return "cmpr(" + s + "," + s + "+cape[c])";
     }
   };
@@ -428,10 +431,12 @@ std::string ProgramGenerator::byte_string_shape() {
     case 1:  // the grown string is read twice, once after a further append
       return fill("(u{@1}((@2)+(@3)))", {grown, "rank(u+cape[d])", read("u")});
     case 2:
-      return fill("(u{@1}(@2))", {grown, truth(std::string("(u+cape[b])") + one_of({"<", "=", "#", ">"}) + "(u+cape[c])")});
+      return fill("(u{@1}(@2))",
+                  {grown, truth(std::string("(u+cape[b])") + one_of({"<", "=", "#", ">"}) + "(u+cape[c])")});
     default:
       if (start == "@base") return fill("rank(@1)+rank(@base)", {grown});
-      return truth(fill("(@1)@2(@3)", {grown, one_of({"<", "=", "#"}), fill("@app(@1)(@2)", {start, number(0, most)})}));
+      return truth(fill("(@1)@2(@3)",
+                        {grown, one_of({"<", "=", "#"}), fill("@app(@1)(@2)", {start, number(0, most)})}));
   }
 }
 
@@ -442,15 +447,16 @@ std::string ProgramGenerator::recursion_shape() {
       const char* sum = one_of({"@nf(n-1)+@nf(n-2)+1", "(@nf(n-1))+(@nf(n-2))+1", "1+@nf(n-2)+@nf(n-1)",
                                 "@add(@nf(n-1),@nf(n-2))", "@nf(n-1)+@nf(n-2)"});
       if (std::string(sum).find("@add") != std::string::npos) define("@add\\x\\y\\x+y+1");
-      define(one_of({"@nf\\n\\(n<2)(1)(@1)", "@nf\\n\\n<2?1?@1", "@nf\\n\\(n>2)(@1)(1)", "@nf\\n\\(1<n)(@1)(1)",
-                     "@nf\\n\\((n=0)|(n=1))(1)(@1)", "@nf\\n\\n<2?1;@1"}),
+      define(one_of({"@nf\\n\\(n<2)(1)(@1)", "@nf\\n\\n<2?1?@1", "@nf\\n\\(n>2)(@1)(1)",
+                     "@nf\\n\\(1<n)(@1)(1)", "@nf\\n\\((n=0)|(n=1))(1)(@1)", "@nf\\n\\n<2?1;@1"}),
              {sum});
       return fill("@nf(@1)", {size});
     }
     case 1:
       if (chance(50)) return "Y(f\\n\\(n<2)(1)(f(n-1)+f(n-2)+1))(" + size + ")";
       define("@count\\n\\(n<1)(0)(V n (@count(n-1)))");
-      define(one_of({"@total\\n\\l\\(n<1)(0)((l K)+@total(n-1)(l H))", "@total\\n\\l\\n<1?0?(l K)+@total(n-1)(l H)"}));
+      define(one_of(
+          {"@total\\n\\l\\(n<1)(0)((l K)+@total(n-1)(l H))", "@total\\n\\l\\n<1?0?(l K)+@total(n-1)(l H)"}));
       return fill("@total(@1)(@count(@1))", {number(0, 30)});
     default:
       define(one_of({"@bl\\n\\(n<1)(K 0)(V @1 (@bl(n-1)))", "@bl\\n\\n<1?K 0?V @1 (@bl(n-1))",
@@ -475,12 +481,9 @@ std::string ProgramGenerator::shaped_program() {
       case 2: fragment = byte_string_shape(); break;
       default: fragment = recursion_shape(); break;
     }
-    if (i == 0)
-      text = fragment;
-    else if (chance(25))
-      text = "V (" + text + ") (" + fragment + ")";
-    else
-      text = "(" + text + ")" + one_of({"+", "*", "-", "=", "<", "#"}) + "(" + fragment + ")";
+    if (i == 0) text = fragment;
+    else if (chance(25)) text = "V (" + text + ") (" + fragment + ")";
+    else text = "(" + text + ")" + one_of({"+", "*", "-", "=", "<", "#"}) + "(" + fragment + ")";
   }
   suffix_.clear();
   if (chance(15)) text = "(" + text + ")" + pick(kOperators, rng_()) + "(" + expression(2, "") + ")";
