@@ -58,15 +58,18 @@ bool replace_constant_head(Machine& m) {
   // it first, through the same frames, so only a spine of done arguments
   // gains by it.
   if (is_pending(r)) return false;
-  std::array<Cell*, kMaxSpine> spine;
-  size_t n = 0;
   // Below a constant head (arity 0) every level of the spine is
-  // over-applied; a level that is not has some other head.
+  // over-applied; a level that is not has some other head. The spine is
+  // short, and walked again for each level analysed rather than kept: this
+  // loop runs inside every nested evaluation, whose native stack is
+  // bounded.
+  size_t n = 0;
+  Cell* bottom = r;
   for (Cell* c = r; is_pair(c); c = pair_left(c)) {
     if (ref_count(c) != 1 || node_arity(c) >= 0 || n == kMaxSpine) return false;
-    spine[n++] = c;
+    bottom = c;
+    ++n;
   }
-  Cell* bottom = spine[n - 1];
   head = pair_left(bottom);
   Cell* value = done_constant_of_head(head);
   if (value == nullptr) return false;
@@ -74,7 +77,11 @@ bool replace_constant_head(Machine& m) {
   retain(value);
   static_cast<Pair*>(bottom)->left = value;
   release(head);
-  for (size_t i = n; i-- > 0;) analysis_detail::analyse_built_pair(spine[i]);
+  for (size_t level = n; level-- > 0;) {
+    Cell* c = r;
+    for (size_t i = 0; i < level; ++i) c = pair_left(c);
+    analysis_detail::analyse_built_pair(c);
+  }
   return true;
 }
 

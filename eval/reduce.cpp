@@ -132,12 +132,12 @@ void reduce_lambda(Machine& m, const Spine& s) {
 }
 
 // n a = V (first bit of n) (rest of n): an integer read as a list of bits.
-void reduce_integer(Machine& m, const Spine& s) {
+[[gnu::noinline]] void reduce_integer(Machine& m, const Spine& s) {
   m.focus = make_pair(atom("V"), list_first(s.head), list_rest(s.head));
 }
 
 // [] a = a (X J) K;  t G.. = V (leading t) (last t);  t a = a (X J) (tree t)
-void reduce_data(Machine& m, const Spine& s) {
+[[gnu::noinline]] void reduce_data(Machine& m, const Spine& s) {
   Cell* head = s.head;
   Cell* arg = s.args[0];
   if (tree_is_empty(head)) {
@@ -160,7 +160,7 @@ CellRef byte_bit_tree(unsigned char byte) {
 }
 
 // "" a = Z;  b a = bit tree of b;  s a = V (first 2^k bytes) (the rest)
-void reduce_bytes(Machine& m, const Spine& s) {
+[[gnu::noinline]] void reduce_bytes(Machine& m, const Spine& s) {
   std::string_view bytes = byte_string_bytes(s.text());
   const size_t n = bytes.size();
   if (n == 0) {
@@ -177,7 +177,7 @@ void reduce_bytes(Machine& m, const Spine& s) {
 
 // r a = (bit tree of r's 64 bits) a, the bits as K (set) and H (clear) in a
 // complete tree of V nodes, lower bits on the left.
-void reduce_real(Machine& m, const Spine& s) {
+[[gnu::noinline]] void reduce_real(Machine& m, const Spine& s) {
   const uint64_t pattern = real_pattern(s.head);
   std::vector<CellRef> level;
   level.reserve(64);
@@ -197,7 +197,7 @@ void reduce_real(Machine& m, const Spine& s) {
 // update form )c that stores its value; a black hole marks one whose value
 // is being computed, so meeting it again is a cycle. An uncached constant
 // (c() in the program) and a done body are read as they stand.
-void reduce_constant(Machine& m, const Spine& s, CellRef& slot) {
+[[gnu::noinline]] void reduce_constant(Machine& m, const Spine& s, CellRef& slot) {
   Cell* body = slot.get();
   if (is_update_marker(body)) {
     if (g_watching) watch_cycle(m, s.text());
@@ -237,7 +237,7 @@ void reduce_global(Machine& m, const Spine& s, Resolved& name) {
 }
 
 // )name a = a, once a is done, and a becomes the stored value of name.
-void reduce_update(Machine& m, const Spine& s) {
+[[gnu::noinline]] void reduce_update(Machine& m, const Spine& s) {
   std::string_view name = marker_name(s.head);
   Cell* value = s.args[0];
   TOVE_ASSERT(s.count == 1 && is_done(value));
@@ -281,6 +281,9 @@ void reduce_step(Machine& m) {
   reduce_spine(m, walk_spine(redex));
 }
 
+// The rewrites of the rarer heads are kept out of line: reduce_spine runs
+// inside every nested evaluation (a load within a load), and its frame is
+// the native stack each level costs.
 void reduce_spine(Machine& m, const Spine& s) {
   TOVE_ASSERT(node_mask(m.focus.get()) == 0);
   if (is_data(s.head)) return reduce_data(m, s);
