@@ -241,6 +241,16 @@ class Terminal:
         self.read = end + len(marker)
         return part
 
+    def wait_until_running(self):
+        """Waits until the session has taken its input and is evaluating:
+        a reader waiting for a line sleeps, an evaluation runs."""
+        deadline = time.time() + 60
+        while time.time() < deadline:
+            with open(f"/proc/{self.pid}/stat") as f:
+                if f.read().rsplit(")", 1)[1].split()[0] == "R":
+                    return
+            select.select([], [], [], 0.01)
+
     def answer(self, line, marker=b"tove> "):
         os.write(self.fd, line)
         return self.until(marker)
@@ -281,7 +291,7 @@ class Terminal:
 
 def check(name, got, wanted):
     if wanted not in got:
-        failures.append(f"terminal {name}: {wanted!r} not in {got!r}")
+        failures.append(f"terminal {name}: {wanted!r} not in {got!r}; the whole screen: {screen.screen!r}")
 
 
 with tempfile.TemporaryDirectory() as home:
@@ -297,6 +307,7 @@ with tempfile.TemporaryDirectory() as home:
     screen.until(b"tove> ")
     os.write(screen.fd, b"spin 1\n")
     screen.until(b"spin 1\r\n")
+    screen.wait_until_running()
     os.write(screen.fd, b"\x03")
     check("interrupt", screen.until(b"tove> "), b"Interrupted.\r\n")
     check("after interrupt", screen.answer(b"squarely 5\n"), b"25\r\n")
