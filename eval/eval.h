@@ -28,19 +28,25 @@ const EngineRules& selected_engine();
 //                       `part` of the result of plan number `plan`, built
 //                       from the arguments of the call held in `first`
 //                       when the frame is used, and never built when a
-//                       rewrite drops it
+//                       rewrite drops it; `over_applied` when that part
+//                       has frame parts of its own
 // Frames are three words: the machine keeps one per pending evaluation, a
 // million of them for a list a million long.
 struct Frame {
   enum Kind : uint8_t { Apply, Function, Lambda, Deferred };
   Kind kind;
+  bool over_applied = false;
   uint16_t part = 0;
   uint32_t plan = 0;
   CellRef first;   // x, F, the key k, or the call of a Deferred frame
   CellRef second;  // the body z of a Lambda frame
   Frame(Kind k, CellRef x, CellRef z = {}) : kind(k), first(std::move(x)), second(std::move(z)) {}
-  Frame(uint32_t plan_number, uint16_t part_number, CellRef call)
-      : kind(Deferred), part(part_number), plan(plan_number), first(std::move(call)) {}
+  Frame(uint32_t plan_number, uint16_t part_number, bool part_over_applied, CellRef call)
+      : kind(Deferred),
+        over_applied(part_over_applied),
+        part(part_number),
+        plan(plan_number),
+        first(std::move(call)) {}
 };
 static_assert(sizeof(Frame) == 24);
 

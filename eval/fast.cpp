@@ -117,7 +117,17 @@ bool reduce_with_frame_arguments(Machine& m, int d, bool returning) {
     } else if (only.argument < s.count) {
       result = CellRef::retained(s.args[only.argument]);
     } else {
-      result = CellRef::retained(apply_frame_argument(m.frames[frame_count - 1 - (only.argument - s.count)]));
+      Frame& source = m.frames[frame_count - 1 - (only.argument - s.count)];
+      if (source.kind == Frame::Deferred && source.over_applied) {
+        // The argument taken is over-applied itself, a branch that is a
+        // conditional again: the machine would take it apart into frames
+        // at once, so its own arguments go there unbuilt.
+        const Frame taken = std::move(source);
+        m.frames.erase(m.frames.end() - d, m.frames.end());
+        m.focus = deferred_into_frames(taken, m.frames);
+        return true;
+      }
+      result = CellRef::retained(apply_frame_argument(source));
     }
     m.frames.erase(m.frames.end() - d, m.frames.end());
     m.focus = std::move(result);

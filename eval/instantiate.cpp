@@ -154,8 +154,59 @@ CellRef substitute_parameters(Cell* body, Cell* const* arguments, size_t count) 
   return e;
 }
 
+namespace {
+
+using Range = InstantiationPlan::Range;
+
+// The left spine of the subtree whose steps end just before `end`: the
+// range of each level's argument, outermost first. `end` becomes the end of
+// the spine's bottom cell, a single step.
+std::vector<Range> spine_levels(const InstantiationPlan& plan, const std::vector<uint32_t>& start,
+                                uint32_t& end) {
+  const auto& steps = plan.steps;
+  std::vector<Range> levels;
+  // Each level's argument ends just before the level's Build step, and its
+  // function part just before that.
+  while (steps[end - 1].op == InstantiationPlan::Build) {
+    const uint32_t argument_end = end - 1;
+    const uint32_t argument_begin = start[argument_end - 1];
+    levels.push_back({argument_begin, argument_end});
+    end = argument_begin;
+  }
+  return levels;
+}
+
+// The arguments of the over-applied levels of the subtree whose steps end
+// just before `end`, outermost first, when its head is a cell of the body
+// whose arity makes two or more levels over-applied whatever the
+// arguments are; `focus_end` becomes the end of the steps that build the
+// rest. Empty for any other subtree.
+std::vector<Range> negative_levels(const InstantiationPlan& plan, const std::vector<uint32_t>& start,
+                                   uint32_t end, uint32_t& focus_end) {
+  std::vector<Range> levels = spine_levels(plan, start, end);
+  const InstantiationPlan::Step& bottom = plan.steps[end - 1];
+  if (bottom.op != InstantiationPlan::Share || levels.size() < 2 || is_data(bottom.cell)) return {};
+  // Level j (j arguments applied) has the arity of the head decreased j
+  // times, except that the unbounded arity and the floor stay.
+  int arity = node_arity(bottom.cell);
+  std::vector<int> level_arity(levels.size() + 1);
+  for (size_t j = 1; j <= levels.size(); ++j) {
+    if (arity != kArityUnbounded && arity > kArityFloor) --arity;
+    level_arity[j] = arity;
+  }
+  // The innermost level (h a1) stays a pair: the machine rewrites an
+  // operator head in place there.
+  std::vector<Range> negative;
+  for (size_t j = levels.size(); j >= 2 && level_arity[j] < 0; --j) {
+    negative.push_back(levels[levels.size() - j]);
+    focus_end = levels[levels.size() - j].begin;
+  }
+  return negative;
+}
+
 // The start of the subtree that ends at each step, and from them the
-// ranges of the arguments of the body's negative top levels.
+// ranges of the arguments of the body's negative top levels, and of the
+// negative top levels of those arguments in turn.
 void read_top_levels(InstantiationPlan& plan) {
   const auto& steps = plan.steps;
   if (plan.literal_only || steps.empty()) return;
@@ -170,43 +221,40 @@ void read_top_levels(InstantiationPlan& plan) {
       open.push_back(i);
     }
   }
-  // The spine from the root down: each level's argument ends just before
-  // the level's Build step, and its function part just before that.
-  std::vector<InstantiationPlan::Range> levels;  // outermost first
   uint32_t end = static_cast<uint32_t>(steps.size());
-  while (steps[end - 1].op == InstantiationPlan::Build) {
-    const uint32_t argument_end = end - 1;
-    const uint32_t argument_begin = start[argument_end - 1];
-    levels.push_back({argument_begin, argument_end});
-    end = argument_begin;
-  }
+  const std::vector<Range> levels = spine_levels(plan, start, end);
   const InstantiationPlan::Step& bottom = steps[end - 1];
   if (bottom.op == InstantiationPlan::Argument && !levels.empty()) {
     bool simple = true;
-    for (const InstantiationPlan::Range& level : levels) simple = simple && level.end - level.begin == 1;
+    for (const Range& level : levels) simple = simple && level.end - level.begin == 1;
     if (simple) {
       plan.head_argument = bottom.argument;
       for (size_t j = levels.size(); j-- > 0;) plan.head_spine.push_back(steps[levels[j].begin]);
     }
   }
-  if (bottom.op != InstantiationPlan::Share || levels.size() < 2) return;
-  Cell* head = bottom.cell;
-  if (is_data(head)) return;
-  // Level j (j arguments applied) has the arity of the head decreased j
-  // times, except that the unbounded arity and the floor stay.
-  int arity = node_arity(head);
-  std::vector<int> level_arity(levels.size() + 1);
-  for (size_t j = 1; j <= levels.size(); ++j) {
-    if (arity != kArityUnbounded && arity > kArityFloor) --arity;
-    level_arity[j] = arity;
-  }
-  // The innermost level (h a1) stays a pair: the machine rewrites an
-  // operator head in place there.
-  for (size_t j = levels.size(); j >= 2 && level_arity[j] < 0; --j) {
-    plan.frame_arguments.push_back(levels[levels.size() - j]);
-    plan.focus_end = levels[levels.size() - j].begin;
+  plan.frame_arguments = negative_levels(plan, start, static_cast<uint32_t>(steps.size()), plan.focus_end);
+  plan.top_parts = static_cast<uint32_t>(plan.frame_arguments.size());
+  // A Deferred frame names its part in 16 bits.
+  constexpr size_t kMostParts = size_t{UINT16_MAX} + 1;
+  for (size_t i = 0; i < plan.frame_arguments.size(); ++i) {
+    const Range part = plan.frame_arguments[i];
+    if (part.end - part.begin < 2) continue;
+    uint32_t focus_end = 0;
+    std::vector<Range> inner = negative_levels(plan, start, part.end, focus_end);
+    // Only a part of two arguments or more can be a choice that drops one,
+    // and parts that are atoms or arguments save nothing unbuilt.
+    bool saves = false;
+    for (const Range& range : inner) saves = saves || range.end - range.begin > 1;
+    if (inner.size() < 2 || !saves || plan.frame_arguments.size() + inner.size() > kMostParts) continue;
+    Range& described = plan.frame_arguments[i];
+    described.inner_first = static_cast<uint32_t>(plan.frame_arguments.size());
+    described.inner_count = static_cast<uint32_t>(inner.size());
+    described.inner_focus_end = focus_end;
+    plan.frame_arguments.insert(plan.frame_arguments.end(), inner.begin(), inner.end());
   }
 }
+
+}  // namespace
 
 const InstantiationPlan& plan_for(Cell* body) {
   auto [it, fresh] = plans().try_emplace(body);
@@ -305,20 +353,32 @@ CellRef instantiate(const InstantiationPlan& plan, Cell* const* arguments) {
   return CellRef::adopt(run_steps(plan, 0, static_cast<uint32_t>(plan.steps.size()), arguments));
 }
 
-CellRef instantiate_into_frames(const InstantiationPlan& plan, Cell* const* arguments, Cell* call,
-                                std::vector<Frame>& frames) {
-  if (plan.frame_arguments.empty() || needs_literal_rewrite(plan, arguments)) {
-    return instantiate(plan, arguments);
-  }
-  for (uint32_t i = 0; i < plan.frame_arguments.size(); ++i) {
-    const InstantiationPlan::Range& range = plan.frame_arguments[i];
-    if (call != nullptr && range.end - range.begin > 1 && i <= UINT16_MAX) {
-      frames.push_back({plan.number, static_cast<uint16_t>(i), CellRef::retained(call)});
+namespace {
+
+// The parts [first, first + count) of a plan, outermost first, as frames:
+// a part that needs new pairs waits in a Deferred frame when there is a
+// call to build it from, and the others are built at once.
+void push_parts(const InstantiationPlan& plan, uint32_t first, uint32_t count, Cell* const* arguments,
+                Cell* call, std::vector<Frame>& frames) {
+  for (uint32_t i = first; i < first + count; ++i) {
+    const Range& range = plan.frame_arguments[i];
+    if (call != nullptr && range.end - range.begin > 1) {
+      frames.push_back({plan.number, static_cast<uint16_t>(i), range.inner_count != 0, CellRef::retained(call)});
     } else {
       frames.push_back(
           {Frame::Apply, CellRef::adopt(run_steps(plan, range.begin, range.end, arguments)), {}});
     }
   }
+}
+
+}  // namespace
+
+CellRef instantiate_into_frames(const InstantiationPlan& plan, Cell* const* arguments, Cell* call,
+                                std::vector<Frame>& frames) {
+  if (plan.top_parts == 0 || needs_literal_rewrite(plan, arguments)) {
+    return instantiate(plan, arguments);
+  }
+  push_parts(plan, 0, plan.top_parts, arguments, call, frames);
   return CellRef::adopt(run_steps(plan, 0, plan.focus_end, arguments));
 }
 
@@ -329,6 +389,17 @@ void build_deferred_argument(Frame& frame) {
   const InstantiationPlan::Range& range = plan.frame_arguments[frame.part];
   frame.first = CellRef::adopt(run_steps(plan, range.begin, range.end, s.args.data()));
   frame.kind = Frame::Apply;
+  frame.over_applied = false;
+}
+
+CellRef deferred_into_frames(const Frame& frame, std::vector<Frame>& frames) {
+  TOVE_ASSERT(frame.kind == Frame::Deferred);
+  const Spine s = walk_spine(frame.first.get());
+  const InstantiationPlan& plan = *numbered_plans()[frame.plan];
+  const Range& range = plan.frame_arguments[frame.part];
+  TOVE_ASSERT(frame.over_applied && range.inner_count != 0);
+  push_parts(plan, range.inner_first, range.inner_count, s.args.data(), frame.first.get(), frames);
+  return CellRef::adopt(run_steps(plan, range.begin, range.inner_focus_end, s.args.data()));
 }
 
 const InstantiationPlan* known_lambda_plan(Cell* lambda) {

@@ -41,14 +41,24 @@ struct InstantiationPlan {
   // A body whose top is over-applied whatever the arguments are,
   // (... ((h a1) a2) ... an) with h a cell of the body: the machine would
   // take the new pairs of its negative levels apart at once, each into an
-  // apply frame. `frame_arguments` are the step ranges [begin, end) of the
-  // arguments of those levels, outermost first; the steps before
-  // `focus_end` build the rest, which becomes the focus.
+  // apply frame. The first `top_parts` of `frame_arguments` are the step
+  // ranges [begin, end) of the arguments of those levels, outermost first;
+  // the steps before `focus_end` build the rest, which becomes the focus.
+  //
+  // Such an argument may be over-applied in the same way, as the branches
+  // of a conditional are ((c < 0) x ((c = 10) y z)): when a rewrite makes
+  // it the focus, the machine would take it apart as well. Its own ranges
+  // are the `inner_count` entries of `frame_arguments` from `inner_first`,
+  // outermost first, and the steps [begin, inner_focus_end) build the rest.
   struct Range {
     uint32_t begin;
     uint32_t end;
+    uint32_t inner_first = 0;
+    uint32_t inner_count = 0;
+    uint32_t inner_focus_end = 0;
   };
   std::vector<Range> frame_arguments;
+  uint32_t top_parts = 0;
   uint32_t focus_end = 0;
   // A body that applies one of its arguments to parts that need no new
   // pairs, (x a1 ... ak) with each a a body cell or an argument: the index
@@ -73,6 +83,11 @@ CellRef instantiate_into_frames(const InstantiationPlan& plan, Cell* const* argu
                                 std::vector<Frame>& frames);
 // Builds the argument of a Deferred frame, which becomes an Apply frame.
 void build_deferred_argument(Frame& frame);
+// The argument of an over-applied Deferred frame, which a rewrite made the machine's new
+// focus, built as a call's result is: the arguments of its negative top
+// levels go onto `frames`, Deferred where they need new pairs, and the rest
+// is returned. The frame keeps its count on the call.
+CellRef deferred_into_frames(const Frame& frame, std::vector<Frame>& frames);
 // The literal rewrite: substitute the arguments for the parameters, starting
 // from the last, into the body stripped of its lambda nodes.
 CellRef substitute_parameters(Cell* body, Cell* const* arguments, size_t count);

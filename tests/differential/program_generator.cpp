@@ -442,7 +442,14 @@ std::string ProgramGenerator::byte_string_shape() {
 
 std::string ProgramGenerator::recursion_shape() {
   const std::string size = number(0, 10);
-  switch (below(3)) {
+  switch (below(4)) {
+    case 3:  // a loop whose next call is chosen by a chain of conditions
+      define(one_of({"@ch\\n\\a\\(n<1)(a)((n%3=0)(@ch(n-1)(a+1))((n%5=0)(@ch(n-1)(a+2))(@ch(n-1)(a))))",
+                     "@ch\\n\\a\\n<1?a?((n%3=0)?@ch(n-1)(a+1)?((n%5=0)?@ch(n-1)(a+2)?@ch(n-1)(a)))",
+                     "@ch\\n\\a\\(n<1)(a)((n%2=0)(@ch(n-1,a*3%101))(@ch(n-1,a+n)))",
+                     "@ch\\n\\a\\(0<n)((n%3=1)((n%2=0)(@ch(n-1)(V n a))(@ch(n-1)(a)))(@ch(n-1)(a)))(a)",
+                     "@ch\\n\\a\\(n<1)(a)((n=1)(K a)((n=2)(a+1)(@ch(n-3)(@ch(n-1)(a)))))"}));
+      return fill("@ch(@1)(@2)", {number(0, 30), number(0, 9)});
     case 0: {  // nfib
       const char* sum = one_of({"@nf(n-1)+@nf(n-2)+1", "(@nf(n-1))+(@nf(n-2))+1", "1+@nf(n-2)+@nf(n-1)",
                                 "@add(@nf(n-1),@nf(n-2))", "@nf(n-1)+@nf(n-2)"});

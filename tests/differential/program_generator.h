@@ -28,7 +28,8 @@
 //     intermediate string and using it twice (or appending to a memoised
 //     constant), so an append made in place would show, then read back by
 //     rank, look, trim, comparisons and conversions;
-//   - nfib and the sum of a list built by non-tail recursion.
+//   - nfib, the sum of a list built by non-tail recursion, and loops whose
+//     next call is chosen by a chain of conditions.
 // One or two of these make up the main expression, now and then combined
 // with a free-form expression that may call the shaped definitions.
 #pragma once

@@ -127,7 +127,7 @@ TEST_F(Instantiate, OverAppliedTopsBecomeFramesBuiltOnlyWhenUsed) {
   CellRef body = sexpr("((\\ n) (< n 2 1 (+ n 1)))");
   analyse_node(body.get());
   const InstantiationPlan& plan = plan_for(body.get());
-  ASSERT_EQ(plan.frame_arguments.size(), 3u);
+  ASSERT_EQ(plan.top_parts, 3u);
   CellRef argument = make_atom("5");
   analyse_node(argument.get());
   Cell* raw = argument.get();
@@ -152,6 +152,41 @@ TEST_F(Instantiate, OverAppliedTopsBecomeFramesBuiltOnlyWhenUsed) {
   folded = fold_frames(std::move(focus), frames);
   EXPECT_TRUE(same_cells(folded.get(), literal.get()));
   EXPECT_EQ(ref_count(call.get()), 1u);
+}
+
+TEST_F(Instantiate, AnOverAppliedBranchBecomesFramesWhenItIsTheFocus) {
+  // (< n 0 1 (< n 9 (+ n 1) (+ n 2))): the second branch is a conditional
+  // again; taken as the focus, its own branches wait in frames, and
+  // folded back they give the branch as the literal rewrite builds it.
+  CellRef body = sexpr("((\\ n) (< n 0 1 (< n 9 (+ n 1) (+ n 2))))");
+  analyse_node(body.get());
+  const InstantiationPlan& plan = plan_for(body.get());
+  ASSERT_EQ(plan.top_parts, 3u);
+  CellRef argument = make_atom("5");
+  analyse_node(argument.get());
+  Cell* raw = argument.get();
+  CellRef literal = substitute_parameters(body.get(), &raw, 1);
+  CellRef call = make_pair(make_atom("K"), argument.share());
+  analyse_node(call.get());
+  std::vector<Frame> frames;
+  CellRef focus = instantiate_into_frames(plan, &raw, call.get(), frames);
+  ASSERT_EQ(frames.size(), 3u);
+  ASSERT_EQ(frames[0].kind, Frame::Deferred);
+  EXPECT_TRUE(frames[0].over_applied);
+  EXPECT_EQ(frames[1].kind, Frame::Apply);
+  const Frame branch = std::move(frames[0]);
+  frames.clear();
+  focus = deferred_into_frames(branch, frames);
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(print_expression(focus.get()), "<5");
+  ASSERT_EQ(frames[0].kind, Frame::Deferred);
+  ASSERT_EQ(frames[1].kind, Frame::Deferred);
+  EXPECT_EQ(frames[2].kind, Frame::Apply);
+  EXPECT_FALSE(frames[1].over_applied);
+  EXPECT_EQ(ref_count(call.get()), 4u);
+  CellRef folded = fold_frames(std::move(focus), frames);
+  EXPECT_TRUE(same_cells(folded.get(), pair_right(literal.get())));
+  EXPECT_EQ(ref_count(call.get()), 2u);
 }
 
 TEST_F(Instantiate, PlansKnowWhereArgumentsLand) {
