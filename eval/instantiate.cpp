@@ -363,7 +363,8 @@ void push_parts(const InstantiationPlan& plan, uint32_t first, uint32_t count, C
   for (uint32_t i = first; i < first + count; ++i) {
     const Range& range = plan.frame_arguments[i];
     if (call != nullptr && range.end - range.begin > 1) {
-      frames.push_back({plan.number, static_cast<uint16_t>(i), range.inner_count != 0, CellRef::retained(call)});
+      frames.push_back(
+          {plan.number, static_cast<uint16_t>(i), range.inner_count != 0, CellRef::retained(call)});
     } else {
       frames.push_back(
           {Frame::Apply, CellRef::adopt(run_steps(plan, range.begin, range.end, arguments)), {}});
