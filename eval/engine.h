@@ -19,8 +19,11 @@
 // transitions at once where nothing can tell them apart.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <string_view>
 
+#include "cells/analysis.h"
 #include "cells/cell.h"
 #include "eval/eval.h"
 
@@ -49,8 +52,30 @@ Cell* apply_frame_argument(Frame& frame);
 // Evaluate the function part of the focus first (an apply frame keeps the
 // argument) or, when the function part is already a value, the argument.
 void descend(Machine& m, bool function_first);
+namespace engine_detail {
+constexpr std::array<bool, 256> make_lazy_heads() {
+  std::array<bool, 256> table{};
+  // The language's order of evaluation, which programs observe (K x y gives x
+  // even when y never ends): a redex whose head text begins with one of these
+  // rewrites at once, arguments unevaluated; every other head has its
+  // arguments evaluated first. The set is part of the language, not derived
+  // from the combinators' bodies: G and P copy no argument, yet are strict
+  // heads like the copying M, O, S, W and Y.
+  for (char c : std::string_view("&ABCDEFHIJKLNQRTUVXZ|")) table[static_cast<unsigned char>(c)] = true;
+  return table;
+}
+constexpr std::array<bool, 256> kLazyHead = make_lazy_heads();
+}  // namespace engine_detail
+
 // The head atom begins with a letter whose rewrite takes its arguments
 // unevaluated.
-bool is_lazy_head_atom(Cell* c);
+inline bool is_lazy_head_atom(Cell* c) {
+  return is_atom(c) && !is_data(c) && engine_detail::kLazyHead[head_char(c)];
+}
+// The head of the spine of c is such an atom.
+inline bool has_lazy_head(Cell* c) {
+  while (is_pair(c) && !is_data(c)) c = pair_left(c);
+  return is_lazy_head_atom(c);
+}
 
 }  // namespace tove

@@ -108,7 +108,6 @@ void machine_step(Machine& machine);
 void reduce_step(Machine& machine);
 // The same, on the focus's spine already walked.
 void reduce_spine(Machine& machine, const Spine& spine);
-bool has_lazy_head(Cell* c);
 // The value a head atom stands for when it names a constant definition whose
 // body is already done (an operator such as "+" stands for `plus`):
 // rewriting the head reads the body and changes nothing, so the machine may

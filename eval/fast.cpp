@@ -189,8 +189,9 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
       continue;
     }
     const int wanted = node_arity(x);
-    if (wanted < 1 || static_cast<size_t>(wanted) > k || !has_lazy_head(x)) break;
+    if (wanted < 1 || static_cast<size_t>(wanted) > k) break;
     const Spine inner = walk_spine(x);
+    if (!is_lazy_head_atom(inner.head)) break;
     const size_t j = static_cast<size_t>(wanted);
     if (inner.count + j > kMaxSpine) break;
     const InstantiationPlan* next = current_plan_of_head(inner.head);

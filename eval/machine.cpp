@@ -26,19 +26,6 @@ int g_nesting = 0;  // evaluations in progress (a primitive may evaluate)
 // the step's own path.
 constexpr uint32_t kPollInterval = 4096;
 
-constexpr std::array<bool, 256> make_lazy_heads() {
-  std::array<bool, 256> table{};
-  // The language's order of evaluation, which programs observe (K x y gives x
-  // even when y never ends): a redex whose head text begins with one of these
-  // rewrites at once, arguments unevaluated; every other head has its
-  // arguments evaluated first. The set is part of the language, not derived
-  // from the combinators' bodies: G and P copy no argument, yet are strict
-  // heads like the copying M, O, S, W and Y.
-  for (char c : std::string_view("&ABCDEFHIJKLNQRTUVXZ|")) table[static_cast<unsigned char>(c)] = true;
-  return table;
-}
-constexpr std::array<bool, 256> kLazyHead = make_lazy_heads();
-
 // T keeps the prelude's meaning (T a b = b a) unless the program redefined it.
 bool apply_through_prelude_t() {
   CellRef* slot = definitions().find("T");
@@ -162,13 +149,6 @@ void unwind_interrupted(Machine& m) {
 }
 
 }  // namespace
-
-bool is_lazy_head_atom(Cell* c) { return is_atom(c) && !is_data(c) && kLazyHead[head_char(c)]; }
-
-bool has_lazy_head(Cell* c) {
-  while (is_pair(c) && !is_data(c)) c = pair_left(c);
-  return is_lazy_head_atom(c);
-}
 
 namespace {
 
