@@ -103,8 +103,8 @@ Atom* allocate_atom(size_t text_length, size_t room) {
 
 void free_atom(Atom* atom) {
   --g_pair_pool.live_atoms;
-  // Numbers and text literals, the atoms most often freed, record their
-  // length; the others are measured by their kind's rules.
+  // Numbers, text literals and byte strings, the atoms most often freed,
+  // record their length; the others are measured by their kind's rules.
   size_t n = records_length(static_cast<unsigned char>(atom->text[0])) ? payload(atom) : 0;
   if (n == 0) n = atom_text(atom).size();
   if constexpr (kCheckingBuild) {
@@ -295,7 +295,10 @@ std::string_view atom_text(const Cell* c) {
       return {text, n};
     }
     case AtomKind::real: return {text, kRealTextLength};
-    case AtomKind::bytes: return {text, byte_string_text_length(text)};
+    case AtomKind::bytes: {
+      const size_t n = payload(c);
+      return {text, n != 0 ? n : byte_string_text_length(text)};
+    }
     default: return {text, std::strlen(text)};
   }
 }

@@ -7,9 +7,9 @@
 //
 //   bits  0-29  (30)  reference count, 1 .. 0x3FFFFFFF while the cell lives
 //   bits 30-55  (26)  payload: the text length of an atom whose text starts
-//                     with a digit or "[" (0 when the length is 2^26 or
-//                     more); otherwise the free-variable mask or data-pair
-//                     sum written by node analysis
+//                     with a digit, "[" or "(" (0 when the length is 2^26
+//                     or more); otherwise the free-variable mask or
+//                     data-pair sum written by node analysis
 //   bits 56-63  ( 8)  tag byte: bit 7 (the sign bit of the word) marks an
 //                     Atom; bits 0-6 hold the cached node analysis, all
 //                     clear while the cell is unanalysed
@@ -62,8 +62,8 @@ inline constexpr int kArityBias = 52;
 inline constexpr int kArityUnbounded = 11;  // never decremented
 inline constexpr int kArityFloor = -51;     // never decremented further
 
-// Atoms whose text starts with a digit or "[" record their length in the
-// payload when it is below this limit.
+// Atoms whose text starts with a digit, "[" or "(" record their length in
+// the payload when it is below this limit.
 inline constexpr size_t kRecordedLengthLimit = kPayloadLimit;
 
 struct Cell {
@@ -150,9 +150,11 @@ inline AtomKind atom_kind(const Cell* c) {
   return is_atom(c) ? cell_detail::kAtomKinds.kinds[static_cast<const Atom*>(c)->text[0] & 0xFF]
                     : AtomKind::pair;
 }
-// Numbers and text literals record their text length in the payload.
+// Numbers, text literals and byte strings record their text length in the
+// payload: the kinds whose length would otherwise take a scan.
 constexpr bool records_length(unsigned char first) {
-  return atom_kind_of_byte(first) == AtomKind::number || atom_kind_of_byte(first) == AtomKind::text;
+  const AtomKind kind = atom_kind_of_byte(first);
+  return kind == AtomKind::number || kind == AtomKind::text || kind == AtomKind::bytes;
 }
 
 // ---- counting ---------------------------------------------------------------

@@ -138,6 +138,7 @@ CellRef byte_string_appended(Cell* bytes, std::string_view more, bool alone) {
     chars[new_header - 1] = ')';
     if (!more.empty()) std::memcpy(chars + new_header + length, more.data(), more.size());
     chars[new_size] = '\0';
+    set_payload(bytes, new_size < kRecordedLengthLimit ? new_size : 0);
     return CellRef::retained(bytes);
   }
   std::string joined;
