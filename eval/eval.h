@@ -69,7 +69,8 @@ struct Machine {
 // it is built; it also takes several of the literal machine's transitions
 // at once where nothing can tell them apart: an over-applied body top goes
 // straight into frames (an argument that needs new pairs is built only when
-// used), operators step to their built-ins, lazy heads take their arguments
+// used, and a branch that a choice makes the focus goes into frames in the
+// same way), operators step to their built-ins, lazy heads take their arguments
 // from the frames, and a call whose result applies an argument goes on to
 // that rewrite. The reference engine rewrites literally, one substitution
 // per parameter, and leaves analysis to the generic walk. The reference is
