@@ -239,6 +239,46 @@ CellRef substitute_shallow(Cell* c, uint32_t bit, char letter, Cell* value, int 
 
 CellRef join_plain(CellRef left, CellRef right) { return make_pair(std::move(left), std::move(right)); }
 
+// The bit of the local letter a binder binds; 0 for any other atom.
+uint32_t bound_bit(const Cell* variable) {
+  const unsigned char v = head_char(variable);
+  return v >= 'a' && v <= 'z' ? uint32_t{1} << (v - 'a') : 0;
+}
+
+// Both substitutions of substitute_two_analysed in one walk: `live` holds
+// the letters still replaced below c (a binder of one of them stops it), an
+// atom reached is one of the two variables, and each new pair is analysed
+// as it is made. An empty reference when c is deeper than the shallow
+// limit.
+CellRef substitute_two_shallow(Cell* c, uint32_t live, uint32_t first_bit, Cell* first_value,
+                               Cell* second_value, int depth) {
+  if (is_atom(c)) return CellRef::retained((node_mask(c) & first_bit) != 0 ? first_value : second_value);
+  if (depth == 0) return {};
+  auto part = [&](Cell* sub, uint32_t letters) -> CellRef {
+    if ((node_mask(sub) & letters) == 0) return CellRef::retained(sub);
+    return substitute_two_shallow(sub, letters, first_bit, first_value, second_value, depth - 1);
+  };
+  if (is_lambda_node(c)) {
+    CellRef body = part(pair_right(c), live & ~bound_bit(pair_right(pair_left(c))));
+    if (!body) return {};
+    return make_analysed_pair(CellRef::retained(pair_left(c)), std::move(body));
+  }
+  if (is_let_node(c)) {
+    Cell* binder = pair_left(pair_left(c));
+    CellRef bound = part(pair_right(pair_left(c)), live);
+    if (!bound) return {};
+    CellRef body = part(pair_right(c), live & ~bound_bit(pair_right(binder)));
+    if (!body) return {};
+    return make_analysed_pair(make_analysed_pair(CellRef::retained(binder), std::move(bound)),
+                              std::move(body));
+  }
+  CellRef left = part(pair_left(c), live);
+  if (!left) return {};
+  CellRef right = part(pair_right(c), live);
+  if (!right) return {};
+  return make_analysed_pair(std::move(left), std::move(right));
+}
+
 }  // namespace
 
 CellRef substitute(Cell* expr, char letter, Cell* value) {
@@ -323,6 +363,19 @@ CellRef substitute_analysed(Cell* expr, char letter, Cell* value) {
     return quick;
   }
   return substitute(expr, letter, value);
+}
+
+CellRef substitute_two_analysed(Cell* expr, char first, Cell* first_value, char second, Cell* second_value) {
+  TOVE_ASSERT(first >= 'a' && first <= 'z' && second >= 'a' && second <= 'z' && first != second);
+  const uint32_t first_bit = uint32_t{1} << (first - 'a');
+  const uint32_t both = first_bit | uint32_t{1} << (second - 'a');
+  if ((node_mask(expr) & both) == 0) return CellRef::retained(expr);
+  if (CellRef quick =
+          substitute_two_shallow(expr, both, first_bit, first_value, second_value, kShallowDepth)) {
+    return quick;
+  }
+  CellRef once = substitute_analysed(expr, first, first_value);
+  return substitute_analysed(once.get(), second, second_value);
 }
 
 // ---- order on cells ---------------------------------------------------------------

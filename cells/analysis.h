@@ -158,6 +158,14 @@ CellRef substitute(Cell* expr, char letter, Cell* value);
 // as it is built.
 CellRef substitute_analysed(Cell* expr, char letter, Cell* value);
 
+// expr[first := first_value][second := second_value] for two different
+// letters, in one walk, each new pair analysed as it is built. The values
+// must be closed and make no binder shape where they land (no "\" or
+// "{" atom, no pair with one on its left, no partial let), so that the
+// first substitution cannot change how the second one walks: then both at
+// once give the same cells, new and shared, as one after the other.
+CellRef substitute_two_analysed(Cell* expr, char first, Cell* first_value, char second, Cell* second_value);
+
 // +1 when a comes first, -1 when b comes first, 0 when equal.
 int compare_cells(const Cell* a, const Cell* b);
 size_t atom_weight(const Cell* c);

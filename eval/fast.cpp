@@ -153,6 +153,35 @@ bool reduce_with_frame_arguments(Machine& m, int d, bool returning) {
   return true;
 }
 
+// ((\ v) e) a1 ... ak for a lambda node that a call built, one that
+// closes over the call's arguments and so has no plan of its own. With a1
+// done the rewrite is e[v := a1]; when e is a lambda node ((\ w) f) of
+// another letter, a2 is done too and neither value makes a binder shape,
+// the next rewrite follows at once, both substitutions in one walk:
+// f[v := a1][w := a2]. The arguments left go into apply frames, where the
+// literal machine leaves them. False, with nothing done, when a1 is not
+// done.
+bool apply_built_lambda(Machine& m, Cell* x, Cell* const* given, size_t k) {
+  Cell* first = given[0];
+  if (!is_done(first)) return false;
+  const char v = static_cast<char>(head_char(pair_right(pair_left(x))));
+  Cell* e = pair_right(x);
+  size_t taken = 1;
+  CellRef result;
+  if (k >= 2 && is_lambda_node(e) && is_done(given[1]) && !shapes_binders(first) &&
+      !shapes_binders(given[1])) {
+    const char w = static_cast<char>(head_char(pair_right(pair_left(e))));
+    if (w != v) {
+      result = substitute_two_analysed(pair_right(e), v, first, w, given[1]);
+      taken = 2;
+    }
+  }
+  if (taken == 1) result = substitute_analysed(e, v, first);
+  for (size_t i = k; i > taken; --i) m.frames.push_back({Frame::Apply, CellRef::retained(given[i - 1]), {}});
+  m.focus = std::move(result);
+  return true;
+}
+
 // The call's result becomes the focus. A result (x a1 ... ak) whose x is a
 // partial application of a lazy head wanting j <= k more arguments would be
 // taken apart into k - j apply frames and rewritten at once; that rewrite
@@ -174,7 +203,13 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
       // takes its argument, once done, by substitution: with p <= k done
       // arguments, the lambda's own plan gives the same result.
       const InstantiationPlan* lambda = known_lambda_plan(x);
-      if (lambda == nullptr || lambda->parameters > k) break;
+      if (lambda == nullptr) {
+        std::array<Cell*, kMaxSpine> given;
+        for (size_t i = 0; i < k; ++i) given[i] = part(plan->head_spine[i]);
+        if (apply_built_lambda(m, x, given.data(), k)) return;
+        break;
+      }
+      if (lambda->parameters > k) break;
       const size_t p = lambda->parameters;
       bool done = true;
       for (size_t i = 0; i < p && done; ++i) done = is_done(part(plan->head_spine[i]));

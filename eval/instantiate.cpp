@@ -127,12 +127,10 @@ bool is_binder(const Cell* c) {
   return (first == '\\' || first == '{') && atom_chars(c)[1] == '\0';
 }
 
-// Arguments of these shapes can make a new lambda or let node out of the
-// pair of the body they are put in (as its left part, or as the left part
-// of its left part), which changes how the later substitutions walk it; the
-// stand-ins cannot show that. They are the backslash atom and "{", pairs
-// whose left part is one, and the partial let (({ k) y). A lambda node is
-// none of these.
+}  // namespace
+
+// They are the backslash atom and "{", pairs whose left part is one, and
+// the partial let (({ k) y). A lambda node is none of these.
 bool shapes_binders(const Cell* c) {
   if (is_binder(c)) return true;
   if (is_atom(c)) return false;
@@ -141,8 +139,6 @@ bool shapes_binders(const Cell* c) {
   return is_pair(left) && is_atom(pair_left(left)) && head_char(pair_left(left)) == '{' &&
          atom_chars(pair_left(left))[1] == '\0';
 }
-
-}  // namespace
 
 CellRef substitute_parameters(Cell* body, Cell* const* arguments, size_t count) {
   std::array<char, kMaxParameters> letters{};

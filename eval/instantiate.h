@@ -88,6 +88,11 @@ void build_deferred_argument(Frame& frame);
 // levels go onto `frames`, Deferred where they need new pairs, and the rest
 // is returned. The frame keeps its count on the call.
 CellRef deferred_into_frames(const Frame& frame, std::vector<Frame>& frames);
+// Arguments of binder shapes can make a new lambda or let node out of the
+// pair of a body they are put in (as its left part, or as the left part of
+// its left part), which changes how later substitutions walk it; the
+// stand-ins of a plan cannot show that.
+bool shapes_binders(const Cell* c);
 // The literal rewrite: substitute the arguments for the parameters, starting
 // from the last, into the body stripped of its lambda nodes.
 CellRef substitute_parameters(Cell* body, Cell* const* arguments, size_t count);

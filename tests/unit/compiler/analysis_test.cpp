@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <set>
+#include <vector>
+
 #include "cells/analysis.h"
 #include "cells/tables.h"
 #include "leak_check.h"
@@ -103,6 +106,58 @@ TEST_F(Analysis, SubstituteCopiesOnlyPathsToTheVariable) {
   CellRef replaced = substitute(let.get(), 'x', value.get());
   EXPECT_EQ(pair_right(pair_left(replaced.get())), value.get());
   EXPECT_TRUE(atom_is(pair_right(replaced.get()), "x"));
+}
+
+void collect(Cell* c, std::set<Cell*>& cells) {
+  std::vector<Cell*> stack{c};
+  while (!stack.empty()) {
+    Cell* top = stack.back();
+    stack.pop_back();
+    if (!cells.insert(top).second || is_atom(top)) continue;
+    stack.push_back(pair_left(top));
+    stack.push_back(pair_right(top));
+  }
+}
+
+// Equal graphs in which a cell of the original expression or a substituted
+// value stands in one exactly where it stands in the other.
+bool same_sharing(Cell* x, Cell* y, const std::set<Cell*>& old_cells) {
+  std::vector<std::pair<Cell*, Cell*>> pending{{x, y}};
+  while (!pending.empty()) {
+    auto [a, b] = pending.back();
+    pending.pop_back();
+    if (a == b) continue;
+    if (old_cells.count(a) != 0 || old_cells.count(b) != 0 || is_atom(a) || is_atom(b)) return false;
+    pending.emplace_back(pair_left(a), pair_left(b));
+    pending.emplace_back(pair_right(a), pair_right(b));
+  }
+  return true;
+}
+
+TEST_F(Analysis, BothSubstitutionsAtOnceGiveTheCellsOfOneAfterTheOther) {
+  CellRef first = sexpr("5");
+  CellRef second = sexpr("(gg 7)");
+  std::vector<CellRef> cases;
+  for (const char* text : {"(gg (x 1) (y [t]))", "((\\ x) (x y))", "((\\ y) (x (y x)))", "((({ x) y) (x y))",
+                           "((({ y) (x y)) (y x))", "(gg 1 2)", "(x ((\\ x) y))"}) {
+    cases.push_back(sexpr(text));
+  }
+  // Deeper than the one-walk limit: the two substitutions one after the other.
+  CellRef deep = sexpr("(x y)");
+  for (int i = 0; i < 100; ++i) deep = make_pair(std::move(deep), make_atom(i % 2 ? "x" : "1"));
+  cases.push_back(std::move(deep));
+  for (const CellRef& expr : cases) {
+    CellRef once = substitute_analysed(expr.get(), 'x', first.get());
+    CellRef sequential = substitute_analysed(once.get(), 'y', second.get());
+    CellRef both = substitute_two_analysed(expr.get(), 'x', first.get(), 'y', second.get());
+    std::set<Cell*> old_cells;
+    collect(expr.get(), old_cells);
+    collect(first.get(), old_cells);
+    collect(second.get(), old_cells);
+    EXPECT_EQ(compare_cells(both.get(), sequential.get()), 0);
+    EXPECT_TRUE(same_sharing(both.get(), sequential.get(), old_cells));
+    EXPECT_EQ(analysis_bits(both.get()), analysis_bits(sequential.get()));
+  }
 }
 
 TEST_F(Analysis, OrderOnCells) {
