@@ -121,55 +121,64 @@ CellRef fold_frames(CellRef focus, std::vector<Frame>& frames) {
   return focus;
 }
 
+// A body of one parameter called with 5: its plan, the literal rewrite,
+// and a call (K 5) for Deferred frames to hold.
+struct CallOfFive {
+  CellRef body;
+  const InstantiationPlan* plan = nullptr;
+  CellRef argument;
+  Cell* raw = nullptr;
+  CellRef literal;
+  CellRef call;
+};
+
+CallOfFive call_of_five(const char* body_text) {
+  CallOfFive c;
+  c.body = sexpr(body_text);
+  analyse_node(c.body.get());
+  c.plan = &plan_for(c.body.get());
+  c.argument = make_atom("5");
+  analyse_node(c.argument.get());
+  c.raw = c.argument.get();
+  c.literal = substitute_parameters(c.body.get(), &c.raw, 1);
+  c.call = make_pair(make_atom("K"), c.argument.share());
+  analyse_node(c.call.get());
+  return c;
+}
+
 TEST_F(Instantiate, OverAppliedTopsBecomeFramesBuiltOnlyWhenUsed) {
   // (< n 2 1 (+ n 1)): "<" names a constant, so every level but the
   // innermost is over-applied and pushed as a frame, outermost first.
-  CellRef body = sexpr("((\\ n) (< n 2 1 (+ n 1)))");
-  analyse_node(body.get());
-  const InstantiationPlan& plan = plan_for(body.get());
-  ASSERT_EQ(plan.top_parts, 3u);
-  CellRef argument = make_atom("5");
-  analyse_node(argument.get());
-  Cell* raw = argument.get();
-  CellRef literal = substitute_parameters(body.get(), &raw, 1);
+  const CallOfFive c = call_of_five("((\\ n) (< n 2 1 (+ n 1)))");
+  ASSERT_EQ(c.plan->top_parts, 3u);
   // Without the call, every frame holds its argument built.
   std::vector<Frame> frames;
-  CellRef focus = instantiate_into_frames(plan, &raw, nullptr, frames);
+  CellRef focus = instantiate_into_frames(*c.plan, &c.raw, nullptr, frames);
   ASSERT_EQ(frames.size(), 3u);
   EXPECT_EQ(print_expression(focus.get()), "<5");
   EXPECT_EQ(frames[0].kind, Frame::Apply);
   CellRef folded = fold_frames(std::move(focus), frames);
-  EXPECT_TRUE(same_cells(folded.get(), literal.get()));
+  EXPECT_TRUE(same_cells(folded.get(), c.literal.get()));
   // With the call, the argument that needs new pairs waits in a Deferred
   // frame holding the call, and is built from the call's arguments.
-  CellRef call = make_pair(make_atom("K"), argument.share());
-  analyse_node(call.get());
-  focus = instantiate_into_frames(plan, &raw, call.get(), frames);
+  focus = instantiate_into_frames(*c.plan, &c.raw, c.call.get(), frames);
   ASSERT_EQ(frames.size(), 3u);
   EXPECT_EQ(frames[0].kind, Frame::Deferred);
   EXPECT_EQ(frames[1].kind, Frame::Apply);
-  EXPECT_EQ(ref_count(call.get()), 2u);
+  EXPECT_EQ(ref_count(c.call.get()), 2u);
   folded = fold_frames(std::move(focus), frames);
-  EXPECT_TRUE(same_cells(folded.get(), literal.get()));
-  EXPECT_EQ(ref_count(call.get()), 1u);
+  EXPECT_TRUE(same_cells(folded.get(), c.literal.get()));
+  EXPECT_EQ(ref_count(c.call.get()), 1u);
 }
 
 TEST_F(Instantiate, AnOverAppliedBranchBecomesFramesWhenItIsTheFocus) {
   // (< n 0 1 (< n 9 (+ n 1) (+ n 2))): the second branch is a conditional
   // again; taken as the focus, its own branches wait in frames, and
   // folded back they give the branch as the literal rewrite builds it.
-  CellRef body = sexpr("((\\ n) (< n 0 1 (< n 9 (+ n 1) (+ n 2))))");
-  analyse_node(body.get());
-  const InstantiationPlan& plan = plan_for(body.get());
-  ASSERT_EQ(plan.top_parts, 3u);
-  CellRef argument = make_atom("5");
-  analyse_node(argument.get());
-  Cell* raw = argument.get();
-  CellRef literal = substitute_parameters(body.get(), &raw, 1);
-  CellRef call = make_pair(make_atom("K"), argument.share());
-  analyse_node(call.get());
+  const CallOfFive c = call_of_five("((\\ n) (< n 0 1 (< n 9 (+ n 1) (+ n 2))))");
+  ASSERT_EQ(c.plan->top_parts, 3u);
   std::vector<Frame> frames;
-  CellRef focus = instantiate_into_frames(plan, &raw, call.get(), frames);
+  CellRef focus = instantiate_into_frames(*c.plan, &c.raw, c.call.get(), frames);
   ASSERT_EQ(frames.size(), 3u);
   ASSERT_EQ(frames[0].kind, Frame::Deferred);
   EXPECT_TRUE(frames[0].over_applied);
@@ -183,10 +192,10 @@ TEST_F(Instantiate, AnOverAppliedBranchBecomesFramesWhenItIsTheFocus) {
   ASSERT_EQ(frames[1].kind, Frame::Deferred);
   EXPECT_EQ(frames[2].kind, Frame::Apply);
   EXPECT_FALSE(frames[1].over_applied);
-  EXPECT_EQ(ref_count(call.get()), 4u);
+  EXPECT_EQ(ref_count(c.call.get()), 4u);
   CellRef folded = fold_frames(std::move(focus), frames);
-  EXPECT_TRUE(same_cells(folded.get(), pair_right(literal.get())));
-  EXPECT_EQ(ref_count(call.get()), 2u);
+  EXPECT_TRUE(same_cells(folded.get(), pair_right(c.literal.get())));
+  EXPECT_EQ(ref_count(c.call.get()), 2u);
 }
 
 TEST_F(Instantiate, PlansKnowWhereArgumentsLand) {
