@@ -358,7 +358,8 @@ void push_parts(const InstantiationPlan& plan, uint32_t first, uint32_t count, C
                 Cell* call, std::vector<Frame>& frames) {
   for (uint32_t i = first; i < first + count; ++i) {
     const Range& range = plan.frame_arguments[i];
-    if (call != nullptr && range.end - range.begin > 1) {
+    // A Deferred frame names its part in 16 bits; a part past them is built.
+    if (call != nullptr && range.end - range.begin > 1 && i <= UINT16_MAX) {
       frames.push_back(
           {plan.number, static_cast<uint16_t>(i), range.inner_count != 0, CellRef::retained(call)});
     } else {
