@@ -1,5 +1,6 @@
 #include "eval/instantiate.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <unordered_map>
@@ -191,9 +192,26 @@ std::vector<Range> negative_levels(const InstantiationPlan& plan, const std::vec
     level_arity[j] = arity;
   }
   // The innermost level (h a1) stays a pair: the machine rewrites an
-  // operator head in place there.
+  // operator head in place there. An operator (a constant whose body is a
+  // done value, as "<" names `less`) goes in place over a whole spine of
+  // done arguments at once, so the levels its value takes stay with it when
+  // their arguments are single cells: the call is then rewritten at once,
+  // not rebuilt level by level from frames. How many levels stay is only a
+  // choice of how much to do at once, so an operator defined again later
+  // changes nothing a program can see.
+  size_t kept = 1;
+  if (Cell* value = done_constant_of_head(bottom.cell)) {
+    const int takes = node_arity(value);
+    auto single = [&](size_t j) {
+      return levels[levels.size() - j].end - levels[levels.size() - j].begin == 1;
+    };
+    if (takes != kArityUnbounded && single(1)) {
+      while (kept < static_cast<size_t>(std::max(takes, 1)) && kept < levels.size() && single(kept + 1))
+        ++kept;
+    }
+  }
   std::vector<Range> negative;
-  for (size_t j = levels.size(); j >= 2 && level_arity[j] < 0; --j) {
+  for (size_t j = levels.size(); j > kept && level_arity[j] < 0; --j) {
     negative.push_back(levels[levels.size() - j]);
     focus_end = levels[levels.size() - j].begin;
   }

@@ -8,6 +8,7 @@
 
 #include "cells/analysis.h"
 #include "cells/print.h"
+#include "cells/tables.h"
 #include "eval/instantiate.h"
 #include "frontend/frontend.h"
 #include "sexpr.h"
@@ -34,8 +35,13 @@ bool same_cells(Cell* x, Cell* y) {
 
 class Instantiate : public ::testing::Test {
  protected:
-  void SetUp() override { load_prelude(); }
-  void TearDown() override { forget_plans(); }
+  // The built-ins have their placeholder definitions, as in a program read.
+  void SetUp() override {
+    load_prelude();
+    for (const auto& [name, entry] : builtin_table()) definitions().set(name, placeholder(entry.arity));
+  }
+  // The plans and the names they resolved go, as at the end of an evaluation.
+  void TearDown() override { forget_resolved_names(); }
 
   void expect_same(const char* body_text, std::vector<CellRef> arguments) {
     CellRef body = sexpr(body_text);
@@ -148,21 +154,23 @@ CallOfFive call_of_five(const char* body_text) {
 
 TEST_F(Instantiate, OverAppliedTopsBecomeFramesBuiltOnlyWhenUsed) {
   // (< n 2 1 (+ n 1)): "<" names a constant, so every level but the
-  // innermost is over-applied and pushed as a frame, outermost first.
+  // innermost is over-applied. Its value `less` takes two arguments, both
+  // single cells here, so those two levels stay in the focus, and the two
+  // past them are pushed as frames, outermost first.
   const CallOfFive c = call_of_five("((\\ n) (< n 2 1 (+ n 1)))");
-  ASSERT_EQ(c.plan->top_parts, 3u);
+  ASSERT_EQ(c.plan->top_parts, 2u);
   // Without the call, every frame holds its argument built.
   std::vector<Frame> frames;
   CellRef focus = instantiate_into_frames(*c.plan, &c.raw, nullptr, frames);
-  ASSERT_EQ(frames.size(), 3u);
-  EXPECT_EQ(print_expression(focus.get()), "<5");
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(print_expression(focus.get()), "(<5 2)");
   EXPECT_EQ(frames[0].kind, Frame::Apply);
   CellRef folded = fold_frames(std::move(focus), frames);
   EXPECT_TRUE(same_cells(folded.get(), c.literal.get()));
   // With the call, the argument that needs new pairs waits in a Deferred
   // frame holding the call, and is built from the call's arguments.
   focus = instantiate_into_frames(*c.plan, &c.raw, c.call.get(), frames);
-  ASSERT_EQ(frames.size(), 3u);
+  ASSERT_EQ(frames.size(), 2u);
   EXPECT_EQ(frames[0].kind, Frame::Deferred);
   EXPECT_EQ(frames[1].kind, Frame::Apply);
   EXPECT_EQ(ref_count(c.call.get()), 2u);
@@ -171,26 +179,42 @@ TEST_F(Instantiate, OverAppliedTopsBecomeFramesBuiltOnlyWhenUsed) {
   EXPECT_EQ(ref_count(c.call.get()), 1u);
 }
 
+TEST_F(Instantiate, AnOperatorKeepsOnlyLevelsOfSingleCellsInTheFocus) {
+  // (< (+ n 1) 2 1 0): the operator's first argument needs new pairs, so
+  // only the innermost level stays; the other three are frames.
+  const CallOfFive built = call_of_five("((\\ n) (< (+ n 1) 2 1 0))");
+  EXPECT_EQ(built.plan->top_parts, 3u);
+  // (f n 2 1 0) for f of one parameter: f's arity, not an operator's,
+  // says which levels are over-applied.
+  definitions().set("f", sexpr("((\\ x) x)"));
+  const CallOfFive function = call_of_five("((\\ n) (f n 2 1 0))");
+  ASSERT_EQ(function.plan->top_parts, 3u);
+  std::vector<Frame> frames;
+  CellRef focus = instantiate_into_frames(*function.plan, &function.raw, nullptr, frames);
+  EXPECT_EQ(print_expression(focus.get()), "f5");
+  CellRef folded = fold_frames(std::move(focus), frames);
+  EXPECT_TRUE(same_cells(folded.get(), function.literal.get()));
+}
+
 TEST_F(Instantiate, AnOverAppliedBranchBecomesFramesWhenItIsTheFocus) {
   // (< n 0 1 (< n 9 (+ n 1) (+ n 2))): the second branch is a conditional
   // again; taken as the focus, its own branches wait in frames, and
   // folded back they give the branch as the literal rewrite builds it.
   const CallOfFive c = call_of_five("((\\ n) (< n 0 1 (< n 9 (+ n 1) (+ n 2))))");
-  ASSERT_EQ(c.plan->top_parts, 3u);
+  ASSERT_EQ(c.plan->top_parts, 2u);
   std::vector<Frame> frames;
   CellRef focus = instantiate_into_frames(*c.plan, &c.raw, c.call.get(), frames);
-  ASSERT_EQ(frames.size(), 3u);
+  ASSERT_EQ(frames.size(), 2u);
   ASSERT_EQ(frames[0].kind, Frame::Deferred);
   EXPECT_TRUE(frames[0].over_applied);
   EXPECT_EQ(frames[1].kind, Frame::Apply);
   const Frame branch = std::move(frames[0]);
   frames.clear();
   focus = deferred_into_frames(branch, frames);
-  ASSERT_EQ(frames.size(), 3u);
-  EXPECT_EQ(print_expression(focus.get()), "<5");
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(print_expression(focus.get()), "(<5 9)");
   ASSERT_EQ(frames[0].kind, Frame::Deferred);
   ASSERT_EQ(frames[1].kind, Frame::Deferred);
-  EXPECT_EQ(frames[2].kind, Frame::Apply);
   EXPECT_FALSE(frames[1].over_applied);
   EXPECT_EQ(ref_count(c.call.get()), 4u);
   CellRef folded = fold_frames(std::move(focus), frames);
