@@ -118,11 +118,12 @@ inline void analyse_built_pair(Cell* node) {
 }
 }  // namespace analysis_detail
 
-// A number atom is no name: remaining arity 1, never pending, no variables.
-// The arithmetic primitives, which make one on every operation, analyse it
-// at once.
-inline void analyse_number_atom(Cell* atom) {
-  TOVE_ASSERT(atom_kind(atom) == AtomKind::number);
+// A number or a byte string atom is no name: remaining arity 1, never
+// pending, no variables. The builders of integers and byte strings, which
+// the primitives call on every operation, analyse each one at once, so the
+// machine's first look at a primitive's answer is one read.
+inline void analyse_value_atom(Cell* atom) {
+  TOVE_ASSERT(atom_kind(atom) == AtomKind::number || atom_kind(atom) == AtomKind::bytes);
   set_analysis_bits(atom, static_cast<uint8_t>(1 + kArityBias));
 }
 

@@ -347,13 +347,10 @@ unsigned base64_digit_value(unsigned char c) {
 }
 
 std::string base64_encode(uint64_t n) {
-  char digits[16];
-  size_t start = sizeof digits;
-  while (n != 0) {
-    digits[--start] = kDigitAlphabet[n % 64];
-    n /= 64;
-  }
-  return std::string(digits + start, sizeof digits - start);
+  char digits[kLongestBase64Digits];
+  char* end = digits + sizeof digits;
+  const char* start = write_base64(n, end);
+  return std::string(start, static_cast<size_t>(end - start));
 }
 
 uint64_t base64_decode(std::string_view digits) {

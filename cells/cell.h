@@ -357,6 +357,17 @@ inline constexpr std::string_view kDigitAlphabet =
 unsigned base64_digit_value(unsigned char c);
 // Digits of n, most significant first, with no digits for 0.
 std::string base64_encode(uint64_t n);
+// The same digits written backwards ending at `end`, which must have
+// kLongestBase64Digits bytes of room before it; returns where they start.
+inline constexpr size_t kLongestBase64Digits = 11;
+inline char* write_base64(uint64_t n, char* end) {
+  char* at = end;
+  while (n != 0) {
+    *--at = kDigitAlphabet[n % 64];
+    n /= 64;
+  }
+  return at;
+}
 // Decodes a run of digits (most significant first).
 uint64_t base64_decode(std::string_view digits);
 

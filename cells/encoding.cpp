@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include "cells/analysis.h"
+
 namespace tove {
 
 // ---- integers' text -------------------------------------------------------------------
@@ -50,6 +52,15 @@ std::string small_to_tove_text(int64_t value) {
 }
 
 std::string decimal_from_int64(int64_t value) { return small_to_tove_text(value); }
+
+CellRef small_integer_atom(int64_t value) {
+  char buffer[kLongestSmallIntegerText];
+  char* end = buffer + sizeof buffer;
+  const char* at = write_small_integer(value, end);
+  CellRef atom = make_atom(std::string_view(at, static_cast<size_t>(end - at)));
+  analyse_value_atom(atom.get());
+  return atom;
+}
 
 std::string negated_integer_text(std::string_view text) {
   if (text == "0") return std::string(text);
@@ -118,7 +129,26 @@ std::string byte_string_text(std::string_view contents) {
   return text;
 }
 
-CellRef byte_string_atom(std::string_view contents) { return make_atom(byte_string_text(contents)); }
+CellRef byte_string_atom(std::string_view contents) {
+  // The bytes and chars a loop takes one at a time are made without a
+  // text of their own first.
+  constexpr size_t kShortContents = 32;
+  CellRef atom;
+  if (contents.size() <= kShortContents) {
+    char text[kLongestBase64Digits + 2 + kShortContents];
+    char* digits_end = text + 1 + kLongestBase64Digits;
+    const char* digits = write_base64(contents.size(), digits_end);
+    char* start = text + (digits - text) - 1;
+    *start = '(';
+    *digits_end = ')';
+    if (!contents.empty()) std::memcpy(digits_end + 1, contents.data(), contents.size());
+    atom = make_atom(std::string_view(start, static_cast<size_t>(digits_end + 1 + contents.size() - start)));
+  } else {
+    atom = make_atom(byte_string_text(contents));
+  }
+  analyse_value_atom(atom.get());
+  return atom;
+}
 
 CellRef byte_string_appended(Cell* bytes, std::string_view more, bool alone) {
   const std::string_view text = atom_text(bytes);
@@ -126,7 +156,10 @@ CellRef byte_string_appended(Cell* bytes, std::string_view more, bool alone) {
               more.data() >= text.data() + text.size());
   const size_t header = byte_string_header_length(text.data());
   const size_t length = text.size() - header;
-  const std::string digits = base64_encode(length + more.size());
+  char digit_room[kLongestBase64Digits];
+  char* const digits_end = digit_room + sizeof digit_room;
+  const char* const digits_start = write_base64(length + more.size(), digits_end);
+  const std::string_view digits(digits_start, static_cast<size_t>(digits_end - digits_start));
   const size_t new_header = digits.size() + 2;
   const size_t new_size = new_header + length + more.size();
   if (alone && new_size <= atom_room(bytes)) {
@@ -148,14 +181,19 @@ CellRef byte_string_appended(Cell* bytes, std::string_view more, bool alone) {
   joined += ')';
   joined += text.substr(header);
   joined += more;
-  if (!alone) return make_atom(joined);
-  // The room is a convenience: under a memory ceiling that refuses it, the
-  // exact atom is made as for a shared string.
-  try {
-    return make_atom_with_room(joined, new_size <= SIZE_MAX / 2 ? 2 * new_size : new_size);
-  } catch (const std::bad_alloc&) {
-    return make_atom(joined);
+  CellRef atom;
+  if (alone) {
+    // The room is a convenience: under a memory ceiling that refuses it,
+    // the exact atom is made as for a shared string.
+    try {
+      atom = make_atom_with_room(joined, new_size <= SIZE_MAX / 2 ? 2 * new_size : new_size);
+    } catch (const std::bad_alloc&) {
+      atom.reset();  // made exact below
+    }
   }
+  if (!atom) atom = make_atom(joined);
+  analyse_value_atom(atom.get());
+  return atom;
 }
 
 // ---- text literals and their escapes --------------------------------------------------

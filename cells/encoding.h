@@ -110,6 +110,8 @@ inline char* write_small_integer(int64_t value, char* end) {
 }
 std::string small_to_tove_text(int64_t value);
 std::string decimal_from_int64(int64_t value);  // the same text
+// The number atom of a machine integer, analysed.
+CellRef small_integer_atom(int64_t value);
 
 // An integer text with its sign split off: the digits after the leading
 // "0" of a negative text, or the whole text. "0" alone is not negative.
@@ -176,6 +178,7 @@ inline const char* byte_string_start(const Cell* bytes) {
   return text + byte_string_header_length(text);
 }
 std::string byte_string_text(std::string_view contents);
+// The byte string atom of the contents, analysed.
 CellRef byte_string_atom(std::string_view contents);
 // The byte string of the contents of `bytes` followed by `more`. When
 // `alone` (the caller holds the only reference to `bytes`, so nothing can

@@ -303,16 +303,6 @@ BinaryFraction fraction_remainder(const BinaryFraction& a, const BinaryFraction&
 
 // ---- integers -------------------------------------------------------------------------------
 
-// A machine integer as an analysed number atom.
-CellRef small_integer_atom(int64_t value) {
-  char buffer[kLongestSmallIntegerText];
-  char* end = buffer + sizeof buffer;
-  const char* at = write_small_integer(value, end);
-  CellRef atom = make_atom(std::string_view(at, static_cast<size_t>(end - at)));
-  analyse_number_atom(atom.get());
-  return atom;
-}
-
 enum class Op { plus, dash, mult, over, cent, powa };
 
 // The integer rules in a machine word: false when the result does not fit

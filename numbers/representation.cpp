@@ -502,7 +502,7 @@ bool is_odd(const Cell* integer) {
   return bit_get(bits, 2);
 }
 
-CellRef integer_from_int64(int64_t value) { return make_atom(decimal_from_int64(value)); }
+CellRef integer_from_int64(int64_t value) { return small_integer_atom(value); }
 
 CellRef integer_from_uint64(uint64_t value) { return make_atom(std::to_string(value)); }
 
