@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cells/analysis.h"
 #include "cells/cell.h"
 #include "cells/encoding.h"
 #include "leak_check.h"
@@ -249,6 +250,29 @@ TEST_F(Encoding, AppendsToASharedByteStringCopyIt) {
   // A string joined to itself is read before anything is written.
   CellRef twice = byte_string_appended(shared.get(), byte_string_contents(shared.get()), false);
   EXPECT_EQ(byte_string_contents(twice.get()), std::string(200, 'q'));
+}
+
+// The primitives' integers and byte strings come analysed, with the very
+// bits and payload the generic analysis gives an atom of the same text.
+TEST_F(Encoding, MadeIntegersAndByteStringsComeAnalysedAsTheWalkWouldAnalyseThem) {
+  auto expect_analysed = [](const CellRef& made) {
+    ASSERT_NE(analysis_bits(made.get()), 0) << atom_text(made.get());
+    CellRef fresh = make_atom(atom_text(made.get()));
+    analyse_node(fresh.get());
+    EXPECT_EQ(analysis_bits(made.get()), analysis_bits(fresh.get())) << atom_text(made.get());
+    EXPECT_EQ(payload(made.get()), payload(fresh.get())) << atom_text(made.get());
+  };
+  for (int64_t value : {int64_t{0}, int64_t{7}, int64_t{-7}, std::numeric_limits<int64_t>::max(),
+                        std::numeric_limits<int64_t>::min()}) {
+    expect_analysed(small_integer_atom(value));
+  }
+  for (size_t length : {0, 1, 31, 32, 33, 100}) expect_analysed(byte_string_atom(std::string(length, ')')));
+  CellRef grown = byte_string_atom("ab");
+  for (int i = 0; i < 40; ++i) {
+    grown = byte_string_appended(grown.get(), "cd", true);
+    expect_analysed(grown);
+  }
+  expect_analysed(byte_string_appended(grown.get(), "ef", false));
 }
 
 // ---- text-literal escapes ---------------------------------------------------------------
