@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cells/analysis.h"
 #include "cells/cell.h"
 #include "cells/interrupt.h"
 
@@ -95,7 +96,25 @@ struct Spine {
   // The head's whole text, measured only by the rewrites that need it.
   std::string_view text() const { return atom_text(head); }
 };
-Spine walk_spine(Cell* redex);
+// Inline: the machine walks the spine of every redex it rewrites.
+inline Spine walk_spine(Cell* redex) {
+  // The depth first, then the arguments straight into their places, a1
+  // innermost: the same left parts are read twice, but nothing is copied.
+  size_t n = 0;
+  Cell* c = redex;
+  while (is_pair(c) && !is_data(c)) {
+    ++n;
+    c = pair_left(c);
+  }
+  TOVE_ASSERT(n <= kMaxSpine);
+  Spine spine;
+  spine.head = c;
+  spine.count = n;
+  spine.call = redex;
+  c = redex;
+  for (size_t i = n; i-- > 0; c = pair_left(c)) spine.args[i] = pair_right(c);
+  return spine;
+}
 
 // Evaluates a closed expression until it is done.
 CellRef evaluate(CellRef expression);

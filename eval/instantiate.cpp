@@ -377,7 +377,12 @@ void push_parts(const InstantiationPlan& plan, uint32_t first, uint32_t count, C
   for (uint32_t i = first; i < first + count; ++i) {
     const Range& range = plan.frame_arguments[i];
     // A Deferred frame names its part in 16 bits; a part past them is built.
-    if (call != nullptr && range.end - range.begin > 1 && i <= UINT16_MAX) {
+    if (range.end - range.begin == 1) {
+      // An argument or a cell of the body, built by no step.
+      const InstantiationPlan::Step& only = plan.steps[range.begin];
+      Cell* part = only.op == InstantiationPlan::Share ? only.cell : arguments[only.argument];
+      frames.push_back({Frame::Apply, CellRef::retained(part), {}});
+    } else if (call != nullptr && i <= UINT16_MAX) {
       frames.push_back(
           {plan.number, static_cast<uint16_t>(i), range.inner_count != 0, CellRef::retained(call)});
     } else {

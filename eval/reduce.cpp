@@ -38,6 +38,12 @@ struct Resolved {
   // body cell's analysis never changes, so the answer holds while it does.
   Cell* asked_body = nullptr;
   Cell* done_constant = nullptr;
+  // For a one-character name, the analysis bits of a fresh atom of it (the
+  // "K" and "H" that comparisons answer), read for the body `bits_body`,
+  // on which the entry holds a count: that body cannot go, so no other body
+  // can take its address while the bits are kept.
+  Cell* bits_body = nullptr;
+  uint8_t bits = 0;
 };
 
 constexpr size_t kNameCacheSize = 1024;
@@ -53,17 +59,10 @@ Resolved& unresolved_entry() {
   return unresolved;
 }
 
-Resolved& resolve(Cell* head) {
+// A name not in its cache entry: looked up by its text, and kept there
+// when found.
+[[gnu::noinline]] Resolved& resolve_by_text(Cell* head, Resolved& entry) {
   Resolved& unresolved = unresolved_entry();
-  const char* chars = atom_chars(head);
-  if (chars[0] != '\0' && chars[1] == '\0') {
-    // Every built-in name is a word of several letters.
-    Resolved& entry = g_single_names[static_cast<unsigned char>(chars[0])];
-    if (entry.slot == nullptr) entry.slot = definitions().find(std::string_view(chars, 1));
-    return entry;
-  }
-  Resolved& entry = g_names[(reinterpret_cast<uintptr_t>(head) >> 4) % kNameCacheSize];
-  if (entry.atom == head) return entry;
   const std::string_view text = atom_text(head);
   // Every built-in name is a lower-case word.
   const bool may_be_builtin = !text.empty() && text[0] >= 'a' && text[0] <= 'z';
@@ -78,12 +77,50 @@ Resolved& resolve(Cell* head) {
   return entry;
 }
 
+// Every head the machine rewrites is resolved here, so the cache hits are
+// inline and the look-ups by text are not.
+inline Resolved& resolve(Cell* head) {
+  const char* chars = atom_chars(head);
+  if (chars[0] != '\0' && chars[1] == '\0') {
+    // Every built-in name is a word of several letters.
+    Resolved& entry = g_single_names[static_cast<unsigned char>(chars[0])];
+    if (entry.slot == nullptr) [[unlikely]]
+      entry.slot = definitions().find(std::string_view(chars, 1));
+    return entry;
+  }
+  Resolved& entry = g_names[(reinterpret_cast<uintptr_t>(head) >> 4) % kNameCacheSize];
+  if (entry.atom == head) [[likely]]
+    return entry;
+  return resolve_by_text(head, entry);
+}
+
 void discard_continuation(Machine& m) { m.frames.clear(); }
+
+// A fresh one-character atom a built-in answered, analysed as the generic
+// analysis would, from the bits kept for its name's body when that body
+// is still the name's.
+void analyse_answered_name(Cell* atom) {
+  const char* chars = atom_chars(atom);
+  if (chars[0] == '\0' || chars[1] != '\0') return;
+  Resolved& entry = resolve(atom);
+  if (entry.slot == nullptr) return;
+  Cell* body = entry.slot->get();
+  if (entry.bits_body == body) {
+    set_analysis_bits(atom, entry.bits);
+    return;
+  }
+  analyse_node(atom);
+  retain(body);
+  if (entry.bits_body != nullptr) release(entry.bits_body);
+  entry.bits_body = body;
+  entry.bits = analysis_bits(atom);
+}
 
 // Built-in f a1 ... an = the handler's answer. A marker-headed answer ends
 // the whole evaluation with it.
 void take_builtin_answer(Machine& m, CellRef result) {
   TOVE_ASSERT(result);
+  if (is_atom(result.get()) && analysis_bits(result.get()) == 0) analyse_answered_name(result.get());
   if (is_pair(result.get())) {
     Cell* left = pair_left(result.get());
     if (is_marker(left)) discard_continuation(m);
@@ -254,25 +291,6 @@ void reduce_global(Machine& m, const Spine& s, Resolved& name) {
 
 }  // namespace
 
-Spine walk_spine(Cell* redex) {
-  // The depth first, then the arguments straight into their places, a1
-  // innermost: the same left parts are read twice, but nothing is copied.
-  size_t n = 0;
-  Cell* c = redex;
-  while (is_pair(c) && !is_data(c)) {
-    ++n;
-    c = pair_left(c);
-  }
-  TOVE_ASSERT(n <= kMaxSpine);
-  Spine spine;
-  spine.head = c;
-  spine.count = n;
-  spine.call = redex;
-  c = redex;
-  for (size_t i = n; i-- > 0; c = pair_left(c)) spine.args[i] = pair_right(c);
-  return spine;
-}
-
 void reduce_step(Machine& m) {
   Cell* redex = m.focus.get();
   TOVE_ASSERT(!is_data(redex) && node_arity(redex) == 0);
@@ -340,7 +358,10 @@ void forget_resolved_names() {
     if (entry.atom) release(entry.atom);
     entry = Resolved{};
   }
-  g_single_names.fill(Resolved{});
+  for (Resolved& entry : g_single_names) {
+    if (entry.bits_body) release(entry.bits_body);
+    entry = Resolved{};
+  }
   forget_plans();
 }
 

@@ -163,6 +163,30 @@ TEST(Reduce, NameWhoseDefinitionWentAwayEndsTheEvaluation) {
   EXPECT_EQ(print_expression(result.get()), "()");
 }
 
+// A comparison answers a fresh "K" or "H", whose analysis is that of the
+// name's body when it is answered: a K of three parameters makes the truth
+// take three arguments, in the evaluation after the redefinition as in
+// the one before it with the prelude's K.
+TEST(Machine, TruthAnswersTakeTheArityOfTheirNamesBody) {
+  prepare("0");
+  CellRef prelude_k = definitions().find("K")->share();
+  auto truth_of = [](const char* extra) {
+    CellRef e = make_pair(make_atom("less"), make_atom("1"), make_atom("2"));
+    e = make_pair(std::move(e), make_atom("7"), make_atom("8"));
+    if (extra != nullptr) e = make_pair(std::move(e), make_atom(extra));
+    return print_expression(evaluate(std::move(e)).get());
+  };
+  EXPECT_EQ(truth_of(nullptr), "7");
+  ErrorReport report;
+  read_program(report, "0,K\\a\\b\\c\\c");
+  ASSERT_FALSE(report.failed()) << report.message;
+  compile_program(report);
+  ASSERT_FALSE(report.failed()) << report.message;
+  EXPECT_EQ(truth_of("9"), "9");
+  definitions().set("K", std::move(prelude_k));
+  EXPECT_EQ(truth_of(nullptr), "7");
+}
+
 TEST(Machine, MillionTermExpressionsEvaluateWithoutNativeRecursion) {
   std::string left_deep = "0";  // ((. ((. 0) I)) I) ...: T 0 I = I 0 = 0
   for (int i = 0; i < 1'000'000; ++i) left_deep += ".I";
