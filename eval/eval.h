@@ -128,16 +128,8 @@ void machine_step(Machine& machine);
 void reduce_step(Machine& machine);
 // The same, on the focus's spine already walked.
 void reduce_spine(Machine& machine, const Spine& spine);
-// The value a head atom stands for when it names a constant definition whose
-// body is already done (an operator such as "+" stands for `plus`):
-// rewriting the head reads the body and changes nothing, so the machine may
-// put the body in the head's place at once. nullptr for any other head.
-Cell* done_constant_of_head(Cell* head);
-// The plan of the global a head atom names, when it is made already and is
-// still the plan of the global's body; nullptr otherwise.
-const InstantiationPlan* current_plan_of_head(Cell* head);
-// Drops the evaluator's cache of resolved head names (and the counts it
-// holds on their atoms); done when the outermost evaluation ends.
+// Drops the evaluator's cache of resolved head names (eval/names.h) and the
+// counts it holds; done when the outermost evaluation ends.
 void forget_resolved_names();
 
 // Interrupting a run (Ctrl-C) goes through cells/interrupt.h: once an

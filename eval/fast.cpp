@@ -10,6 +10,7 @@
 #include "eval/engine.h"
 #include "eval/eval.h"
 #include "eval/instantiate.h"
+#include "eval/names.h"
 #include "eval/watch.h"
 
 namespace tove {

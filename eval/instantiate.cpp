@@ -8,6 +8,7 @@
 
 #include "cells/analysis.h"
 #include "cells/encoding.h"
+#include "eval/names.h"
 
 namespace tove {
 

@@ -12,6 +12,7 @@
 #include "eval/engine.h"
 #include "eval/eval.h"
 #include "eval/instantiate.h"
+#include "eval/names.h"
 #include "eval/watch.h"
 #include "numbers/numbers.h"
 #include "numbers/trees.h"
@@ -25,33 +26,13 @@ bool is_single(Cell* atom) { return atom_chars(atom)[1] == '\0'; }
 
 CellRef atom(const char* text) { return make_atom(text); }
 
-// Names met as redex heads, resolved once: a direct-mapped cache keyed by the
-// head atom's address. Each entry holds a count on its atom, so the address
-// cannot be reused by another atom while the entry lives. Only found names
-// are kept: a later definition of a missing name must be seen.
-struct Resolved {
-  Cell* atom = nullptr;  // owned count
-  const BuiltinEntry* builtin = nullptr;
-  CellRef* slot = nullptr;
-  const InstantiationPlan* plan = nullptr;  // of the body *slot held when made
-  // done_constant_of_head's answer for the body *slot held when asked: a
-  // body cell's analysis never changes, so the answer holds while it does.
-  Cell* asked_body = nullptr;
-  Cell* done_constant = nullptr;
-  // For a one-character name, the analysis bits of a fresh atom of it (the
-  // "K" and "H" that comparisons answer), read for the body `bits_body`,
-  // on which the entry holds a count: that body cannot go, so no other body
-  // can take its address while the bits are kept.
-  Cell* bits_body = nullptr;
-  uint8_t bits = 0;
-};
-
-constexpr size_t kNameCacheSize = 1024;
-std::array<Resolved, kNameCacheSize> g_names;
-
-// Single-character names (combinators and operators, and the fresh "K" and
-// "H" atoms that comparisons answer) are resolved by their byte alone.
-std::array<Resolved, 256> g_single_names;
+// An entry gives up the counts it holds and keeps nothing.
+void empty_entry(Resolved& entry) {
+  for (Cell* held : {entry.atom, entry.asked_body, entry.bits_body}) {
+    if (held != nullptr) release(held);
+  }
+  entry = Resolved{};
+}
 
 // The entry answered for a name that is not found; never kept.
 Resolved& unresolved_entry() {
@@ -59,9 +40,9 @@ Resolved& unresolved_entry() {
   return unresolved;
 }
 
-// A name not in its cache entry: looked up by its text, and kept there
-// when found.
-[[gnu::noinline]] Resolved& resolve_by_text(Cell* head, Resolved& entry) {
+}  // namespace
+
+Resolved& names_detail::resolve_by_text(Cell* head, Resolved& entry) {
   Resolved& unresolved = unresolved_entry();
   const std::string_view text = atom_text(head);
   // Every built-in name is a lower-case word.
@@ -72,27 +53,12 @@ Resolved& unresolved_entry() {
     return unresolved;
   }
   retain(head);
-  if (entry.atom) release(entry.atom);
+  empty_entry(entry);
   entry = fresh;
   return entry;
 }
 
-// Every head the machine rewrites is resolved here, so the cache hits are
-// inline and the look-ups by text are not.
-inline Resolved& resolve(Cell* head) {
-  const char* chars = atom_chars(head);
-  if (chars[0] != '\0' && chars[1] == '\0') {
-    // Every built-in name is a word of several letters.
-    Resolved& entry = g_single_names[static_cast<unsigned char>(chars[0])];
-    if (entry.slot == nullptr) [[unlikely]]
-      entry.slot = definitions().find(std::string_view(chars, 1));
-    return entry;
-  }
-  Resolved& entry = g_names[(reinterpret_cast<uintptr_t>(head) >> 4) % kNameCacheSize];
-  if (entry.atom == head) [[likely]]
-    return entry;
-  return resolve_by_text(head, entry);
-}
+namespace {
 
 void discard_continuation(Machine& m) { m.frames.clear(); }
 
@@ -320,48 +286,27 @@ void reduce_spine(Machine& m, const Spine& s) {
   reduce_global(m, s, name);
 }
 
-Cell* done_constant_of_head(Cell* head) {
-  if (!is_atom(head) || is_data(head)) return nullptr;
-  switch (atom_kind(head)) {
-    case AtomKind::number:
-    case AtomKind::bytes:
-    case AtomKind::real:
-    case AtomKind::update:
-    case AtomKind::undefined: return nullptr;
-    default: break;
-  }
-  Resolved& name = resolve(head);
-  if (name.builtin != nullptr || name.slot == nullptr) return nullptr;
-  Cell* body = name.slot->get();
-  if (body == name.asked_body) return name.done_constant;
+Cell* names_detail::ask_done_constant(Resolved& name, Cell* body) {
   // A black hole is done too, but meeting it is a cycle; uncached bodies
   // (I body) are never done.
   Cell* value = body;
   if (is_lambda_node(body) || !is_done(body) || is_update_marker(body)) value = nullptr;
   // Only a body the definition holds on to can be remembered by address.
   if (&name != &unresolved_entry()) {
+    retain(body);
+    if (name.asked_body != nullptr) release(name.asked_body);
     name.asked_body = body;
     name.done_constant = value;
   }
   return value;
 }
 
-const InstantiationPlan* current_plan_of_head(Cell* head) {
-  if (!is_atom(head)) return nullptr;
-  const Resolved& name = resolve(head);
-  if (name.plan == nullptr || name.builtin != nullptr || name.slot == nullptr) return nullptr;
-  return name.plan->body.get() == name.slot->get() ? name.plan : nullptr;
-}
-
 void forget_resolved_names() {
-  for (Resolved& entry : g_names) {
-    if (entry.atom) release(entry.atom);
-    entry = Resolved{};
-  }
-  for (Resolved& entry : g_single_names) {
-    if (entry.bits_body) release(entry.bits_body);
-    entry = Resolved{};
-  }
+  auto forget = [](auto& table) {
+    for (Resolved& entry : table) empty_entry(entry);
+  };
+  forget(names_detail::g_names);
+  forget(names_detail::g_single_names);
   forget_plans();
 }
 
