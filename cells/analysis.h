@@ -123,7 +123,7 @@ inline void analyse_built_pair(Cell* node) {
 // the primitives call on every operation, analyse each one at once, so the
 // machine's first look at a primitive's answer is one read.
 inline void analyse_value_atom(Cell* atom) {
-  TOVE_ASSERT(atom_kind(atom) == AtomKind::number || atom_kind(atom) == AtomKind::bytes);
+  TOVE_CHECK(atom_kind(atom) == AtomKind::number || atom_kind(atom) == AtomKind::bytes);
   set_analysis_bits(atom, static_cast<uint8_t>(1 + kArityBias));
 }
 

@@ -269,7 +269,7 @@ void reduce_step(Machine& m) {
 // inside every nested evaluation (a load within a load), and its frame is
 // the native stack each level costs.
 void reduce_spine(Machine& m, const Spine& s) {
-  TOVE_ASSERT(node_mask(m.focus.get()) == 0);
+  TOVE_CHECK(node_mask(m.focus.get()) == 0);
   if (is_data(s.head)) return reduce_data(m, s);
   switch (atom_kind(s.head)) {
     case AtomKind::number: return reduce_integer(m, s);
