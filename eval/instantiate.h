@@ -44,6 +44,8 @@ struct InstantiationPlan {
   // apply frame. The first `top_parts` of `frame_arguments` are the step
   // ranges [begin, end) of the arguments of those levels, outermost first;
   // the steps before `focus_end` build the rest, which becomes the focus.
+  // An operator head keeps in the focus the levels its value takes when
+  // their arguments are single cells (n < 2 stays whole).
   //
   // Such an argument may be over-applied in the same way, as the branches
   // of a conditional are ((c < 0) x ((c = 10) y z)): when a rewrite makes
