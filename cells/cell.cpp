@@ -346,13 +346,6 @@ unsigned base64_digit_value(unsigned char c) {
   return static_cast<uint8_t>(v);
 }
 
-std::string base64_encode(uint64_t n) {
-  char digits[kLongestBase64Digits];
-  char* end = digits + sizeof digits;
-  const char* start = write_base64(n, end);
-  return std::string(start, static_cast<size_t>(end - start));
-}
-
 uint64_t base64_decode(std::string_view digits) {
   uint64_t value = 0;
   for (char d : digits) value = value * 64 + base64_digit_value(static_cast<unsigned char>(d));

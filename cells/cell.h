@@ -355,10 +355,9 @@ inline constexpr std::string_view kDigitAlphabet =
     "_abcdefghijklmnopqrustvwzxy0123456789ABCDEFGHIJKLMNOPQRUSTVWZXY~";
 // Value of one digit; a character outside the alphabet is a fatal assertion.
 unsigned base64_digit_value(unsigned char c);
-// Digits of n, most significant first, with no digits for 0.
-std::string base64_encode(uint64_t n);
-// The same digits written backwards ending at `end`, which must have
-// kLongestBase64Digits bytes of room before it; returns where they start.
+// The digits of n, most significant first, with no digits for 0, written
+// backwards ending at `end`, which must have kLongestBase64Digits bytes of
+// room before it; returns where they start.
 inline constexpr size_t kLongestBase64Digits = 11;
 inline char* write_base64(uint64_t n, char* end) {
   char* at = end;

@@ -118,13 +118,31 @@ std::string_view byte_string_bytes(std::string_view text) {
 
 std::string_view byte_string_contents(const Cell* bytes) { return byte_string_bytes(atom_text(bytes)); }
 
+namespace {
+
+// The "(" + base-64 length + ")" header of a byte string of `length` bytes,
+// written in its own room, which `text` views.
+struct ByteStringHeader {
+  char room[kLongestBase64Digits + 2];
+  std::string_view text;
+  explicit ByteStringHeader(uint64_t length) {
+    char* close = room + sizeof room - 1;
+    *close = ')';
+    char* start = write_base64(length, close);
+    *--start = '(';
+    text = std::string_view(start, static_cast<size_t>(close + 1 - start));
+  }
+  ByteStringHeader(const ByteStringHeader&) = delete;
+  ByteStringHeader& operator=(const ByteStringHeader&) = delete;
+};
+
+}  // namespace
+
 std::string byte_string_text(std::string_view contents) {
-  const std::string length = base64_encode(contents.size());
+  const ByteStringHeader header(contents.size());
   std::string text;
-  text.reserve(contents.size() + length.size() + 2);
-  text += '(';
-  text += length;
-  text += ')';
+  text.reserve(header.text.size() + contents.size());
+  text += header.text;
   text += contents;
   return text;
 }
@@ -135,14 +153,11 @@ CellRef byte_string_atom(std::string_view contents) {
   constexpr size_t kShortContents = 32;
   CellRef atom;
   if (contents.size() <= kShortContents) {
-    char text[kLongestBase64Digits + 2 + kShortContents];
-    char* digits_end = text + 1 + kLongestBase64Digits;
-    const char* digits = write_base64(contents.size(), digits_end);
-    char* start = text + (digits - text) - 1;
-    *start = '(';
-    *digits_end = ')';
-    if (!contents.empty()) std::memcpy(digits_end + 1, contents.data(), contents.size());
-    atom = make_atom(std::string_view(start, static_cast<size_t>(digits_end + 1 + contents.size() - start)));
+    const ByteStringHeader header(contents.size());
+    char text[sizeof header.room + kShortContents];
+    std::memcpy(text, header.text.data(), header.text.size());
+    if (!contents.empty()) std::memcpy(text + header.text.size(), contents.data(), contents.size());
+    atom = make_atom(std::string_view(text, header.text.size() + contents.size()));
   } else {
     atom = make_atom(byte_string_text(contents));
   }
@@ -156,19 +171,15 @@ CellRef byte_string_appended(Cell* bytes, std::string_view more, bool alone) {
               more.data() >= text.data() + text.size());
   const size_t header = byte_string_header_length(text.data());
   const size_t length = text.size() - header;
-  char digit_room[kLongestBase64Digits];
-  char* const digits_end = digit_room + sizeof digit_room;
-  const char* const digits_start = write_base64(length + more.size(), digits_end);
-  const std::string_view digits(digits_start, static_cast<size_t>(digits_end - digits_start));
-  const size_t new_header = digits.size() + 2;
+  const ByteStringHeader grown(length + more.size());
+  const size_t new_header = grown.text.size();
   const size_t new_size = new_header + length + more.size();
   if (alone && new_size <= atom_room(bytes)) {
     // The length digits grow by one at each power of 64: the bytes move
     // up to make room for the new digit.
     char* chars = atom_chars_mutable(bytes);
     if (new_header != header) std::memmove(chars + new_header, chars + header, length);
-    std::memcpy(chars + 1, digits.data(), digits.size());
-    chars[new_header - 1] = ')';
+    std::memcpy(chars, grown.text.data(), new_header);
     if (!more.empty()) std::memcpy(chars + new_header + length, more.data(), more.size());
     chars[new_size] = '\0';
     set_payload(bytes, new_size < kRecordedLengthLimit ? new_size : 0);
@@ -176,9 +187,7 @@ CellRef byte_string_appended(Cell* bytes, std::string_view more, bool alone) {
   }
   std::string joined;
   joined.reserve(new_size);
-  joined += '(';
-  joined += digits;
-  joined += ')';
+  joined += grown.text;
   joined += text.substr(header);
   joined += more;
   CellRef atom;

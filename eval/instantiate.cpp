@@ -1,6 +1,5 @@
 #include "eval/instantiate.h"
 
-#include <algorithm>
 #include <array>
 #include <string>
 #include <unordered_map>
@@ -202,13 +201,13 @@ std::vector<Range> negative_levels(const InstantiationPlan& plan, const std::vec
   // changes nothing a program can see.
   size_t kept = 1;
   if (Cell* value = done_constant_of_head(bottom.cell)) {
+    // A done value takes one argument or more.
     const int takes = node_arity(value);
     auto single = [&](size_t j) {
       return levels[levels.size() - j].end - levels[levels.size() - j].begin == 1;
     };
     if (takes != kArityUnbounded && single(1)) {
-      while (kept < static_cast<size_t>(std::max(takes, 1)) && kept < levels.size() && single(kept + 1))
-        ++kept;
+      while (kept < static_cast<size_t>(takes) && kept < levels.size() && single(kept + 1)) ++kept;
     }
   }
   std::vector<Range> negative;

@@ -102,9 +102,15 @@ TEST_F(Cells, ReleasingLongChainsNeedsNoNativeRecursion) {
 }
 
 TEST_F(Cells, Base64DigitsFollowTheAlphabet) {
+  auto base64_encode = [](uint64_t n) {
+    char room[kLongestBase64Digits];
+    const char* start = write_base64(n, room + sizeof room);
+    return std::string(start, static_cast<size_t>(room + sizeof room - start));
+  };
   EXPECT_EQ(base64_encode(0), "");
   EXPECT_EQ(base64_encode(3), "c");
   EXPECT_EQ(base64_encode(64), "a_");
+  EXPECT_EQ(base64_encode(UINT64_MAX).size(), kLongestBase64Digits);
   EXPECT_EQ(base64_digit_value('r'), 18u);
   EXPECT_EQ(base64_digit_value('u'), 19u);
   EXPECT_EQ(base64_digit_value('~'), 63u);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cells/cell.h"
+#include "cells/encoding.h"
 #include "cells/print.h"
 #include "leak_check.h"
 #include "numbers/family.h"
@@ -41,11 +42,7 @@ std::string text(const CellRef& c) { return std::string(atom_text(c.get())); }
 CellRef atom(std::string_view t) { return make_atom(t); }
 CellRef num(int64_t value) { return integer_from_int64(value); }
 
-CellRef bytes(std::string_view b) {
-  std::string t = "(" + base64_encode(b.size()) + ")";
-  t.append(b);
-  return make_atom(t);
-}
+CellRef bytes(std::string_view b) { return byte_string_atom(b); }
 
 // V (X J) c
 CellRef wrapped(CellRef contents) { return make_pair(sexpr("(V (X J))"), std::move(contents)); }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cells/cell.h"
+#include "cells/encoding.h"
 #include "cells/print.h"
 #include "cells/tables.h"
 #include "leak_check.h"
@@ -47,11 +48,7 @@ std::string show(const CellRef& c) { return print_expression(c.get()); }
 CellRef atom(std::string_view text) { return make_atom(text); }
 CellRef num(int64_t value) { return integer_from_int64(value); }
 
-CellRef bytes(std::string_view b) {
-  std::string text = "(" + base64_encode(b.size()) + ")";
-  text.append(b);
-  return make_atom(text);
-}
+CellRef bytes(std::string_view b) { return byte_string_atom(b); }
 
 // The decimal integer of a machine address.
 CellRef address_of(const void* p) {
