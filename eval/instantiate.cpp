@@ -325,31 +325,33 @@ bool needs_literal_rewrite(const InstantiationPlan& plan, Cell* const* arguments
 constinit std::vector<Cell*> g_plan_stack;
 
 // Runs the steps [begin, end), which build one cell, and answers it with
-// one count.
+// one count. The newest part stays in `top`, out of the stack: a Build
+// reads from memory only the part below it, stored steps before, and never
+// one stored a moment ago, which the processor would make it wait for.
 Cell* run_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t end, Cell* const* arguments) {
   if (g_plan_stack.size() < plan.depth) g_plan_stack.resize(plan.depth);
   Cell** const bottom = g_plan_stack.data();
-  Cell** top = bottom;
+  Cell** below = bottom;  // the first push stores the empty `top`
+  Cell* top = nullptr;
   const InstantiationPlan::Step* steps = plan.steps.data();
   for (uint32_t i = begin; i < end; ++i) {
     const InstantiationPlan::Step& step = steps[i];
     switch (step.op) {
       case InstantiationPlan::Share:
-        retain(step.cell);
-        *top++ = step.cell;
+        *below++ = top;
+        top = step.cell;
+        retain(top);
         break;
       case InstantiationPlan::Argument:
-        retain(arguments[step.argument]);
-        *top++ = arguments[step.argument];
+        *below++ = top;
+        top = arguments[step.argument];
+        retain(top);
         break;
-      case InstantiationPlan::Build:
-        --top;
-        top[-1] = new_pair_of_analysed(top[-1], *top);
-        break;
+      case InstantiationPlan::Build: top = new_pair_of_analysed(*--below, top); break;
     }
   }
-  TOVE_ASSERT(top == bottom + 1);
-  return *bottom;
+  TOVE_ASSERT(below == bottom + 1 && top != nullptr);
+  return top;
 }
 
 }  // namespace
