@@ -73,7 +73,10 @@ inline uint32_t mask_of_header(uint64_t header) {
   return field == kArityUnbounded + kArityBias ? payload_bits : 0;
 }
 
-inline void analyse_built_pair(Cell* node) {
+// `kBinders`: whether the pair may be a lambda node, a let node or a
+// partial let, shapes read from its left part's own parts.
+template <bool kBinders>
+inline void analyse_pair_of_parts(Cell* node) {
   Cell* left = static_cast<Pair*>(node)->left;
   Cell* right = static_cast<Pair*>(node)->right;
   const uint64_t left_header = left->header;
@@ -96,7 +99,7 @@ inline void analyse_built_pair(Cell* node) {
   // Pending: a part is pending, or the right part is a redex (arity < 1).
   bool pending =
       ((left_bits | right_bits) & kTagPending) != 0 || (right_bits & kTagArityMask) < 1 + kArityBias;
-  if (static_cast<int64_t>(left_header) >= 0) {
+  if (kBinders && static_cast<int64_t>(left_header) >= 0) {
     Cell* inner = static_cast<Pair*>(left)->left;
     if (is_atom(inner)) {
       const unsigned char binder = head_char(inner);
@@ -116,6 +119,11 @@ inline void analyse_built_pair(Cell* node) {
   node->header = (node->header & ~(kPayloadMask | kTagMask)) | (uint64_t{mask} << kPayloadShift) |
                  (uint64_t{static_cast<uint8_t>(field | (pending ? kTagPending : 0))} << kTagShift);
 }
+
+inline void analyse_built_pair(Cell* node) { analyse_pair_of_parts<true>(node); }
+// For a pair its maker knows to be no lambda node, let node or partial
+// let, which spares the reads of its left part's parts.
+inline void analyse_plain_pair(Cell* node) { analyse_pair_of_parts<false>(node); }
 }  // namespace analysis_detail
 
 // A number or a byte string atom is no name: remaining arity 1, never
@@ -144,6 +152,14 @@ inline Cell* new_pair_of_analysed(Cell* left, Cell* right) {
   TOVE_CHECK(analysis_bits(left) != 0 && analysis_bits(right) != 0);
   Cell* pair = new_pair(left, right);
   analysis_detail::analyse_built_pair(pair);
+  return pair;
+}
+// The same, for a pair its maker knows to be no lambda node, let node or
+// partial let.
+inline Cell* new_plain_pair_of_analysed(Cell* left, Cell* right) {
+  TOVE_CHECK(analysis_bits(left) != 0 && analysis_bits(right) != 0);
+  Cell* pair = new_pair(left, right);
+  analysis_detail::analyse_plain_pair(pair);
   return pair;
 }
 // The same as new_analysed_pair, consuming two references.

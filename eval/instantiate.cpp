@@ -1,5 +1,6 @@
 #include "eval/instantiate.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 #include <unordered_map>
@@ -67,6 +68,24 @@ void collect_cells(Cell* root, std::unordered_set<Cell*>& cells) {
   }
 }
 
+// The new pair c of the stand-in result is plain for every argument when
+// the cells its analysis reads for a binder shape (its left part, the left
+// part of that, and the left part of that) are no stand-ins, and make no
+// binder shape themselves.
+bool builds_plain_pair(Cell* c, const std::vector<Cell*>& stand_ins) {
+  auto stand_in = [&](Cell* x) {
+    return std::find(stand_ins.begin(), stand_ins.end(), x) != stand_ins.end();
+  };
+  Cell* left = pair_left(c);
+  if (stand_in(left)) return false;
+  if (is_atom(left)) return true;
+  Cell* inner = pair_left(left);
+  if (stand_in(inner)) return false;
+  if (is_atom(inner)) return head_char(inner) != '\\' && head_char(inner) != '{';
+  Cell* innermost = pair_left(inner);
+  return !stand_in(innermost) && head_char(innermost) != '{';
+}
+
 // Reads the plan off the literal rewrite of the body on stand-in arguments:
 // atoms ")0", ")1", ... that are closed and belong to no body.
 void read_plan(InstantiationPlan& plan, Cell* rest) {
@@ -92,7 +111,7 @@ void read_plan(InstantiationPlan& plan, Cell* rest) {
     tasks.pop_back();
     Cell* c = task.cell;
     if (task.build) {
-      plan.steps.push_back({InstantiationPlan::Build, 0, nullptr});
+      plan.steps.push_back({InstantiationPlan::Build, 0, nullptr, builds_plain_pair(c, raw)});
       continue;
     }
     bool argument = false;
@@ -347,7 +366,10 @@ Cell* run_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t end, Cel
         top = arguments[step.argument];
         retain(top);
         break;
-      case InstantiationPlan::Build: top = new_pair_of_analysed(*--below, top); break;
+      case InstantiationPlan::Build:
+        --below;
+        top = step.plain ? new_plain_pair_of_analysed(*below, top) : new_pair_of_analysed(*below, top);
+        break;
     }
   }
   TOVE_ASSERT(below == bottom + 1 && top != nullptr);

@@ -26,6 +26,9 @@ struct InstantiationPlan {
     Op op;
     uint8_t argument;  // Argument: the index of the argument, a1 first
     Cell* cell;        // Share: the body cell, borrowed from `body`
+    // Build: the new pair is no lambda node, let node or partial let,
+    // whatever the arguments are, so its analysis need not look.
+    bool plain = false;
   };
   CellRef body;         // the whole definition body, lambda nodes included
   uint32_t number = 0;  // the plan's place among the plans made, for frames

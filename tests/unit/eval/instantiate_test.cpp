@@ -58,11 +58,19 @@ class Instantiate : public ::testing::Test {
     // Pairs built by a plan come analysed (the literal path leaves that to
     // the first reader), the same as the generic walk analyses the literal
     // rewrite's pairs.
+    // Every new pair is compared, the lambda and let nodes a body builds
+    // among them.
     analyse_node(literal.get());
     analyse_node(planned.get());
-    if (is_pair(planned.get())) {
-      EXPECT_EQ(analysis_bits(planned.get()), analysis_bits(literal.get()));
-      EXPECT_EQ(payload(planned.get()), payload(literal.get()));
+    std::vector<std::pair<Cell*, Cell*>> pending{{planned.get(), literal.get()}};
+    while (!pending.empty()) {
+      auto [p, l] = pending.back();
+      pending.pop_back();
+      if (p == l || is_atom(p)) continue;
+      EXPECT_EQ(analysis_bits(p), analysis_bits(l)) << body_text << ": " << print_expression(p);
+      EXPECT_EQ(payload(p), payload(l)) << body_text << ": " << print_expression(p);
+      pending.emplace_back(pair_left(p), pair_left(l));
+      pending.emplace_back(pair_right(p), pair_right(l));
     }
   }
 };
