@@ -26,6 +26,40 @@ bool makes_binder(Cell* v) {
   return is_atom(pair_left(left)) && head_char(pair_left(left)) == '{';
 }
 
+// An atom whose analysis the levels above it take only its arity from: it
+// is closed, not data, not pending, of bounded arity, and no binder.
+bool heads_plainly(Cell* atom, int* arity) {
+  const uint8_t bits = analysed_bits(atom);
+  const unsigned char first = head_char(atom);
+  if (bits == kTagData || pending_of_bits(bits) || first == '\\' || first == '{') return false;
+  *arity = arity_of_bits(bits);
+  return *arity >= 0 && *arity < kArityUnbounded;
+}
+
+// The top `levels` levels of the spine r have had their head atom `head`
+// replaced by the atom `value`. When both head plainly, each level's
+// analysis is its old one with the arity moved by the difference of the
+// heads' arities (the arity field holds arity + 52, and no level comes near
+// the floor or the unbounded field); otherwise each is analysed again, the
+// innermost first.
+void analyse_new_head(Cell* r, size_t levels, Cell* head, Cell* value) {
+  int old_arity = 0;
+  int new_arity = 0;
+  if (heads_plainly(head, &old_arity) && heads_plainly(value, &new_arity)) {
+    const int shift = new_arity - old_arity;
+    Cell* c = r;
+    for (size_t i = 0; i < levels; ++i, c = pair_left(c)) {
+      set_analysis_bits(c, static_cast<uint8_t>(analysis_bits(c) + shift));
+    }
+    return;
+  }
+  for (size_t level = levels; level-- > 0;) {
+    Cell* c = r;
+    for (size_t i = 0; i < level; ++i) c = pair_left(c);
+    analysis_detail::analyse_built_pair(c);
+  }
+}
+
 // An over-applied focus (...((h a1) a2) ... ak) whose head names a done
 // constant v (an operator such as "<" names `less`): the literal machine
 // would descend to h, rewrite it to v and return v through the apply frames
@@ -46,8 +80,8 @@ bool replace_constant_head(Machine& m) {
     retain(value);
     if (ref_count(r) == 1) {
       static_cast<Pair*>(r)->left = value;
+      analyse_new_head(r, 1, head, value);
       release(head);
-      analysis_detail::analyse_built_pair(r);
       return true;
     }
     Cell* argument = pair_right(r);
@@ -77,12 +111,8 @@ bool replace_constant_head(Machine& m) {
   analysed_bits(value);
   retain(value);
   static_cast<Pair*>(bottom)->left = value;
+  analyse_new_head(r, n, head, value);
   release(head);
-  for (size_t level = n; level-- > 0;) {
-    Cell* c = r;
-    for (size_t i = 0; i < level; ++i) c = pair_left(c);
-    analysis_detail::analyse_built_pair(c);
-  }
   return true;
 }
 

@@ -67,6 +67,12 @@ TEST(FastEngine, ConstantHeadsOfOverAppliedSpinesStepToTheirValues) {
   EXPECT_EQ(first_line(both("a\\ff 4,ff\\n\\vv n 5 K,vv\\V")), "4");
   EXPECT_EQ(first_line(both("a\\ff 4,ff\\n\\vv n (gg n) H,gg\\m\\m*3,vv\\V")), "12");
   EXPECT_EQ(first_line(both("a\\ff(1)+ff(2),ff\\n\\n+(vv 3 5 H),vv\\V")), "13");
+  // Constants naming globals of one and two parameters and a partial
+  // application, each over-applied: the spine's levels take the arity of
+  // the value put in the head's place.
+  EXPECT_EQ(first_line(both("a\\ff 4,ff\\n\\(pp n K)+(qq n 5 K)+(rr n H),"
+                            "pp\\gg,gg\\x\\V x x,qq\\hh,hh\\x\\y\\V (x*y) y,rr\\(V 9)")),
+            "28");
 }
 
 TEST(FastEngine, SelectionsDropTheArgumentsTheyDoNotTake) {
