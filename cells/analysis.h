@@ -73,10 +73,11 @@ inline uint32_t mask_of_header(uint64_t header) {
   return field == kArityUnbounded + kArityBias ? payload_bits : 0;
 }
 
-// `kBinders`: whether the pair may be a lambda node, a let node or a
-// partial let, shapes read from its left part's own parts.
-template <bool kBinders>
-inline void analyse_pair_of_parts(Cell* node) {
+// `kPlain`: the pair's maker knows it is no lambda node, let node or
+// partial let, shapes read from its left part's own parts, and knows its
+// free-variable mask, `plain_mask`, which holds unless a part is data.
+template <bool kPlain>
+inline void analyse_pair_of_parts(Cell* node, uint32_t plain_mask) {
   Cell* left = static_cast<Pair*>(node)->left;
   Cell* right = static_cast<Pair*>(node)->right;
   const uint64_t left_header = left->header;
@@ -93,37 +94,41 @@ inline void analyse_pair_of_parts(Cell* node) {
   const uint8_t field = (left_field == kArityUnbounded + kArityBias || left_field <= kArityFloor + kArityBias)
                             ? left_field
                             : static_cast<uint8_t>(left_field - 1);
-  const uint32_t left_mask = mask_of_header(left_header);
-  const uint32_t right_mask = mask_of_header(right_header);
-  uint32_t mask = left_mask | right_mask;
   // Pending: a part is pending, or the right part is a redex (arity < 1).
   bool pending =
       ((left_bits | right_bits) & kTagPending) != 0 || (right_bits & kTagArityMask) < 1 + kArityBias;
-  if (kBinders && static_cast<int64_t>(left_header) >= 0) {
-    Cell* inner = static_cast<Pair*>(left)->left;
-    if (is_atom(inner)) {
-      const unsigned char binder = head_char(inner);
-      if (binder == '\\') {
-        // Lambda node: the bound variable leaves the mask; bodies are never
-        // pending.
-        mask = right_mask & ~left_mask;
-        pending = false;
-      } else if (binder == '{') {
+  uint32_t mask = plain_mask;
+  if constexpr (!kPlain) {
+    const uint32_t left_mask = mask_of_header(left_header);
+    const uint32_t right_mask = mask_of_header(right_header);
+    mask = left_mask | right_mask;
+    if (static_cast<int64_t>(left_header) >= 0) {
+      Cell* inner = static_cast<Pair*>(left)->left;
+      if (is_atom(inner)) {
+        const unsigned char binder = head_char(inner);
+        if (binder == '\\') {
+          // Lambda node: the bound variable leaves the mask; bodies are
+          // never pending.
+          mask = right_mask & ~left_mask;
+          pending = false;
+        } else if (binder == '{') {
+          mask = let_mask(left, left_mask, right_mask, mask);
+        }
+      } else if (head_char(static_cast<Pair*>(inner)->left) == '{') {
+        // Only a let node has "{" two levels down its left side.
         mask = let_mask(left, left_mask, right_mask, mask);
       }
-    } else if (head_char(static_cast<Pair*>(inner)->left) == '{') {
-      // Only a let node has "{" two levels down its left side.
-      mask = let_mask(left, left_mask, right_mask, mask);
     }
   }
   node->header = (node->header & ~(kPayloadMask | kTagMask)) | (uint64_t{mask} << kPayloadShift) |
                  (uint64_t{static_cast<uint8_t>(field | (pending ? kTagPending : 0))} << kTagShift);
 }
 
-inline void analyse_built_pair(Cell* node) { analyse_pair_of_parts<true>(node); }
+inline void analyse_built_pair(Cell* node) { analyse_pair_of_parts<false>(node, 0); }
 // For a pair its maker knows to be no lambda node, let node or partial
-// let, which spares the reads of its left part's parts.
-inline void analyse_plain_pair(Cell* node) { analyse_pair_of_parts<false>(node); }
+// let, of the free-variable mask `mask` when no part is data: the reads of
+// its left part's parts and of the parts' masks are spared.
+inline void analyse_plain_pair(Cell* node, uint32_t mask) { analyse_pair_of_parts<true>(node, mask); }
 }  // namespace analysis_detail
 
 // A number or a byte string atom is no name: remaining arity 1, never
@@ -155,11 +160,11 @@ inline Cell* new_pair_of_analysed(Cell* left, Cell* right) {
   return pair;
 }
 // The same, for a pair its maker knows to be no lambda node, let node or
-// partial let.
-inline Cell* new_plain_pair_of_analysed(Cell* left, Cell* right) {
+// partial let, of the free-variable mask `mask` unless a part is data.
+inline Cell* new_plain_pair_of_analysed(Cell* left, Cell* right, uint32_t mask) {
   TOVE_CHECK(analysis_bits(left) != 0 && analysis_bits(right) != 0);
   Cell* pair = new_pair(left, right);
-  analysis_detail::analyse_plain_pair(pair);
+  analysis_detail::analyse_plain_pair(pair, mask);
   return pair;
 }
 // The same as new_analysed_pair, consuming two references.

@@ -111,20 +111,21 @@ void read_plan(InstantiationPlan& plan, Cell* rest) {
     tasks.pop_back();
     Cell* c = task.cell;
     if (task.build) {
-      plan.steps.push_back({InstantiationPlan::Build, 0, nullptr, builds_plain_pair(c, raw)});
+      // The stand-ins are closed, as the arguments are.
+      plan.steps.push_back({InstantiationPlan::Build, 0, builds_plain_pair(c, raw), node_mask(c), nullptr});
       continue;
     }
     bool argument = false;
     for (size_t i = 0; i < raw.size(); ++i) {
       if (raw[i] == c) {
-        plan.steps.push_back({InstantiationPlan::Argument, static_cast<uint8_t>(i), nullptr});
+        plan.steps.push_back({InstantiationPlan::Argument, static_cast<uint8_t>(i)});
         argument = true;
         break;
       }
     }
     if (argument) continue;
     if (body_cells.count(c) != 0) {
-      plan.steps.push_back({InstantiationPlan::Share, 0, c});
+      plan.steps.push_back({InstantiationPlan::Share, 0, false, 0, c});
       continue;
     }
     // A new pair; the literal rewrite makes each one for a single place, so
@@ -368,7 +369,8 @@ Cell* run_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t end, Cel
         break;
       case InstantiationPlan::Build:
         --below;
-        top = step.plain ? new_plain_pair_of_analysed(*below, top) : new_pair_of_analysed(*below, top);
+        top = step.plain ? new_plain_pair_of_analysed(*below, top, step.mask)
+                         : new_pair_of_analysed(*below, top);
         break;
     }
   }

@@ -24,12 +24,15 @@ struct InstantiationPlan {
   enum Op : uint8_t { Share, Argument, Build };
   struct Step {
     Op op;
-    uint8_t argument;  // Argument: the index of the argument, a1 first
-    Cell* cell;        // Share: the body cell, borrowed from `body`
+    uint8_t argument = 0;  // Argument: the index of the argument, a1 first
     // Build: the new pair is no lambda node, let node or partial let,
-    // whatever the arguments are, so its analysis need not look.
+    // whatever the arguments are, so its analysis need not look; and, as
+    // the arguments are closed, its free-variable mask is `mask`.
     bool plain = false;
+    uint32_t mask = 0;
+    Cell* cell = nullptr;  // Share: the body cell, borrowed from `body`
   };
+  static_assert(sizeof(Step) == 16);
   CellRef body;         // the whole definition body, lambda nodes included
   uint32_t number = 0;  // the plan's place among the plans made, for frames
   size_t parameters = 0;
