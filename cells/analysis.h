@@ -73,10 +73,15 @@ inline uint32_t mask_of_header(uint64_t header) {
   return field == kArityUnbounded + kArityBias ? payload_bits : 0;
 }
 
-// `kPlain`: the pair's maker knows it is no lambda node, let node or
-// partial let, shapes read from its left part's own parts, and knows its
-// free-variable mask, `plain_mask`, which holds unless a part is data.
-template <bool kPlain>
+// What the pair's maker knows of it:
+//   any     nothing
+//   plain   it is no lambda node, let node or partial let (shapes read
+//           from its left part's own parts), and its free-variable mask is
+//           `plain_mask` unless a part is data
+//   closed  both parts are closed, so the pair is too: only a lambda node,
+//           which is never pending, needs its left part's parts read
+enum class PairKnown : uint8_t { any, plain, closed };
+template <PairKnown kKnown>
 inline void analyse_pair_of_parts(Cell* node, uint32_t plain_mask) {
   Cell* left = static_cast<Pair*>(node)->left;
   Cell* right = static_cast<Pair*>(node)->right;
@@ -98,7 +103,12 @@ inline void analyse_pair_of_parts(Cell* node, uint32_t plain_mask) {
   bool pending =
       ((left_bits | right_bits) & kTagPending) != 0 || (right_bits & kTagArityMask) < 1 + kArityBias;
   uint32_t mask = plain_mask;
-  if constexpr (!kPlain) {
+  if constexpr (kKnown == PairKnown::closed) {
+    mask = 0;
+    if (static_cast<int64_t>(left_header) >= 0 && head_char(static_cast<Pair*>(left)->left) == '\\') {
+      pending = false;
+    }
+  } else if constexpr (kKnown == PairKnown::any) {
     const uint32_t left_mask = mask_of_header(left_header);
     const uint32_t right_mask = mask_of_header(right_header);
     mask = left_mask | right_mask;
@@ -124,11 +134,13 @@ inline void analyse_pair_of_parts(Cell* node, uint32_t plain_mask) {
                  (uint64_t{static_cast<uint8_t>(field | (pending ? kTagPending : 0))} << kTagShift);
 }
 
-inline void analyse_built_pair(Cell* node) { analyse_pair_of_parts<false>(node, 0); }
+inline void analyse_built_pair(Cell* node) { analyse_pair_of_parts<PairKnown::any>(node, 0); }
 // For a pair its maker knows to be no lambda node, let node or partial
 // let, of the free-variable mask `mask` when no part is data: the reads of
 // its left part's parts and of the parts' masks are spared.
-inline void analyse_plain_pair(Cell* node, uint32_t mask) { analyse_pair_of_parts<true>(node, mask); }
+inline void analyse_plain_pair(Cell* node, uint32_t mask) {
+  analyse_pair_of_parts<PairKnown::plain>(node, mask);
+}
 }  // namespace analysis_detail
 
 // A number or a byte string atom is no name: remaining arity 1, never
@@ -165,6 +177,15 @@ inline Cell* new_plain_pair_of_analysed(Cell* left, Cell* right, uint32_t mask) 
   TOVE_CHECK(analysis_bits(left) != 0 && analysis_bits(right) != 0);
   Cell* pair = new_pair(left, right);
   analysis_detail::analyse_plain_pair(pair, mask);
+  return pair;
+}
+// The same, for two closed parts known to be analysed (a done value of the
+// machine and a part of one of its frames).
+inline Cell* new_closed_pair_of_analysed(Cell* left, Cell* right) {
+  TOVE_CHECK(analysis_bits(left) != 0 && analysis_bits(right) != 0);
+  TOVE_CHECK(node_mask(left) == 0 && node_mask(right) == 0);
+  Cell* pair = new_pair(left, right);
+  analysis_detail::analyse_pair_of_parts<analysis_detail::PairKnown::closed>(pair, 0);
   return pair;
 }
 // The same as new_analysed_pair, consuming two references.

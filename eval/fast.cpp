@@ -86,7 +86,7 @@ bool replace_constant_head(Machine& m) {
     }
     Cell* argument = pair_right(r);
     retain(argument);
-    m.focus = CellRef::adopt(new_analysed_pair(value, argument));
+    m.focus = CellRef::adopt(new_closed_pair_of_analysed(value, argument));
     return true;
   }
   // With a redex among the arguments the machine would go on to evaluate
@@ -309,7 +309,8 @@ bool run_fast(Machine& m, uint64_t pause) {
         Cell* value = m.focus.leak();
         const bool apply = top.kind == Frame::Apply;
         m.frames.pop_back();
-        m.focus = CellRef::adopt(apply ? new_analysed_pair(value, other) : new_analysed_pair(other, value));
+        m.focus = CellRef::adopt(apply ? new_closed_pair_of_analysed(value, other)
+                                       : new_closed_pair_of_analysed(other, value));
         continue;
       }
       return_to_frame(m);
