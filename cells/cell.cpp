@@ -101,20 +101,40 @@ Atom* allocate_atom(size_t text_length, size_t room) {
   return static_cast<Atom*>(block);
 }
 
+// Outside the checking builds an atom lives in a pool block exactly when
+// its text is at most kPooledTextLimit bytes long (allocate_atom's choice;
+// a pooled atom grows only within its block). A text that records its
+// length says so in its header; any other text is that short exactly when
+// a zero byte ends it within the first kPooledTextLimit + 1 bytes, which
+// every atom's block holds, so the test reads no further than those.
+bool in_pool_block(const Atom* atom) {
+  if (records_length(static_cast<unsigned char>(atom->text[0]))) {
+    const size_t n = payload(atom);
+    return n != 0 && n <= kPooledTextLimit;
+  }
+  static_assert(kPooledTextLimit + 1 == 2 * sizeof(uint64_t));
+  uint64_t words[2];
+  std::memcpy(words, atom->text, sizeof words);
+  constexpr uint64_t kLow = 0x0101010101010101;
+  constexpr uint64_t kHigh = 0x8080808080808080;
+  auto has_zero_byte = [](uint64_t w) { return ((w - kLow) & ~w & kHigh) != 0; };
+  return has_zero_byte(words[0]) || has_zero_byte(words[1]);
+}
+
 void free_atom(Atom* atom) {
   --g_pair_pool.live_atoms;
-  // Numbers, text literals and byte strings, the atoms most often freed,
-  // record their length; the others are measured by their kind's rules.
-  size_t n = records_length(static_cast<unsigned char>(atom->text[0])) ? payload(atom) : 0;
-  if (n == 0) n = atom_text(atom).size();
   if constexpr (kCheckingBuild) {
-    // The whole block is poisoned; its length comes from the text rules.
+    // The whole block is poisoned, its length from the text rules: numbers,
+    // text literals and byte strings record it.
+    size_t n = records_length(static_cast<unsigned char>(atom->text[0])) ? payload(atom) : 0;
+    if (n == 0) n = atom_text(atom).size();
     std::memset(static_cast<void*>(atom), kPoison, n + kAtomOverhead);
-  } else if (n <= kPooledTextLimit) {
+    free_counted(atom);
+  } else if (in_pool_block(atom)) {
     give_block(reinterpret_cast<Pair*>(atom));
-    return;
+  } else {
+    free_counted(atom);
   }
-  free_counted(atom);
 }
 
 }  // namespace
@@ -205,7 +225,7 @@ CellRef make_atom_with_room(std::string_view text, size_t room) {
 
 size_t atom_room(const Cell* atom) {
   TOVE_ASSERT(is_atom(atom));
-  if (!kCheckingBuild && atom_text(atom).size() <= kPooledTextLimit) return kPooledTextLimit;
+  if (!kCheckingBuild && in_pool_block(static_cast<const Atom*>(atom))) return kPooledTextLimit;
   return malloc_usable_size(const_cast<Cell*>(atom)) - kAtomOverhead;
 }
 

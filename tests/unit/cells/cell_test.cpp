@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "cells/cell.h"
 #include "leak_check.h"
@@ -50,6 +51,44 @@ TEST_F(Cells, RealAndByteStringLengthsIgnoreZeroBytes) {
 
   CellRef empty = make_atom("()");
   EXPECT_EQ(atom_text(empty.get()), "()");
+}
+
+// Short atoms live in the pairs' blocks and long ones in blocks of their
+// own; freeing one gives its block back where it came from, whatever its
+// kind says of measuring its text. A block given back to the wrong place
+// takes the process down, or is handed out twice, and then one text
+// overwrites another.
+TEST_F(Cells, AtomsAtThePoolBoundGoBackWhereTheyCameFrom) {
+  const std::string real(" \0\0\0\0\0\0\xF0?", 9);
+  auto texts = [&](char letter) {
+    std::vector<std::string> all;
+    for (size_t n = 13; n <= 18; ++n) {
+      all.emplace_back(n, letter);                                                  // a name
+      all.push_back(std::string(1, '1') + std::string(n - 1, '0'));                 // a number
+      all.push_back("(" + std::to_string(n - 4) + ")" + std::string(n - 4, '\0'));  // bytes
+    }
+    all.push_back(real);
+    return all;
+  };
+  std::vector<CellRef> first;
+  for (const std::string& text : texts('q')) first.push_back(make_atom(text));
+  first.push_back(make_atom_with_room("(1)a", 64));
+  for (const CellRef& atom : first) {
+    const size_t length = atom_text(atom.get()).size();
+    const size_t room = atom_room(atom.get());
+    EXPECT_GE(room, length);
+    if (!kCheckingBuild) {
+      EXPECT_EQ(room == kPooledTextLimit, length <= kPooledTextLimit) << length;
+    }
+  }
+  first.clear();
+  std::vector<CellRef> second;
+  const std::vector<std::string> expected = texts('w');
+  for (int copy = 0; copy < 2; ++copy) {
+    for (const std::string& text : expected) second.push_back(make_atom(text));
+  }
+  for (size_t i = 0; i < second.size(); ++i)
+    EXPECT_EQ(atom_text(second[i].get()), expected[i % expected.size()]);
 }
 
 TEST_F(Cells, PairsShareAndReleaseParts) {
