@@ -177,6 +177,7 @@ inline Cell* new_plain_pair_of_analysed(Cell* left, Cell* right, uint32_t mask) 
   TOVE_CHECK(analysis_bits(left) != 0 && analysis_bits(right) != 0);
   Cell* pair = new_pair(left, right);
   analysis_detail::analyse_plain_pair(pair, mask);
+  TOVE_CHECK(analysis_bits(pair) == kTagData || payload(pair) == (node_mask(left) | node_mask(right)));
   return pair;
 }
 // The same, for two closed parts known to be analysed (a done value of the
