@@ -143,6 +143,15 @@ inline void analyse_plain_pair(Cell* node, uint32_t mask) {
 }
 }  // namespace analysis_detail
 
+// A value v that makes (v x) a lambda node, a partial let or a let node,
+// the shapes the analysis of a pair treats apart.
+inline bool makes_binder(const Cell* v) {
+  if (is_atom(v)) return false;
+  const Cell* left = pair_left(v);
+  if (is_atom(left)) return head_char(left) == '\\' || head_char(left) == '{';
+  return is_atom(pair_left(left)) && head_char(pair_left(left)) == '{';
+}
+
 // A number or a byte string atom is no name: remaining arity 1, never
 // pending, no variables. The builders of integers and byte strings, which
 // the primitives call on every operation, analyse each one at once, so the

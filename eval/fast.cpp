@@ -17,15 +17,6 @@ namespace tove {
 
 namespace {
 
-// A value v that makes (v x) a lambda node, a partial let or a let node,
-// shapes the analysis treats apart.
-bool makes_binder(Cell* v) {
-  if (is_atom(v)) return false;
-  Cell* left = pair_left(v);
-  if (is_atom(left)) return head_char(left) == '\\' || head_char(left) == '{';
-  return is_atom(pair_left(left)) && head_char(pair_left(left)) == '{';
-}
-
 // An atom whose analysis the levels above it take only its arity from: it
 // is closed, not data, not pending, of bounded arity, and no binder.
 bool heads_plainly(Cell* atom, int* arity) {

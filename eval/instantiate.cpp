@@ -78,12 +78,11 @@ bool builds_plain_pair(Cell* c, const std::vector<Cell*>& stand_ins) {
   };
   Cell* left = pair_left(c);
   if (stand_in(left)) return false;
-  if (is_atom(left)) return true;
-  Cell* inner = pair_left(left);
-  if (stand_in(inner)) return false;
-  if (is_atom(inner)) return head_char(inner) != '\\' && head_char(inner) != '{';
-  Cell* innermost = pair_left(inner);
-  return !stand_in(innermost) && head_char(innermost) != '{';
+  if (is_pair(left)) {
+    Cell* inner = pair_left(left);
+    if (stand_in(inner) || (is_pair(inner) && stand_in(pair_left(inner)))) return false;
+  }
+  return !makes_binder(left);
 }
 
 // Reads the plan off the literal rewrite of the body on stand-in arguments:
