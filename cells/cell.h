@@ -22,7 +22,8 @@
 // + 9) bytes: the header, the text, and a terminating zero byte. The text
 // may hold zero bytes (byte strings, reals); its length then comes from the
 // rules of atom_text, never from scanning. Bytes of the block past the
-// terminator are room to grow (atom_room), invisible to every reader.
+// terminator are room to grow (atom_room) or a short number's word (see
+// below), invisible to every reader of the text.
 //
 // Ownership: a CellRef owns exactly one count and is move-only. A function
 // that takes a CellRef by value consumes that count; a raw `const Cell*` or
@@ -270,17 +271,50 @@ inline Cell* new_pair(Cell* left, Cell* right) {
 inline constexpr size_t kPooledTextLimit = sizeof(Pair) - kAtomOverhead;
 static_assert(kPooledTextLimit == 15);
 
-CellRef make_atom_from_allocator(std::string_view text);
-inline CellRef make_atom(std::string_view text) {
-  const size_t n = text.size();
+// ---- a short number's word ------------------------------------------------------
+// A number atom of a text of at most kNumberWordTextLimit bytes, in a pool
+// block, keeps a word at text + 8, past its terminating zero: the value its
+// encoding reads from the text as a signed 64-bit integer, or kNoNumberWord
+// for a text that is no short integer (a binary fraction). Arithmetic reads
+// the word instead of the digits. The encoding works it out
+// (number_word_of_text, cells/encoding.cpp); both makers of pooled atoms
+// write it, and the text of a number atom never changes, so the word holds
+// for the atom's life. Checking builds give every atom a block of its
+// exact size, and keep no word.
+inline constexpr size_t kNumberWordTextLimit = 7;
+inline constexpr size_t kNumberWordOffset = 8;  // from the text's start
+inline constexpr int64_t kNoNumberWord = INT64_MIN;
+static_assert(kNumberWordTextLimit < kNumberWordOffset && kNumberWordOffset + 8 == kPooledTextLimit + 1);
+int64_t number_word_of_text(const char* text, size_t n);
+
+// Whether a number atom of text length n keeps its word (the length is its
+// recorded one, which is 0 only for texts too long to record).
+inline bool keeps_number_word(size_t n) { return !kCheckingBuild && n != 0 && n <= kNumberWordTextLimit; }
+inline void write_number_word(Atom* atom, int64_t word) {
+  __builtin_memcpy(atom->text + kNumberWordOffset, &word, sizeof word);
+}
+inline int64_t number_word(const Cell* atom) {
+  int64_t word;
+  __builtin_memcpy(&word, static_cast<const Atom*>(atom)->text + kNumberWordOffset, sizeof word);
+  return word;
+}
+
+// A pool block for a new atom, counted as made; nullptr when the free list
+// is empty or the build is a checking one, and the allocator must serve.
+inline Atom* take_pooled_atom_block() {
   Pair* block = g_pair_pool.free_list;
-  if (kCheckingBuild || n > kPooledTextLimit || __builtin_expect(block == nullptr, 0)) {
-    return make_atom_from_allocator(text);
-  }
+  if (kCheckingBuild || __builtin_expect(block == nullptr, 0)) return nullptr;
   g_pair_pool.free_list = static_cast<Pair*>(block->left);
   ++g_pair_pool.live_atoms;
   ++g_pair_pool.made_cells;
-  Atom* atom = reinterpret_cast<Atom*>(block);
+  return reinterpret_cast<Atom*>(block);
+}
+
+CellRef make_atom_from_allocator(std::string_view text);
+inline CellRef make_atom(std::string_view text) {
+  const size_t n = text.size();
+  Atom* atom = n > kPooledTextLimit ? nullptr : take_pooled_atom_block();
+  if (atom == nullptr) return make_atom_from_allocator(text);
   // Count 1, the atom tag, and the recorded length of a number or text.
   uint64_t header = (uint64_t{kTagAtom} << kTagShift) | 1;
   const unsigned char first = n ? static_cast<unsigned char>(text[0]) : 0;
@@ -288,6 +322,22 @@ inline CellRef make_atom(std::string_view text) {
   atom->header = header;
   if (n) __builtin_memcpy(atom->text, text.data(), n);
   atom->text[n] = '\0';
+  if (atom_kind_of_byte(first) == AtomKind::number && keeps_number_word(n)) {
+    write_number_word(atom, number_word_of_text(atom->text, n));
+  }
+  return CellRef::adopt(atom);
+}
+// A number atom of a text of at most kNumberWordTextLimit bytes, whose
+// word the caller knows already. `text` must have 8 readable bytes, zero
+// from its end on: they are copied as one word, the terminator with them.
+inline CellRef make_short_number_atom(const char* text, size_t n, int64_t word) {
+  TOVE_ASSERT(n != 0 && n <= kNumberWordTextLimit &&
+              atom_kind_of_byte(static_cast<unsigned char>(text[0])) == AtomKind::number);
+  Atom* atom = take_pooled_atom_block();
+  if (atom == nullptr) return make_atom_from_allocator(std::string_view(text, n));
+  atom->header = (uint64_t{kTagAtom} << kTagShift) | (uint64_t{n} << kPayloadShift) | 1;
+  __builtin_memcpy(atom->text, text, kNumberWordOffset);
+  write_number_word(atom, word);
   return CellRef::adopt(atom);
 }
 CellRef make_atom(const char* text);

@@ -53,11 +53,20 @@ std::string small_to_tove_text(int64_t value) {
 
 std::string decimal_from_int64(int64_t value) { return small_to_tove_text(value); }
 
+int64_t number_word_of_text(const char* text, size_t n) {
+  int64_t value;
+  return short_integer_of_text(text, n, &value) ? value : kNoNumberWord;
+}
+
 CellRef small_integer_atom(int64_t value) {
-  char buffer[kLongestSmallIntegerText];
-  char* end = buffer + sizeof buffer;
+  // Zeros past the digits' end, so that a short text is copied with its
+  // terminator as one word.
+  char buffer[kLongestSmallIntegerText + kNumberWordOffset] = {};
+  char* end = buffer + kLongestSmallIntegerText;
   const char* at = write_small_integer(value, end);
-  CellRef atom = make_atom(std::string_view(at, static_cast<size_t>(end - at)));
+  const auto n = static_cast<size_t>(end - at);
+  CellRef atom =
+      n <= kNumberWordTextLimit ? make_short_number_atom(at, n, value) : make_atom(std::string_view(at, n));
   analyse_value_atom(atom.get());
   return atom;
 }

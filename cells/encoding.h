@@ -34,14 +34,12 @@ namespace tove {
 
 inline constexpr bool is_decimal_digit(unsigned char ch) { return ch >= '0' && ch <= '9'; }
 
-// A short integer atom in canonical form ("0", or at most 18 digits with no
-// leading zero, after a "0" for a negative value), read straight from its
-// digits; false for every other cell, which the general reading handles.
-inline bool read_short_integer(const Cell* c, int64_t* out) {
-  if (!is_atom(c)) return false;
-  const char* text = atom_chars(c);
-  const size_t n = payload(c);  // the recorded length of a digit atom
-  if (!is_decimal_digit(static_cast<unsigned char>(text[0])) || n == 0 || n > 19) return false;
+// The value of a short integer text in canonical form ("0", or at most 18
+// digits with no leading zero, after a "0" for a negative value), read
+// straight from its n digits; false for every other text, which the general
+// reading handles.
+inline bool short_integer_of_text(const char* text, size_t n, int64_t* out) {
+  if (n == 0 || n > 19 || !is_decimal_digit(static_cast<unsigned char>(text[0]))) return false;
   size_t i = 0;
   if (text[0] == '0') {
     if (n == 1) {
@@ -60,6 +58,21 @@ inline bool read_short_integer(const Cell* c, int64_t* out) {
   }
   *out = text[0] == '0' ? -value : value;
   return true;
+}
+
+// The same for a cell: a short integer atom's value, from the word beside
+// its text when it keeps one (cells/cell.h).
+inline bool read_short_integer(const Cell* c, int64_t* out) {
+  if (!is_atom(c)) return false;
+  const char* text = atom_chars(c);
+  if (!is_decimal_digit(static_cast<unsigned char>(text[0]))) return false;
+  const size_t n = payload(c);  // the recorded length of a digit atom
+  if (keeps_number_word(n)) {
+    const int64_t word = number_word(c);
+    *out = word;
+    return word != kNoNumberWord;
+  }
+  return short_integer_of_text(text, n, out);
 }
 
 // Every byte of the text is a decimal digit (true for the empty text).
