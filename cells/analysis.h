@@ -34,9 +34,27 @@ inline int arity_of_bits(uint8_t bits) {
   return bits == kTagData ? 1 : static_cast<int>(bits & kTagArityMask) - kArityBias;
 }
 inline bool pending_of_bits(uint8_t bits) { return bits != kTagData && (bits & kTagPending) != 0; }
-inline bool done_of_bits(uint8_t bits) {
+namespace analysis_detail {
+constexpr bool done_by_rule(uint8_t bits) {
   if (bits == kTagData) return true;
   return (bits & kTagPending) == 0 && static_cast<int>(bits & kTagArityMask) - kArityBias >= 1;
+}
+// The rule looked up for every value of the seven analysis bits: the
+// machine asks it of the focus on every transition, and the lookup is one
+// load where the rule is several tests.
+constexpr auto make_done_table() {
+  struct Table {
+    bool done[kTagAnalysis + 1];
+  } table{};
+  for (unsigned bits = 0; bits <= kTagAnalysis; ++bits)
+    table.done[bits] = done_by_rule(static_cast<uint8_t>(bits));
+  return table;
+}
+inline constexpr auto kDoneTable = make_done_table();
+}  // namespace analysis_detail
+inline bool done_of_bits(uint8_t bits) {
+  TOVE_CHECK(bits <= kTagAnalysis);
+  return analysis_detail::kDoneTable.done[bits];
 }
 // 1 for a data node, else the stored remaining arity.
 inline int node_arity(Cell* c) { return arity_of_bits(analysed_bits(c)); }
