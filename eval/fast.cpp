@@ -146,10 +146,11 @@ bool reduce_with_frame_arguments(Machine& m, int d, bool returning) {
         // at once, so its own arguments go there unbuilt.
         const Frame taken = std::move(source);
         m.frames.erase(m.frames.end() - d, m.frames.end());
-        m.focus = deferred_into_frames(taken, m.frames);
+        m.focus = deferred_into_frames(taken, m.frames, FocusHead::valued);
         return true;
       }
-      result = CellRef::retained(apply_frame_argument(source));
+      result = source.kind == Frame::Deferred ? valued_deferred_focus(source)
+                                              : CellRef::retained(apply_frame_argument(source));
     }
     m.frames.erase(m.frames.end() - d, m.frames.end());
     m.focus = std::move(result);
@@ -262,7 +263,7 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
     arguments = joined.data();
     call = nullptr;
   }
-  m.focus = instantiate_into_frames(*plan, arguments, call, m.frames);
+  m.focus = instantiate_into_frames(*plan, arguments, call, m.frames, FocusHead::valued);
 }
 
 // g a1 ... an = the plan of body run on a1 ... an; the plan is made on the

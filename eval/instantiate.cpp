@@ -111,7 +111,8 @@ void read_plan(InstantiationPlan& plan, Cell* rest) {
     Cell* c = task.cell;
     if (task.build) {
       // The stand-ins are closed, as the arguments are.
-      plan.steps.push_back({InstantiationPlan::Build, 0, builds_plain_pair(c, raw), node_mask(c), nullptr});
+      plan.steps.push_back(
+          {InstantiationPlan::Build, 0, builds_plain_pair(c, raw), false, node_mask(c), nullptr});
       continue;
     }
     bool argument = false;
@@ -124,7 +125,8 @@ void read_plan(InstantiationPlan& plan, Cell* rest) {
     }
     if (argument) continue;
     if (body_cells.count(c) != 0) {
-      plan.steps.push_back({InstantiationPlan::Share, 0, false, 0, c});
+      const bool operator_head = is_atom(c) && done_constant_of_head(c) != nullptr;
+      plan.steps.push_back({InstantiationPlan::Share, 0, false, operator_head, 0, c});
       continue;
     }
     // A new pair; the literal rewrite makes each one for a single place, so
@@ -347,13 +349,25 @@ constinit std::vector<Cell*> g_plan_stack;
 // one count. The newest part stays in `top`, out of the stack: a Build
 // reads from memory only the part below it, stored steps before, and never
 // one stored a moment ago, which the processor would make it wait for.
-Cell* run_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t end, Cell* const* arguments) {
+//
+// A `head` other than nullptr takes the place of the cell that the first
+// step shares, the head of the spine the steps build.
+Cell* run_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t end, Cell* const* arguments,
+                Cell* head = nullptr) {
   if (g_plan_stack.size() < plan.depth) g_plan_stack.resize(plan.depth);
   Cell** const bottom = g_plan_stack.data();
   Cell** below = bottom;  // the first push stores the empty `top`
   Cell* top = nullptr;
   const InstantiationPlan::Step* steps = plan.steps.data();
-  for (uint32_t i = begin; i < end; ++i) {
+  uint32_t i = begin;
+  if (head != nullptr) {
+    TOVE_ASSERT(steps[begin].op == InstantiationPlan::Share);
+    *below++ = top;
+    top = head;
+    retain(top);
+    ++i;
+  }
+  for (; i < end; ++i) {
     const InstantiationPlan::Step& step = steps[i];
     switch (step.op) {
       case InstantiationPlan::Share:
@@ -419,13 +433,48 @@ void push_parts(const InstantiationPlan& plan, uint32_t first, uint32_t count, C
 
 }  // namespace
 
+namespace {
+
+// The value the machine would put in the place of the head of the spine
+// that the steps [begin, end) build, once that spine is its focus: an
+// operator's value, when the head is an operator (a constant whose body is
+// a done value, as "<" names `less`), the spine one new pair or more, and
+// the value no binder shape, so that the pairs the steps know to be plain
+// stay plain. nullptr when the head stays. Only a head that was an
+// operator when the plan was made is asked: one that became an operator
+// later only misses the short cut.
+//
+// The machine would put it there at its next transition, in place, the
+// spine being the focus's own (or, where an argument is a redex, at the
+// transition that makes the head the focus): building the spine with it
+// reaches the same cells one transition sooner.
+Cell* focus_head_value(const InstantiationPlan& plan, uint32_t begin, uint32_t end) {
+  const InstantiationPlan::Step& first = plan.steps[begin];
+  if (!first.operator_head || end - begin < 3) return nullptr;
+  Cell* value = done_constant_of_head(first.cell);
+  if (value == nullptr || shapes_binders(value)) return nullptr;
+  analysed_bits(value);
+  return value;
+}
+
+// The steps [begin, end) built as the machine's new focus.
+Cell* run_focus_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t end, Cell* const* arguments,
+                      FocusHead head) {
+  return run_steps(plan, begin, end, arguments,
+                   head == FocusHead::valued ? focus_head_value(plan, begin, end) : nullptr);
+}
+
+}  // namespace
+
 CellRef instantiate_into_frames(const InstantiationPlan& plan, Cell* const* arguments, Cell* call,
-                                std::vector<Frame>& frames) {
-  if (plan.top_parts == 0 || needs_literal_rewrite(plan, arguments)) {
-    return instantiate(plan, arguments);
+                                std::vector<Frame>& frames, FocusHead head) {
+  if (plan.steps.size() == 1 || needs_literal_rewrite(plan, arguments)) return instantiate(plan, arguments);
+  if (plan.top_parts == 0) {
+    return CellRef::adopt(
+        run_focus_steps(plan, 0, static_cast<uint32_t>(plan.steps.size()), arguments, head));
   }
   push_parts(plan, 0, plan.top_parts, arguments, call, frames);
-  return CellRef::adopt(run_steps(plan, 0, plan.focus_end, arguments));
+  return CellRef::adopt(run_focus_steps(plan, 0, plan.focus_end, arguments, head));
 }
 
 void build_deferred_argument(Frame& frame) {
@@ -438,14 +487,22 @@ void build_deferred_argument(Frame& frame) {
   frame.over_applied = false;
 }
 
-CellRef deferred_into_frames(const Frame& frame, std::vector<Frame>& frames) {
+CellRef deferred_into_frames(const Frame& frame, std::vector<Frame>& frames, FocusHead head) {
   TOVE_ASSERT(frame.kind == Frame::Deferred);
   const Spine s = walk_spine(frame.first.get());
   const InstantiationPlan& plan = *numbered_plans()[frame.plan];
   const Range& range = plan.frame_arguments[frame.part];
   TOVE_ASSERT(frame.over_applied && range.inner_count != 0);
   push_parts(plan, range.inner_first, range.inner_count, s.args.data(), frame.first.get(), frames);
-  return CellRef::adopt(run_steps(plan, range.begin, range.inner_focus_end, s.args.data()));
+  return CellRef::adopt(run_focus_steps(plan, range.begin, range.inner_focus_end, s.args.data(), head));
+}
+
+CellRef valued_deferred_focus(const Frame& frame) {
+  TOVE_ASSERT(frame.kind == Frame::Deferred);
+  const Spine s = walk_spine(frame.first.get());
+  const InstantiationPlan& plan = *numbered_plans()[frame.plan];
+  const Range& range = plan.frame_arguments[frame.part];
+  return CellRef::adopt(run_focus_steps(plan, range.begin, range.end, s.args.data(), FocusHead::valued));
 }
 
 const InstantiationPlan* known_lambda_plan(Cell* lambda) {

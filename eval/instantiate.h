@@ -29,6 +29,9 @@ struct InstantiationPlan {
     // whatever the arguments are, so its analysis need not look; and, as
     // the arguments are closed, its free-variable mask is `mask`.
     bool plain = false;
+    // Share: the cell is an operator, a constant whose body was a done
+    // value when the plan was made; see focus_head_value.
+    bool operator_head = false;
     uint32_t mask = 0;
     Cell* cell = nullptr;  // Share: the body cell, borrowed from `body`
   };
@@ -82,20 +85,30 @@ const InstantiationPlan& plan_for(Cell* body);
 // The body instantiated with `arguments` (a1 first, borrowed); when the plan
 // cannot stand for these arguments, the literal rewrite gives the result.
 CellRef instantiate(const InstantiationPlan& plan, Cell* const* arguments);
+// How a new focus headed by an operator (a constant whose body is a done
+// value, as "<" names `less`) is built: as the rewrite writes it, or with
+// the operator's value in its place, where the machine's next transition
+// would put it (the fast engine's choice).
+enum class FocusHead : uint8_t { as_written, valued };
 // As instantiate, for a call whose result becomes the machine's focus: the
 // arguments of the body's negative top levels are built and pushed onto
 // `frames` as apply frames, outermost first, and the rest is returned.
 // When `call` is the redex the arguments were read from, an argument that
 // needs new pairs is pushed as a Deferred frame holding a count on the call.
 CellRef instantiate_into_frames(const InstantiationPlan& plan, Cell* const* arguments, Cell* call,
-                                std::vector<Frame>& frames);
+                                std::vector<Frame>& frames, FocusHead head = FocusHead::as_written);
 // Builds the argument of a Deferred frame, which becomes an Apply frame.
 void build_deferred_argument(Frame& frame);
+// The argument of a Deferred frame, which a rewrite made the machine's new
+// focus, built with its operator head valued; the frame keeps its count on
+// the call.
+CellRef valued_deferred_focus(const Frame& frame);
 // The argument of an over-applied Deferred frame, which a rewrite made the machine's new
 // focus, built as a call's result is: the arguments of its negative top
 // levels go onto `frames`, Deferred where they need new pairs, and the rest
 // is returned. The frame keeps its count on the call.
-CellRef deferred_into_frames(const Frame& frame, std::vector<Frame>& frames);
+CellRef deferred_into_frames(const Frame& frame, std::vector<Frame>& frames,
+                             FocusHead head = FocusHead::as_written);
 // Arguments of binder shapes can make a new lambda or let node out of the
 // pair of a body they are put in (as its left part, or as the left part of
 // its left part), which changes how later substitutions walk it; the

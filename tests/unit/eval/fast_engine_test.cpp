@@ -75,6 +75,18 @@ TEST(FastEngine, ConstantHeadsOfOverAppliedSpinesStepToTheirValues) {
             "28");
 }
 
+TEST(FastEngine, AFocusHeadedByAnOperatorIsBuiltWithItsValue) {
+  // A body's focus and a branch taken, each headed by an operator, with
+  // redexes among the arguments.
+  EXPECT_EQ(first_line(both("a\\ff(4)+ff(9),ff\\n\\(n<5)((n*2)+(n-1))((n-1)*(n+1))")), "91");
+  // Operators naming a lazy combinator and a partial application.
+  EXPECT_EQ(first_line(both("a\\ff 3,ff\\n\\kk (n*2) (M M),kk\\K")), "6");
+  EXPECT_EQ(first_line(both("a\\ff 4,ff\\n\\pp (n*2) n,pp\\(gg 3),gg\\x\\y\\z\\x+y*z")), "35");
+  // A constant computed during the first call, after the body's plan was
+  // made.
+  EXPECT_EQ(first_line(both("a\\ff(1)+ff(2),ff\\n\\cc n n,cc\\I(gg 1),gg\\x\\y\\z\\x+y+z")), "8");
+}
+
 TEST(FastEngine, SelectionsDropTheArgumentsTheyDoNotTake) {
   // The branch not taken would run forever, or end the run with a marker.
   EXPECT_EQ(first_line(both("a\\ff 3,ff\\n\\(n<5)(n*2)(M M)")), "6");

@@ -230,6 +230,44 @@ TEST_F(Instantiate, AnOverAppliedBranchBecomesFramesWhenItIsTheFocus) {
   EXPECT_EQ(ref_count(c.call.get()), 2u);
 }
 
+// The fast engine builds a focus headed by an operator with the operator's
+// value at its head, where the machine's next transition would put it; the
+// new pairs come analysed as the generic walk analyses them.
+TEST_F(Instantiate, AValuedFocusHasTheOperatorsValueAtItsHead) {
+  Cell* less = definitions().find("<")->get();
+  const CallOfFive c = call_of_five("((\\ n) (< n 2 1 (+ n 1)))");
+  std::vector<Frame> frames;
+  CellRef focus = instantiate_into_frames(*c.plan, &c.raw, c.call.get(), frames, FocusHead::valued);
+  EXPECT_EQ(print_expression(focus.get()), "(less5 2)");
+  EXPECT_EQ(pair_left(pair_left(focus.get())), less);
+  CellRef fresh = make_pair(make_pair(CellRef::retained(less), c.argument.share()), make_atom("2"));
+  analyse_node(fresh.get());
+  EXPECT_EQ(analysis_bits(focus.get()), analysis_bits(fresh.get()));
+  EXPECT_EQ(analysis_bits(pair_left(focus.get())), analysis_bits(pair_left(fresh.get())));
+  EXPECT_EQ(payload(focus.get()), payload(fresh.get()));
+  frames.clear();
+  // A branch taken as the focus is valued the same way.
+  const CallOfFive b = call_of_five("((\\ n) (< n 0 1 (< n 9 (+ n 1) (+ n 2))))");
+  focus = instantiate_into_frames(*b.plan, &b.raw, b.call.get(), frames);
+  ASSERT_EQ(frames.size(), 2u);
+  const Frame branch = std::move(frames[0]);
+  frames.clear();
+  focus = deferred_into_frames(branch, frames, FocusHead::valued);
+  EXPECT_EQ(print_expression(focus.get()), "(less5 9)");
+  frames.clear();
+  // A head with parameters is no operator, and an operator whose value
+  // would make a lambda node of the pair it leads keeps its place.
+  definitions().set("f", sexpr("((\\ x) x)"));
+  const CallOfFive f = call_of_five("((\\ n) (f n 2 1 0))");
+  focus = instantiate_into_frames(*f.plan, &f.raw, f.call.get(), frames, FocusHead::valued);
+  EXPECT_EQ(print_expression(focus.get()), "f5");
+  frames.clear();
+  definitions().set("#", sexpr("(\\ q)"));
+  const CallOfFive binder = call_of_five("((\\ n) (# n 2))");
+  focus = instantiate_into_frames(*binder.plan, &binder.raw, binder.call.get(), frames, FocusHead::valued);
+  EXPECT_EQ(print_expression(focus.get()), "(#5 2)");
+}
+
 TEST_F(Instantiate, PlansKnowWhereArgumentsLand) {
   // V a b c = c a b applies its third argument to its first two.
   CellRef v = sexpr("((\\ a) ((\\ b) ((\\ c) (c a b))))");
