@@ -431,10 +431,6 @@ void push_parts(const InstantiationPlan& plan, uint32_t first, uint32_t count, C
   }
 }
 
-}  // namespace
-
-namespace {
-
 // The value the machine would put in the place of the head of the spine
 // that the steps [begin, end) build, once that spine is its focus: an
 // operator's value, when the head is an operator (a constant whose body is
