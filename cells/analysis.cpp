@@ -214,6 +214,8 @@ CellRef substitute_shallow(Cell* c, uint32_t bit, char letter, Cell* value, int 
   if (depth == 0) return {};
   auto part = [&](Cell* sub) -> CellRef {
     if ((node_mask(sub) & bit) == 0) return CellRef::retained(sub);
+    // An atom that holds the letter is the variable itself.
+    if (is_atom(sub)) return CellRef::retained(value);
     return substitute_shallow<Join>(sub, bit, letter, value, depth - 1);
   };
   if (is_lambda_node(c)) {
@@ -239,6 +241,14 @@ CellRef substitute_shallow(Cell* c, uint32_t bit, char letter, Cell* value, int 
 
 CellRef join_plain(CellRef left, CellRef right) { return make_pair(std::move(left), std::move(right)); }
 
+// The parts of an analysed expression are analysed already, the values
+// put in it are analysed before the walk, and so every pair built from
+// them has analysed parts.
+[[gnu::always_inline]] inline CellRef join_analysed(CellRef left, CellRef right) {
+  Cell* l = left.leak();
+  return CellRef::adopt(new_pair_of_analysed(l, right.leak()));
+}
+
 // The bit of the local letter a binder binds; 0 for any other atom.
 uint32_t bound_bit(const Cell* variable) {
   const unsigned char v = head_char(variable);
@@ -255,13 +265,15 @@ CellRef substitute_two_shallow(Cell* c, uint32_t live, uint32_t first_bit, Cell*
   if (is_atom(c)) return CellRef::retained((node_mask(c) & first_bit) != 0 ? first_value : second_value);
   if (depth == 0) return {};
   auto part = [&](Cell* sub, uint32_t letters) -> CellRef {
-    if ((node_mask(sub) & letters) == 0) return CellRef::retained(sub);
+    const uint32_t mask = node_mask(sub);
+    if ((mask & letters) == 0) return CellRef::retained(sub);
+    if (is_atom(sub)) return CellRef::retained((mask & first_bit) != 0 ? first_value : second_value);
     return substitute_two_shallow(sub, letters, first_bit, first_value, second_value, depth - 1);
   };
   if (is_lambda_node(c)) {
     CellRef body = part(pair_right(c), live & ~bound_bit(pair_right(pair_left(c))));
     if (!body) return {};
-    return make_analysed_pair(CellRef::retained(pair_left(c)), std::move(body));
+    return join_analysed(CellRef::retained(pair_left(c)), std::move(body));
   }
   if (is_let_node(c)) {
     Cell* binder = pair_left(pair_left(c));
@@ -269,14 +281,13 @@ CellRef substitute_two_shallow(Cell* c, uint32_t live, uint32_t first_bit, Cell*
     if (!bound) return {};
     CellRef body = part(pair_right(c), live & ~bound_bit(pair_right(binder)));
     if (!body) return {};
-    return make_analysed_pair(make_analysed_pair(CellRef::retained(binder), std::move(bound)),
-                              std::move(body));
+    return join_analysed(join_analysed(CellRef::retained(binder), std::move(bound)), std::move(body));
   }
   CellRef left = part(pair_left(c), live);
   if (!left) return {};
   CellRef right = part(pair_right(c), live);
   if (!right) return {};
-  return make_analysed_pair(std::move(left), std::move(right));
+  return join_analysed(std::move(left), std::move(right));
 }
 
 }  // namespace
@@ -359,7 +370,8 @@ CellRef substitute_analysed(Cell* expr, char letter, Cell* value) {
   TOVE_ASSERT(letter >= 'a' && letter <= 'z');
   const uint32_t bit = uint32_t{1} << (letter - 'a');
   if ((node_mask(expr) & bit) == 0) return CellRef::retained(expr);
-  if (CellRef quick = substitute_shallow<make_analysed_pair>(expr, bit, letter, value, kShallowDepth)) {
+  analysed_bits(value);
+  if (CellRef quick = substitute_shallow<join_analysed>(expr, bit, letter, value, kShallowDepth)) {
     return quick;
   }
   return substitute(expr, letter, value);
@@ -370,6 +382,8 @@ CellRef substitute_two_analysed(Cell* expr, char first, Cell* first_value, char 
   const uint32_t first_bit = uint32_t{1} << (first - 'a');
   const uint32_t both = first_bit | uint32_t{1} << (second - 'a');
   if ((node_mask(expr) & both) == 0) return CellRef::retained(expr);
+  analysed_bits(first_value);
+  analysed_bits(second_value);
   if (CellRef quick =
           substitute_two_shallow(expr, both, first_bit, first_value, second_value, kShallowDepth)) {
     return quick;
