@@ -11,16 +11,13 @@ namespace tove {
 
 // ---- integers' text -------------------------------------------------------------------
 
-// Eight bytes at a time: every byte's high nibble is 3 and adding 6 does
-// not carry out of its low nibble (no byte crosses into the next).
+// Eight bytes at a time.
 bool all_decimal_digits(std::string_view text) {
   size_t i = 0;
   for (; i + 8 <= text.size(); i += 8) {
     uint64_t w;
     std::memcpy(&w, text.data() + i, 8);
-    if ((w & 0xF0F0F0F0F0F0F0F0ull) != 0x3030303030303030ull ||
-        ((w + 0x0606060606060606ull) & 0xF0F0F0F0F0F0F0F0ull) != 0x3030303030303030ull)
-      return false;
+    if (!are_eight_digits(w)) return false;
   }
   for (; i < text.size(); ++i) {
     if (!is_decimal_digit(static_cast<unsigned char>(text[i]))) return false;

@@ -149,6 +149,26 @@ TEST_F(Encoding, ShortNumbersReadTheValueOfTheirTextWhicheverMakerMadeThem) {
   }
 }
 
+// Texts of eight digits or more are read eight at a time: a byte that is no
+// digit refuses the text wherever it stands, in a group of eight or after.
+TEST_F(Encoding, LongDigitTextsAreReadEightAtATime) {
+  for (std::string_view text : {"12345678", "123456789", "1234567890123456", "123456789012345678",
+                                "099999999", "0100000000000000000", "20000000", "10000001"}) {
+    int64_t slow = 0;
+    const bool negative = text[0] == '0';
+    for (char c : text.substr(negative ? 1 : 0)) slow = slow * 10 + (c - '0');
+    if (negative) slow = -slow;
+    int64_t read = 0;
+    ASSERT_TRUE(short_integer_of_text(text.data(), text.size(), &read)) << text;
+    EXPECT_EQ(read, slow) << text;
+  }
+  for (std::string_view text :
+       {"1234567a", "a2345678", "12345678a", "1234567:9", "123456789012345/7", "12345678 0123456"}) {
+    int64_t read = 7;
+    EXPECT_FALSE(short_integer_of_text(text.data(), text.size(), &read)) << text;
+  }
+}
+
 TEST_F(Encoding, DigitTestSeesEveryByteAcrossWordBoundaries) {
   const std::string digits = "0123456789012345678901234";
   EXPECT_TRUE(all_decimal_digits(digits));
