@@ -143,16 +143,14 @@ CellCounts live_cells() { return {g_pair_pool.live_pairs, g_pair_pool.live_atoms
 
 // ---- release --------------------------------------------------------------------
 
-// Frees a cell whose count has reached zero, and every part whose count falls
-// to zero with it. Dead pairs whose parts still await their release are kept
-// on a stack threaded through their own header words, so freeing needs no
-// native recursion and no extra memory whatever the depth of the graph.
-void destroy_cell(Cell* c) {
-  if (is_atom(c)) {
-    free_atom(static_cast<Atom*>(c));
-    return;
-  }
-  Pair* stack = static_cast<Pair*>(c);
+namespace {
+
+// Dead pairs whose parts still await their release are kept on a stack
+// threaded through their own header words, so freeing needs no native
+// recursion and no extra memory whatever the depth of the graph. The walk
+// is a function apart from the atoms' short path, which so needs none of
+// the registers the walk keeps.
+[[gnu::noinline]] void destroy_pairs(Pair* stack) {
   stack->header = 0;  // end of the stack
   while (stack != nullptr) {
     Pair* pair = stack;
@@ -174,6 +172,15 @@ void destroy_cell(Cell* c) {
       }
     }
   }
+}
+
+}  // namespace
+
+// Frees a cell whose count has reached zero, and every part whose count falls
+// to zero with it.
+void destroy_cell(Cell* c) {
+  if (is_atom(c)) return free_atom(static_cast<Atom*>(c));
+  destroy_pairs(static_cast<Pair*>(c));
 }
 
 void assign(CellRef& slot, Cell* cell) {

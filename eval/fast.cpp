@@ -145,14 +145,14 @@ bool reduce_with_frame_arguments(Machine& m, int d, bool returning) {
         // conditional again: the machine would take it apart into frames
         // at once, so its own arguments go there unbuilt.
         const Frame taken = std::move(source);
-        m.frames.erase(m.frames.end() - d, m.frames.end());
+        for (int i = 0; i < d; ++i) m.frames.pop_back();
         m.focus = deferred_into_frames(taken, m.frames, FocusHead::valued);
         return true;
       }
       result = source.kind == Frame::Deferred ? valued_deferred_focus(source)
                                               : CellRef::retained(apply_frame_argument(source));
     }
-    m.frames.erase(m.frames.end() - d, m.frames.end());
+    for (int i = 0; i < d; ++i) m.frames.pop_back();
     m.focus = std::move(result);
     return true;
   }
