@@ -217,9 +217,7 @@ Atom* make_raw_atom_with_room(std::string_view text, size_t room) {
   atom->header = uint64_t{kTagAtom} << kTagShift;
   const unsigned char first = n ? static_cast<unsigned char>(text[0]) : 0;
   if (records_length(first) && n < kRecordedLengthLimit) set_payload(atom, n);
-  if (atom_kind_of_byte(first) == AtomKind::number && keeps_number_word(n)) {
-    write_number_word(atom, number_word_of_text(atom->text, n));
-  }
+  note_number_word(atom, first, n);
   return atom;
 }
 

@@ -293,6 +293,13 @@ inline bool keeps_number_word(size_t n) { return !kCheckingBuild && n != 0 && n 
 inline void write_number_word(Atom* atom, int64_t word) {
   __builtin_memcpy(atom->text + kNumberWordOffset, &word, sizeof word);
 }
+// A new atom's word, when it is a number that keeps one; its text is
+// written already.
+inline void note_number_word(Atom* atom, unsigned char first, size_t n) {
+  if (atom_kind_of_byte(first) == AtomKind::number && keeps_number_word(n)) {
+    write_number_word(atom, number_word_of_text(atom->text, n));
+  }
+}
 inline int64_t number_word(const Cell* atom) {
   int64_t word;
   __builtin_memcpy(&word, static_cast<const Atom*>(atom)->text + kNumberWordOffset, sizeof word);
@@ -322,9 +329,7 @@ inline CellRef make_atom(std::string_view text) {
   atom->header = header;
   if (n) __builtin_memcpy(atom->text, text.data(), n);
   atom->text[n] = '\0';
-  if (atom_kind_of_byte(first) == AtomKind::number && keeps_number_word(n)) {
-    write_number_word(atom, number_word_of_text(atom->text, n));
-  }
+  note_number_word(atom, first, n);
   return CellRef::adopt(atom);
 }
 // A number atom of a text of at most kNumberWordTextLimit bytes, whose

@@ -473,32 +473,45 @@ CellRef instantiate_into_frames(const InstantiationPlan& plan, Cell* const* argu
   return CellRef::adopt(run_focus_steps(plan, 0, plan.focus_end, arguments, head));
 }
 
-void build_deferred_argument(Frame& frame) {
+namespace {
+
+// What a Deferred frame's part is built by: the plan of the call the frame
+// holds, whose arguments its spine gives, and the part's range of steps.
+struct DeferredPart {
+  const InstantiationPlan& plan;
+  const Range& range;
+};
+[[gnu::always_inline]] inline DeferredPart deferred_part(const Frame& frame) {
   TOVE_ASSERT(frame.kind == Frame::Deferred);
-  const Spine s = walk_spine(frame.first.get());
   const InstantiationPlan& plan = *numbered_plans()[frame.plan];
-  const InstantiationPlan::Range& range = plan.frame_arguments[frame.part];
-  frame.first = CellRef::adopt(run_steps(plan, range.begin, range.end, s.args.data()));
+  return {plan, plan.frame_arguments[frame.part]};
+}
+
+}  // namespace
+
+void build_deferred_argument(Frame& frame) {
+  const DeferredPart part = deferred_part(frame);
+  const Spine call = walk_spine(frame.first.get());
+  frame.first = CellRef::adopt(run_steps(part.plan, part.range.begin, part.range.end, call.args.data()));
   frame.kind = Frame::Apply;
   frame.over_applied = false;
 }
 
 CellRef deferred_into_frames(const Frame& frame, std::vector<Frame>& frames, FocusHead head) {
-  TOVE_ASSERT(frame.kind == Frame::Deferred);
-  const Spine s = walk_spine(frame.first.get());
-  const InstantiationPlan& plan = *numbered_plans()[frame.plan];
-  const Range& range = plan.frame_arguments[frame.part];
+  const DeferredPart part = deferred_part(frame);
+  const Spine call = walk_spine(frame.first.get());
+  const Range& range = part.range;
   TOVE_ASSERT(frame.over_applied && range.inner_count != 0);
-  push_parts(plan, range.inner_first, range.inner_count, s.args.data(), frame.first.get(), frames);
-  return CellRef::adopt(run_focus_steps(plan, range.begin, range.inner_focus_end, s.args.data(), head));
+  push_parts(part.plan, range.inner_first, range.inner_count, call.args.data(), frame.first.get(), frames);
+  return CellRef::adopt(
+      run_focus_steps(part.plan, range.begin, range.inner_focus_end, call.args.data(), head));
 }
 
 CellRef valued_deferred_focus(const Frame& frame) {
-  TOVE_ASSERT(frame.kind == Frame::Deferred);
-  const Spine s = walk_spine(frame.first.get());
-  const InstantiationPlan& plan = *numbered_plans()[frame.plan];
-  const Range& range = plan.frame_arguments[frame.part];
-  return CellRef::adopt(run_focus_steps(plan, range.begin, range.end, s.args.data(), FocusHead::valued));
+  const DeferredPart part = deferred_part(frame);
+  const Spine call = walk_spine(frame.first.get());
+  return CellRef::adopt(
+      run_focus_steps(part.plan, part.range.begin, part.range.end, call.args.data(), FocusHead::valued));
 }
 
 const InstantiationPlan* known_lambda_plan(Cell* lambda) {
