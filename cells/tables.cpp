@@ -93,7 +93,8 @@ BuiltinRows& rows() {
 // The one place the sandbox refuses: an outside row's entry answers "Z".
 BuiltinEntry entry_of(const BuiltinSpec& row) {
   const bool refused = g_sandboxed && row.reach == Reach::outside;
-  return {row.arity, refused ? answer_z : row.handler};
+  if (refused) return {row.arity, answer_z};
+  return {row.arity, row.handler, row.words};
 }
 
 // Entries are replaced in place, so a pointer to one stays good.
@@ -111,7 +112,7 @@ void add_builtin_family(std::span<const BuiltinSpec> family) {
     auto [it, added] = rows().emplace(row.name, row);
     // A name has one row: announcing a family again adds nothing.
     TOVE_ASSERT(added || (it->second.arity == row.arity && it->second.handler == row.handler &&
-                          it->second.reach == row.reach));
+                          it->second.reach == row.reach && it->second.words == row.words));
     install(row);
   }
 }

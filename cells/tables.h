@@ -68,10 +68,17 @@ NameSet& uncached_names();            // names defined as N()\body
 // the bare name atom for arity 0, owns it, and returns a new reference to
 // its result; "Z" for arguments it does not accept.
 using BuiltinHandler = CellRef (*)(CellRef redex);
+// A built-in of two arguments may also answer two short integers from their
+// values alone: the very answer its handler gives them, or an empty
+// reference where the handler must be asked (a result past a machine
+// word, a divisor of zero). Such a rule never fails and has no effect, so
+// the evaluator may ask it as soon as both values are known.
+using WordRule = CellRef (*)(int64_t x, int64_t y);
 
 struct BuiltinEntry {
   uint8_t arity;
   BuiltinHandler handler;
+  WordRule words = nullptr;
 };
 
 // Whether a handler stays among the interpreter's own values or reaches
@@ -86,6 +93,7 @@ struct BuiltinSpec {
   uint8_t arity;
   BuiltinHandler handler;
   Reach reach = Reach::inside;
+  WordRule words = nullptr;
 };
 
 using BuiltinTable = std::map<std::string, BuiltinEntry, std::less<>>;

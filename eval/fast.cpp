@@ -17,6 +17,10 @@ namespace tove {
 
 namespace {
 
+// How a new focus is built: its operator head valued, and its marked calls
+// evaluated while Apply frames return plainly.
+FocusHead focus_head(const Machine& m) { return m.plain_apply ? FocusHead::evaluated : FocusHead::valued; }
+
 // An atom whose analysis the levels above it take only its arity from: it
 // is closed, not data, not pending, of bounded arity, and no binder.
 bool heads_plainly(Cell* atom, int* arity) {
@@ -146,10 +150,10 @@ bool reduce_with_frame_arguments(Machine& m, int d, bool returning) {
         // at once, so its own arguments go there unbuilt.
         const Frame taken = std::move(source);
         for (int i = 0; i < d; ++i) m.frames.pop_back();
-        m.focus = deferred_into_frames(taken, m.frames, FocusHead::valued);
+        m.focus = deferred_into_frames(taken, m.frames, focus_head(m));
         return true;
       }
-      result = source.kind == Frame::Deferred ? valued_deferred_focus(source)
+      result = source.kind == Frame::Deferred ? valued_deferred_focus(source, focus_head(m))
                                               : CellRef::retained(apply_frame_argument(source));
     }
     for (int i = 0; i < d; ++i) m.frames.pop_back();
@@ -263,7 +267,7 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
     arguments = joined.data();
     call = nullptr;
   }
-  m.focus = instantiate_into_frames(*plan, arguments, call, m.frames, FocusHead::valued);
+  m.focus = instantiate_into_frames(*plan, arguments, call, m.frames, focus_head(m));
 }
 
 // g a1 ... an = the plan of body run on a1 ... an; the plan is made on the

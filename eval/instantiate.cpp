@@ -8,6 +8,7 @@
 
 #include "cells/analysis.h"
 #include "cells/encoding.h"
+#include "eval/engine.h"
 #include "eval/names.h"
 
 namespace tove {
@@ -118,7 +119,8 @@ void read_plan(InstantiationPlan& plan, Cell* rest) {
     bool argument = false;
     for (size_t i = 0; i < raw.size(); ++i) {
       if (raw[i] == c) {
-        plan.steps.push_back({InstantiationPlan::Argument, static_cast<uint8_t>(i)});
+        plan.steps.push_back(
+            {InstantiationPlan::Argument, static_cast<uint8_t>(i), false, false, {}, nullptr});
         argument = true;
         break;
       }
@@ -126,7 +128,7 @@ void read_plan(InstantiationPlan& plan, Cell* rest) {
     if (argument) continue;
     if (body_cells.count(c) != 0) {
       const bool operator_head = is_atom(c) && done_constant_of_head(c) != nullptr;
-      plan.steps.push_back({InstantiationPlan::Share, 0, false, operator_head, 0, c});
+      plan.steps.push_back({InstantiationPlan::Share, 0, false, operator_head, {}, c});
       continue;
     }
     // A new pair; the literal rewrite makes each one for a single place, so
@@ -239,12 +241,8 @@ std::vector<Range> negative_levels(const InstantiationPlan& plan, const std::vec
   return negative;
 }
 
-// The start of the subtree that ends at each step, and from them the
-// ranges of the arguments of the body's negative top levels, and of the
-// negative top levels of those arguments in turn.
-void read_top_levels(InstantiationPlan& plan) {
-  const auto& steps = plan.steps;
-  if (plan.literal_only || steps.empty()) return;
+// The start of the subtree that ends at each step.
+std::vector<uint32_t> subtree_starts(const std::vector<InstantiationPlan::Step>& steps) {
   std::vector<uint32_t> start(steps.size());
   std::vector<uint32_t> open;  // starts of the subtrees waiting to be joined
   for (uint32_t i = 0; i < steps.size(); ++i) {
@@ -256,6 +254,16 @@ void read_top_levels(InstantiationPlan& plan) {
       open.push_back(i);
     }
   }
+  return start;
+}
+
+// From the starts of the subtrees, the ranges of the arguments of the
+// body's negative top levels, and of the negative top levels of those
+// arguments in turn.
+void read_top_levels(InstantiationPlan& plan) {
+  const auto& steps = plan.steps;
+  if (plan.literal_only || steps.empty()) return;
+  const std::vector<uint32_t> start = subtree_starts(steps);
   uint32_t end = static_cast<uint32_t>(steps.size());
   const std::vector<Range> levels = spine_levels(plan, start, end);
   const InstantiationPlan::Step& bottom = steps[end - 1];
@@ -289,6 +297,91 @@ void read_top_levels(InstantiationPlan& plan) {
   }
 }
 
+// A head whose spine the machine evaluates the first `arity` arguments
+// of, each before any rewrite: the name of a built-in or of a definition,
+// of bounded arity one or more, with no lazy letter, no binder. The
+// analysis of a body cell never changes, so neither does the answer.
+bool evaluates_arguments(Cell* head, int* arity) {
+  if (!is_atom(head) || is_data(head) || atom_kind(head) != AtomKind::name || is_binder(head) ||
+      is_lazy_head_atom(head)) {
+    return false;
+  }
+  const Resolved& name = resolve(head);
+  if (name.builtin == nullptr && name.slot == nullptr) return false;
+  *arity = arity_of_bits(analysed_bits(head));
+  return *arity >= 1 && *arity < kArityUnbounded;
+}
+
+// The word rule of a built-in of two arguments, or nullptr.
+WordRule word_rule_of(Cell* head) {
+  if (!is_atom(head) || atom_kind(head) != AtomKind::name) return nullptr;
+  const BuiltinEntry* builtin = resolve(head).builtin;
+  return builtin != nullptr && builtin->arity == 2 ? builtin->words : nullptr;
+}
+
+// Marks the calls of the focus whose steps are [begin, end) that the
+// machine evaluates at once (see InstantiationPlan::evaluations). From its
+// root down, a spine in such a place has each argument its head evaluates
+// in such a place too; an operator head answers for its value, and the
+// path below it holds only while the operator names that value.
+void find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t>& start, uint32_t begin,
+                         uint32_t end) {
+  using Guard = std::pair<Cell*, Cell*>;
+  struct Place {
+    uint32_t root;
+    std::vector<Guard> guards;
+  };
+  auto& steps = plan.steps;
+  std::vector<Place> places{{end - 1, {}}};
+  while (!places.empty()) {
+    Place place = std::move(places.back());
+    places.pop_back();
+    // The spine's levels, outermost first, each by the root of its argument.
+    std::vector<uint32_t> arguments;
+    uint32_t node = place.root;
+    while (steps[node].op == InstantiationPlan::Build) {
+      arguments.push_back(node - 1);
+      node = start[node - 1] - 1;
+    }
+    TOVE_ASSERT(node >= begin);
+    InstantiationPlan::Step& head = steps[node];
+    if (head.op != InstantiationPlan::Share) continue;
+    Cell* named = head.cell;
+    if (Cell* value = done_constant_of_head(head.cell)) {
+      named = value;
+      place.guards.emplace_back(head.cell, value);
+    }
+    int arity = 0;
+    if (!evaluates_arguments(named, &arity)) continue;
+    const size_t levels = arguments.size();
+    const size_t evaluated = std::min(levels, static_cast<size_t>(arity));
+    for (size_t j = 1; j <= evaluated; ++j) places.push_back({arguments[levels - j], place.guards});
+    // (f a b): its two levels are the steps after f's.
+    const WordRule rule = word_rule_of(named);
+    if (rule == nullptr || arity != 2 || levels < 2 || arguments[levels - 1] != node + 1 ||
+        arguments[levels - 2] != node + 3) {
+      continue;
+    }
+    head.evaluation = static_cast<uint32_t>(plan.evaluations.size()) + 1;
+    plan.evaluations.push_back(
+        {rule, static_cast<uint32_t>(plan.guards.size()), static_cast<uint32_t>(place.guards.size())});
+    for (const auto& [op, value] : place.guards) plan.guards.push_back({op, CellRef::retained(value)});
+  }
+}
+
+// The foci a plan builds: the body's, or what its top levels leave of it,
+// and each frame argument's, or what its own top levels leave of it. They
+// share no step.
+void find_evaluations(InstantiationPlan& plan) {
+  if (plan.literal_only || plan.steps.size() < 5) return;
+  const std::vector<uint32_t> start = subtree_starts(plan.steps);
+  const auto all = static_cast<uint32_t>(plan.steps.size());
+  find_evaluations_in(plan, start, 0, plan.top_parts != 0 ? plan.focus_end : all);
+  for (const Range& range : plan.frame_arguments) {
+    find_evaluations_in(plan, start, range.begin, range.inner_count != 0 ? range.inner_focus_end : range.end);
+  }
+}
+
 }  // namespace
 
 const InstantiationPlan& plan_for(Cell* body) {
@@ -302,6 +395,7 @@ const InstantiationPlan& plan_for(Cell* body) {
   Cell* rest = strip_parameters(body, letters, plan.parameters);
   read_plan(plan, rest);
   read_top_levels(plan);
+  find_evaluations(plan);
   for (const InstantiationPlan::Step& step : plan.steps) {
     if (step.op == InstantiationPlan::Share) register_lambdas(step.cell);
   }
@@ -345,13 +439,48 @@ bool needs_literal_rewrite(const InstantiationPlan& plan, Cell* const* arguments
 // so one stack serves every call; each entry owns one count.
 constinit std::vector<Cell*> g_plan_stack;
 
+// The answer of the call (f a b) whose head f the step at `at` shares and
+// whose plan marks it to be evaluated, with one count: the word rule's,
+// when a and b are short integers and the operators on its path still name
+// what they named. nullptr when the call is to be built.
+//
+// The machine would evaluate the call before any rewrite of the focus: it
+// lies in a function part or in an argument a strict head evaluates, all
+// the way up, and Apply frames return plainly (the caller's condition). It
+// would call the built-in's handler on (f a b) and put the answer in the
+// call's place, each pair above it built again as the answer returns
+// through the frames. The rule gives the handler's answer and neither
+// fails nor has an effect, so asking it now reaches the same cells.
+Cell* evaluated_call(const InstantiationPlan& plan, uint32_t at, Cell* const* arguments) {
+  const InstantiationPlan::Step* steps = plan.steps.data();
+  auto part = [&](const InstantiationPlan::Step& step) {
+    return step.op == InstantiationPlan::Share ? step.cell : arguments[step.argument];
+  };
+  int64_t x, y;
+  if (!read_short_integer(part(steps[at + 1]), &x) || !read_short_integer(part(steps[at + 3]), &y)) {
+    return nullptr;
+  }
+  const InstantiationPlan::Evaluation& call = plan.evaluations[steps[at].evaluation - 1];
+  for (uint32_t g = call.first_guard; g < call.first_guard + call.guard_count; ++g) {
+    const InstantiationPlan::Guard& guard = plan.guards[g];
+    if (done_constant_of_head(guard.head) != guard.value.get()) return nullptr;
+  }
+  CellRef answer = call.rule(x, y);
+  if (!answer) return nullptr;
+  if (analysis_bits(answer.get()) == 0) analyse_answered_name(answer.get());
+  analysed_bits(answer.get());
+  return answer.leak();
+}
+
 // Runs the steps [begin, end), which build one cell, and answers it with
 // one count. The newest part stays in `top`, out of the stack: a Build
 // reads from memory only the part below it, stored steps before, and never
 // one stored a moment ago, which the processor would make it wait for.
 //
 // A `head` other than nullptr takes the place of the cell that the first
-// step shares, the head of the spine the steps build.
+// step shares, the head of the spine the steps build. With `Evaluates`, a
+// call the plan marks is evaluated in place when it can be.
+template <bool Evaluates = false>
 Cell* run_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t end, Cell* const* arguments,
                 Cell* head = nullptr) {
   if (g_plan_stack.size() < plan.depth) g_plan_stack.resize(plan.depth);
@@ -362,16 +491,32 @@ Cell* run_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t end, Cel
   uint32_t i = begin;
   if (head != nullptr) {
     TOVE_ASSERT(steps[begin].op == InstantiationPlan::Share);
+    Cell* answer =
+        Evaluates && steps[begin].evaluation != 0 ? evaluated_call(plan, begin, arguments) : nullptr;
     *below++ = top;
-    top = head;
-    retain(top);
-    ++i;
+    if (answer != nullptr) {
+      top = answer;
+      i += 5;
+    } else {
+      top = head;
+      retain(top);
+      ++i;
+    }
   }
   for (; i < end; ++i) {
     const InstantiationPlan::Step& step = steps[i];
     switch (step.op) {
       case InstantiationPlan::Share:
         *below++ = top;
+        if constexpr (Evaluates) {
+          if (step.evaluation != 0) {
+            if (Cell* answer = evaluated_call(plan, i, arguments)) {
+              top = answer;
+              i += 4;
+              break;
+            }
+          }
+        }
         top = step.cell;
         retain(top);
         break;
@@ -456,8 +601,13 @@ Cell* focus_head_value(const InstantiationPlan& plan, uint32_t begin, uint32_t e
 // The steps [begin, end) built as the machine's new focus.
 Cell* run_focus_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t end, Cell* const* arguments,
                       FocusHead head) {
-  return run_steps(plan, begin, end, arguments,
-                   head == FocusHead::valued ? focus_head_value(plan, begin, end) : nullptr);
+  switch (head) {
+    case FocusHead::as_written: break;
+    case FocusHead::valued: return run_steps(plan, begin, end, arguments, focus_head_value(plan, begin, end));
+    case FocusHead::evaluated:
+      return run_steps<true>(plan, begin, end, arguments, focus_head_value(plan, begin, end));
+  }
+  return run_steps(plan, begin, end, arguments);
 }
 
 }  // namespace
@@ -507,11 +657,10 @@ CellRef deferred_into_frames(const Frame& frame, std::vector<Frame>& frames, Foc
       run_focus_steps(part.plan, range.begin, range.inner_focus_end, call.args.data(), head));
 }
 
-CellRef valued_deferred_focus(const Frame& frame) {
+CellRef valued_deferred_focus(const Frame& frame, FocusHead head) {
   const DeferredPart part = deferred_part(frame);
   const Spine call = walk_spine(frame.first.get());
-  return CellRef::adopt(
-      run_focus_steps(part.plan, part.range.begin, part.range.end, call.args.data(), FocusHead::valued));
+  return CellRef::adopt(run_focus_steps(part.plan, part.range.begin, part.range.end, call.args.data(), head));
 }
 
 const InstantiationPlan* known_lambda_plan(Cell* lambda) {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cells/cell.h"
+#include "cells/tables.h"
 #include "eval/eval.h"
 
 namespace tove {
@@ -32,7 +33,12 @@ struct InstantiationPlan {
     // Share: the cell is an operator, a constant whose body was a done
     // value when the plan was made; see focus_head_value.
     bool operator_head = false;
-    uint32_t mask = 0;
+    union {
+      uint32_t mask = 0;
+      // Share: one more than the index in `evaluations` of the call this
+      // cell heads, or 0 when it heads none.
+      uint32_t evaluation;
+    };
     Cell* cell = nullptr;  // Share: the body cell, borrowed from `body`
   };
   static_assert(sizeof(Step) == 16);
@@ -78,6 +84,27 @@ struct InstantiationPlan {
   // once, so the call goes straight on to that rewrite.
   int head_argument = -1;
   std::vector<Step> head_spine;
+  // Calls the machine would evaluate as soon as the focus they belong to
+  // is built: (f a b), with f a built-in of two arguments that has a word
+  // rule (or an operator naming one), a and b single steps, and the path
+  // from the root of its focus through function parts and through
+  // arguments that strict heads evaluate before their rewrite. Building
+  // that focus, the fast engine asks the rule when a and b are short
+  // integers and every operator the path was read through still names the
+  // value it named then, and puts the answer in the call's place: the
+  // value the machine would put there, with no effect between (see
+  // run_steps).
+  struct Guard {
+    Cell* head;     // an operator, borrowed from `body`
+    CellRef value;  // what it named; a count, so that no other cell takes its address
+  };
+  struct Evaluation {
+    WordRule rule;
+    uint32_t first_guard;
+    uint32_t guard_count;
+  };
+  std::vector<Evaluation> evaluations;
+  std::vector<Guard> guards;
 };
 
 // The plan of a definition body (made on first use, then cached).
@@ -85,11 +112,14 @@ const InstantiationPlan& plan_for(Cell* body);
 // The body instantiated with `arguments` (a1 first, borrowed); when the plan
 // cannot stand for these arguments, the literal rewrite gives the result.
 CellRef instantiate(const InstantiationPlan& plan, Cell* const* arguments);
-// How a new focus headed by an operator (a constant whose body is a done
-// value, as "<" names `less`) is built: as the rewrite writes it, or with
-// the operator's value in its place, where the machine's next transition
-// would put it (the fast engine's choice).
-enum class FocusHead : uint8_t { as_written, valued };
+// How a new focus is built: as the rewrite writes it; with the value of
+// an operator at its head (a constant whose body is a done value, as "<"
+// names `less`), where the machine's next transition would put it; or
+// valued so and with the calls the plan marks evaluated in place where
+// their arguments allow (see InstantiationPlan::evaluations), which only a
+// machine whose Apply frames return plainly may ask. The fast engine
+// chooses one of the last two.
+enum class FocusHead : uint8_t { as_written, valued, evaluated };
 // As instantiate, for a call whose result becomes the machine's focus: the
 // arguments of the body's negative top levels are built and pushed onto
 // `frames` as apply frames, outermost first, and the rest is returned.
@@ -100,9 +130,8 @@ CellRef instantiate_into_frames(const InstantiationPlan& plan, Cell* const* argu
 // Builds the argument of a Deferred frame, which becomes an Apply frame.
 void build_deferred_argument(Frame& frame);
 // The argument of a Deferred frame, which a rewrite made the machine's new
-// focus, built with its operator head valued; the frame keeps its count on
-// the call.
-CellRef valued_deferred_focus(const Frame& frame);
+// focus, built as `head` says; the frame keeps its count on the call.
+CellRef valued_deferred_focus(const Frame& frame, FocusHead head);
 // The argument of an over-applied Deferred frame, which a rewrite made the machine's new
 // focus, built as a call's result is: the arguments of its negative top
 // levels go onto `frames`, Deferred where they need new pairs, and the rest

@@ -70,6 +70,11 @@ inline Resolved& resolve(Cell* head) {
   return names_detail::resolve_by_text(head, entry);
 }
 
+// A fresh one-character atom a built-in answered (the "K" and "H" of a
+// comparison), analysed as the generic analysis would; any other atom is
+// left as it is.
+void analyse_answered_name(Cell* atom);
+
 // The value a head atom stands for when it names a constant definition whose
 // body is already done (an operator such as "+" stands for `plus`):
 // rewriting the head reads the body and changes nothing, so the machine may

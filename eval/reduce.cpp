@@ -58,13 +58,8 @@ Resolved& names_detail::resolve_by_text(Cell* head, Resolved& entry) {
   return entry;
 }
 
-namespace {
-
-void discard_continuation(Machine& m) { m.frames.clear(); }
-
-// A fresh one-character atom a built-in answered, analysed as the generic
-// analysis would, from the bits kept for its name's body when that body
-// is still the name's.
+// From the bits kept for its name's body when that body is still the
+// name's.
 void analyse_answered_name(Cell* atom) {
   const char* chars = atom_chars(atom);
   if (chars[0] == '\0' || chars[1] != '\0') return;
@@ -81,6 +76,10 @@ void analyse_answered_name(Cell* atom) {
   entry.bits_body = body;
   entry.bits = analysis_bits(atom);
 }
+
+namespace {
+
+void discard_continuation(Machine& m) { m.frames.clear(); }
 
 // Built-in f a1 ... an = the handler's answer. A marker-headed answer ends
 // the whole evaluation with it.

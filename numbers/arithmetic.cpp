@@ -325,6 +325,19 @@ bool word_result(Op op, int64_t x, int64_t y, int64_t* r) {
   return false;
 }
 
+// The rule's answer to two short integers when a word holds it.
+CellRef word_answer(Op op, int64_t x, int64_t y) {
+  int64_t r;
+  if (!word_result(op, x, y, &r)) return {};
+  return small_integer_atom(r);
+}
+
+// The row's word rule: what its handler answers two short integers.
+template <Op op>
+CellRef words_of(int64_t x, int64_t y) {
+  return word_answer(op, x, y);
+}
+
 CellRef integer_sum(const IntegerOperand& a, const IntegerOperand& b, bool subtract) {
   int64_t r;
   if (a.is_small && b.is_small && word_result(subtract ? Op::dash : Op::plus, a.small, b.small, &r)) {
@@ -658,9 +671,9 @@ CellRef binary_primitive(Op op, CellRef redex) {
   auto [a, b] = redex_arguments<2>(redex.get());
   // Counters, indices and remainders: two short integers are read straight
   // from their digits, without classifying them first, and worked in a word.
-  int64_t x, y, r;
-  if (read_short_integer(a, &x) && read_short_integer(b, &y) && word_result(op, x, y, &r)) {
-    return small_integer_atom(r);
+  int64_t x, y;
+  if (read_short_integer(a, &x) && read_short_integer(b, &y)) {
+    if (CellRef answer = word_answer(op, x, y)) return answer;
   }
   const ValueKind ka = classify_kind(a);
   const ValueKind kb = classify_kind(b);
@@ -868,8 +881,13 @@ static CellRef wave_handler(CellRef redex) {
 
 std::span<const BuiltinSpec> arithmetic_members() {
   static constexpr BuiltinSpec kMembers[] = {
-      {"plus", 2, plus_handler}, {"dash", 2, dash_handler}, {"mult", 2, mult_handler},
-      {"over", 2, over_handler}, {"cent", 2, cent_handler}, {"powa", 2, powa_handler},
+      {"plus", 2, plus_handler, Reach::inside, words_of<Op::plus>},
+      {"dash", 2, dash_handler, Reach::inside, words_of<Op::dash>},
+      {"mult", 2, mult_handler, Reach::inside, words_of<Op::mult>},
+      {"over", 2, over_handler, Reach::inside, words_of<Op::over>},
+      {"cent", 2, cent_handler, Reach::inside, words_of<Op::cent>},
+      // A power has no word rule: its result outgrows a word at once.
+      {"powa", 2, powa_handler},
       {"wave", 1, wave_handler},
   };
   return kMembers;

@@ -16,6 +16,15 @@ namespace {
 enum class Order { less, equal, greater, unordered };
 
 Order order_of(int c) { return c < 0 ? Order::less : c > 0 ? Order::greater : Order::equal; }
+Order order_of_words(int64_t x, int64_t y) {
+  return x < y ? Order::less : x > y ? Order::greater : Order::equal;
+}
+
+// What each comparison answers "K" to.
+bool is_less(Order order) { return order == Order::less; }
+bool is_greater_or_equal(Order order) { return order == Order::greater || order == Order::equal; }
+bool is_equal(Order order) { return order == Order::equal; }
+bool is_unequal(Order order) { return order != Order::equal; }
 
 // Byte-wise, unsigned; a proper prefix comes first.
 Order order_texts(std::string_view a, std::string_view b) { return order_of(a.compare(b)); }
@@ -64,7 +73,7 @@ bool order_values(const CellRef& redex, Order* order) {
   auto [a, b] = redex_arguments<2>(redex.get());
   int64_t x, y;
   if (read_short_integer(a, &x) && read_short_integer(b, &y)) {
-    *order = x < y ? Order::less : x > y ? Order::greater : Order::equal;
+    *order = order_of_words(x, y);
     return true;
   }
   const ValueKind ka = classify_kind(a);
@@ -78,31 +87,20 @@ bool order_values(const CellRef& redex, Order* order) {
   return true;
 }
 
+// A comparison's handler, and its word rule: two short integers are
+// ordered by value.
+template <bool (*answers_k)(Order)>
+CellRef comparison_handler(CellRef redex) {
+  Order order;
+  if (!order_values(redex, &order)) return make_refusal();
+  return make_truth(answers_k(order));
+}
+template <bool (*answers_k)(Order)>
+CellRef comparison_words(int64_t x, int64_t y) {
+  return make_truth(answers_k(order_of_words(x, y)));
+}
+
 }  // namespace
-
-static CellRef less_handler(CellRef redex) {
-  Order order;
-  if (!order_values(redex, &order)) return make_refusal();
-  return make_truth(order == Order::less);
-}
-
-static CellRef gteq_handler(CellRef redex) {
-  Order order;
-  if (!order_values(redex, &order)) return make_refusal();
-  return make_truth(order == Order::greater || order == Order::equal);
-}
-
-static CellRef same_handler(CellRef redex) {
-  Order order;
-  if (!order_values(redex, &order)) return make_refusal();
-  return make_truth(order == Order::equal);
-}
-
-static CellRef diff_handler(CellRef redex) {
-  Order order;
-  if (!order_values(redex, &order)) return make_refusal();
-  return make_truth(order != Order::equal);
-}
 
 static CellRef cmpr_handler(CellRef redex) {
   auto [a, b] = redex_arguments<2>(redex.get());
@@ -113,8 +111,12 @@ static CellRef cmpr_handler(CellRef redex) {
 
 std::span<const BuiltinSpec> comparison_members() {
   static constexpr BuiltinSpec kMembers[] = {
-      {"less", 2, less_handler}, {"gteq", 2, gteq_handler}, {"same", 2, same_handler},
-      {"diff", 2, diff_handler}, {"cmpr", 2, cmpr_handler},
+      {"less", 2, comparison_handler<is_less>, Reach::inside, comparison_words<is_less>},
+      {"gteq", 2, comparison_handler<is_greater_or_equal>, Reach::inside,
+       comparison_words<is_greater_or_equal>},
+      {"same", 2, comparison_handler<is_equal>, Reach::inside, comparison_words<is_equal>},
+      {"diff", 2, comparison_handler<is_unequal>, Reach::inside, comparison_words<is_unequal>},
+      {"cmpr", 2, cmpr_handler},
   };
   return kMembers;
 }

@@ -87,6 +87,30 @@ TEST(FastEngine, AFocusHeadedByAnOperatorIsBuiltWithItsValue) {
   EXPECT_EQ(first_line(both("a\\ff(1)+ff(2),ff\\n\\cc n n,cc\\I(gg 1),gg\\x\\y\\z\\x+y+z")), "8");
 }
 
+TEST(FastEngine, CallsOfShortIntegersAreAnsweredWhereTheMachineWouldEvaluateThem) {
+  // Strict arguments, nested calls and both branches of a choice.
+  EXPECT_EQ(first_line(both("a\\ff 9,ff\\n\\(n<2)(n)(ff(n-1)+ff(n-2))")), "34");
+  EXPECT_EQ(first_line(both("a\\ack 2 3,ack\\m\\n\\(m=0)(n+1)((n=0)(ack(m-1)(1))(ack(m-1)(ack m (n-1))))")),
+            "9");
+  // A partial application of a strict head has its argument evaluated; a
+  // lazy head's arguments, and one past the head's arity, wait until the
+  // value is printed.
+  EXPECT_EQ(first_line(both("a\\ff 7,ff\\n\\gg (n-1),gg\\x\\y\\x")), "gg6");
+  EXPECT_EQ(first_line(both("a\\ff 7,ff\\n\\V (n-1) (n*n)")), "(V6 49)");
+  EXPECT_EQ(first_line(both("a\\ff 7,ff\\n\\gg (n-1) (n+1),gg\\x\\V x")), "(V6 8)");
+  // Results past a word, a divisor of zero, texts and binary fractions go
+  // to the handlers.
+  EXPECT_EQ(first_line(both("a\\ff 9223372036854775807,ff\\n\\gg(n+1)(n*n),gg\\x\\y\\V x y")),
+            "(V9223372036854775808 85070591730234615847396907784232501249)");
+  EXPECT_EQ(first_line(both("a\\ff 7,ff\\n\\V (n/0) (n%0) K")), "Z");
+  EXPECT_EQ(first_line(both("a\\ff 7,ff\\n\\gg(n+[x])(n-001),gg\\x\\y\\V x y")), "V[7x]0020");
+  // An operator the program defines as a function of its own has no word
+  // rule; the calls in its arguments still have theirs.
+  EXPECT_EQ(first_line(both("a\\ff 3,[+]\\x\\y\\mult x y,ff\\n\\(n+1)*((n*2)+(n-1))")), "36");
+  // With T defined again, Apply frames return through it.
+  EXPECT_EQ(first_line(both("a\\ff 5,T\\a\\b\\b a,ff\\n\\gg (n-1) (n+1),gg\\x\\y\\x*y")), "24");
+}
+
 TEST(FastEngine, SelectionsDropTheArgumentsTheyDoNotTake) {
   // The branch not taken would run forever, or end the run with a marker.
   EXPECT_EQ(first_line(both("a\\ff 3,ff\\n\\(n<5)(n*2)(M M)")), "6");

@@ -268,6 +268,62 @@ TEST_F(Instantiate, AValuedFocusHasTheOperatorsValueAtItsHead) {
   EXPECT_EQ(print_expression(focus.get()), "(#5 2)");
 }
 
+// An evaluated focus has the answer of each call of short integers that
+// the machine would evaluate before any rewrite: in a function part, or
+// an argument a strict head takes, all the way up. Anything else is built
+// as the valued focus builds it.
+TEST_F(Instantiate, AnEvaluatedFocusHasTheAnswersOfItsStrictCalls) {
+  definitions().set("f", sexpr("((\\ x) ((\\ y) x))"));
+  // f's two arguments are evaluated, V's are not, and a third argument of
+  // f waits in a frame for whatever f's rewrite gives.
+  const CallOfFive c = call_of_five("((\\ n) (f (+ n 1) (f (* n 3) (V (- n 2))) (+ n 4)))");
+  const CallOfFive below = call_of_five("((\\ n) (+ (f (* n 2) 0) 1))");
+  std::vector<Frame> frames;
+  CellRef focus = instantiate_into_frames(*c.plan, &c.raw, c.call.get(), frames, FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "(f6 (f15 (V (-5 2))))");
+  ASSERT_EQ(frames.size(), 1u);
+  CellRef folded = fold_frames(std::move(focus), frames);
+  EXPECT_EQ(print_expression(folded.get()), "(f6 (f15 (V (-5 2))) (+5 4))");
+  // The answers come analysed, and so do the pairs built over them.
+  CellRef fresh = sexpr("(f 6 (f 15 (V (- 5 2))))");
+  analyse_node(fresh.get());
+  EXPECT_EQ(analysis_bits(pair_left(folded.get())), analysis_bits(fresh.get()));
+  EXPECT_EQ(payload(pair_left(folded.get())), payload(fresh.get()));
+  // A branch taken as the focus: a comparison answers "K" or "H".
+  const CallOfFive b = call_of_five("((\\ n) (< n 0 1 (< n 9 (+ n 1) (+ n 2))))");
+  focus = instantiate_into_frames(*b.plan, &b.raw, b.call.get(), frames, FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "H");
+  ASSERT_EQ(frames.size(), 2u);
+  const Frame branch = std::move(frames[0]);
+  frames.clear();
+  focus = deferred_into_frames(branch, frames, FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "K");
+  CellRef k = sexpr("K");
+  analyse_node(k.get());
+  EXPECT_EQ(analysis_bits(focus.get()), analysis_bits(k.get()));
+  frames.clear();
+  // Operands that are no short integers, and a result past a word, are
+  // left to the handler.
+  const CallOfFive text = call_of_five("((\\ n) (f (+ n [x]) (* 4611686018427387904 n)))");
+  focus = instantiate_into_frames(*text.plan, &text.raw, text.call.get(), frames, FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "(f +5[x] (*4611686018427387904 5))");
+  // An operator defined again no longer names what the path was read
+  // through: neither the call it heads nor a call below it is evaluated,
+  // until it names that very value again.
+  CellRef plus = definitions().find("+")->share();
+  definitions().set("+", sexpr("mult"));
+  focus = instantiate_into_frames(*c.plan, &c.raw, c.call.get(), frames, FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "(f (+5 1) (f15 (V (-5 2))))");
+  frames.clear();
+  definitions().set("+", std::move(plus));
+  focus = instantiate_into_frames(*below.plan, &below.raw, below.call.get(), frames, FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "(plus (f10 0))");
+  frames.clear();
+  definitions().set("+", sexpr("V"));
+  focus = instantiate_into_frames(*below.plan, &below.raw, below.call.get(), frames, FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "(V (f (*5 2) 0))");
+}
+
 TEST_F(Instantiate, PlansKnowWhereArgumentsLand) {
   // V a b c = c a b applies its third argument to its first two.
   CellRef v = sexpr("((\\ a) ((\\ b) ((\\ c) (c a b))))");

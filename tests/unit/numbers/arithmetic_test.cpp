@@ -28,6 +28,33 @@ class Arithmetic : public testing::PrimitiveLeakCheck {};
 
 std::string ask(std::string_view op, std::string_view a, std::string_view b) { return text(call(op, a, b)); }
 
+// A row's word rule answers two short integers as its handler does, or
+// leaves them to the handler: for every row that has one, on operands
+// about zero, at seven digits, past them and at the ends of a word.
+TEST_F(Arithmetic, WordRulesAnswerAsTheirHandlersDo) {
+  const int64_t values[] = {0,          1,           -1,        2,         -7,
+                            37,         9999999,     -9999999,  10000000,  123456789,
+                            3037000499, -3037000500, INT64_MAX, INT64_MIN, INT64_MAX - 1};
+  for (const BuiltinSpec& row : number_family()) {
+    if (row.words == nullptr) continue;
+    const bool divides = row.name == "over" || row.name == "cent";
+    for (int64_t x : values) {
+      for (int64_t y : values) {
+        CellRef answer = row.words(x, y);
+        // Operands of seven digits always have a word answer, but for a
+        // divisor of zero.
+        const bool small = x > -10000000 && x < 10000000 && y > -10000000 && y < 10000000;
+        if (small) {
+          EXPECT_EQ(static_cast<bool>(answer), !(divides && y == 0)) << row.name << " " << x << " " << y;
+        }
+        if (!answer) continue;
+        EXPECT_EQ(text(answer), text(call(row.name, small_integer_atom(x), small_integer_atom(y))))
+            << row.name << " " << x << " " << y;
+      }
+    }
+  }
+}
+
 TEST_F(Arithmetic, FloorQuotientAndSignRuleRemainder) {
   EXPECT_EQ(ask("over", "7", "2"), "3");
   EXPECT_EQ(ask("over", "07", "2"), "04");
