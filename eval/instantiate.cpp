@@ -326,10 +326,9 @@ WordRule word_rule_of(Cell* head) {
 // path below it holds only while the operator names that value.
 void find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t>& start, uint32_t begin,
                          uint32_t end) {
-  using Guard = std::pair<Cell*, Cell*>;
   struct Place {
     uint32_t root;
-    std::vector<Guard> guards;
+    std::vector<const CellRef*> guards;  // the slots of the operators above
   };
   auto& steps = plan.steps;
   std::vector<Place> places{{end - 1, {}}};
@@ -349,7 +348,7 @@ void find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t>& s
     Cell* named = head.cell;
     if (Cell* value = done_constant_of_head(head.cell)) {
       named = value;
-      place.guards.emplace_back(head.cell, value);
+      place.guards.push_back(resolve(head.cell).slot);
     }
     int arity = 0;
     if (!evaluates_arguments(named, &arity)) continue;
@@ -365,7 +364,7 @@ void find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t>& s
     head.evaluation = static_cast<uint32_t>(plan.evaluations.size()) + 1;
     plan.evaluations.push_back(
         {rule, static_cast<uint32_t>(plan.guards.size()), static_cast<uint32_t>(place.guards.size())});
-    for (const auto& [op, value] : place.guards) plan.guards.push_back({op, CellRef::retained(value)});
+    for (const CellRef* slot : place.guards) plan.guards.push_back({slot, slot->share()});
   }
 }
 
@@ -463,7 +462,7 @@ Cell* evaluated_call(const InstantiationPlan& plan, uint32_t at, Cell* const* ar
   const InstantiationPlan::Evaluation& call = plan.evaluations[steps[at].evaluation - 1];
   for (uint32_t g = call.first_guard; g < call.first_guard + call.guard_count; ++g) {
     const InstantiationPlan::Guard& guard = plan.guards[g];
-    if (done_constant_of_head(guard.head) != guard.value.get()) return nullptr;
+    if (guard.slot->get() != guard.body.get()) return nullptr;
   }
   CellRef answer = call.rule(x, y);
   if (!answer) return nullptr;

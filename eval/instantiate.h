@@ -90,13 +90,17 @@ struct InstantiationPlan {
   // from the root of its focus through function parts and through
   // arguments that strict heads evaluate before their rewrite. Building
   // that focus, the fast engine asks the rule when a and b are short
-  // integers and every operator the path was read through still names the
-  // value it named then, and puts the answer in the call's place: the
-  // value the machine would put there, with no effect between (see
-  // run_steps).
+  // integers and every operator the path was read through still has the
+  // body it had then, and so names the same value, and puts the answer in
+  // the call's place: the value the machine would put there, with no
+  // effect between (see run_steps).
+  //
+  // A plan lives no longer than the evaluation it was made in, as the
+  // names it resolved do, and a definition's slot stays where it is
+  // meanwhile.
   struct Guard {
-    Cell* head;     // an operator, borrowed from `body`
-    CellRef value;  // what it named; a count, so that no other cell takes its address
+    const CellRef* slot;  // the operator's definition
+    CellRef body;         // what it held; a count, so that no other cell takes its address
   };
   struct Evaluation {
     WordRule rule;
