@@ -355,13 +355,17 @@ void find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t>& s
     const size_t levels = arguments.size();
     const size_t evaluated = std::min(levels, static_cast<size_t>(arity));
     for (size_t j = 1; j <= evaluated; ++j) places.push_back({arguments[levels - j], place.guards});
-    // (f a b): its two levels are the steps after f's.
+    // (f a b): with a and b single steps, its two levels are the steps
+    // after f's; else the pairs that a's steps and b's end in.
     const WordRule rule = word_rule_of(named);
-    if (rule == nullptr || arity != 2 || levels < 2 || arguments[levels - 1] != node + 1 ||
-        arguments[levels - 2] != node + 3) {
-      continue;
+    if (rule == nullptr || arity != 2 || levels < 2) continue;
+    const auto marked = static_cast<uint32_t>(plan.evaluations.size()) + 1;
+    if (arguments[levels - 1] == node + 1 && arguments[levels - 2] == node + 3) {
+      head.evaluation = marked;
+    } else {
+      steps[arguments[levels - 1] + 1].call = InstantiationPlan::kJoinsHead;
+      steps[arguments[levels - 2] + 1].call = marked;
     }
-    head.evaluation = static_cast<uint32_t>(plan.evaluations.size()) + 1;
     plan.evaluations.push_back(
         {rule, static_cast<uint32_t>(plan.guards.size()), static_cast<uint32_t>(place.guards.size())});
     for (const CellRef* slot : place.guards) plan.guards.push_back({slot, slot->share()});
@@ -420,6 +424,9 @@ const InstantiationPlan& plan_for(Cell* body) {
     waiting = step.op == InstantiationPlan::Build ? waiting - 1 : waiting + 1;
     if (waiting > plan.depth) plan.depth = waiting;
   }
+  // A call being evaluated may keep its head and first argument apart, one
+  // part more waiting for each call inside its second argument.
+  plan.depth += plan.evaluations.size();
   return plan;
 }
 
@@ -438,10 +445,10 @@ bool needs_literal_rewrite(const InstantiationPlan& plan, Cell* const* arguments
 // so one stack serves every call; each entry owns one count.
 constinit std::vector<Cell*> g_plan_stack;
 
-// The answer of the call (f a b) whose head f the step at `at` shares and
-// whose plan marks it to be evaluated, with one count: the word rule's,
-// when a and b are short integers and the operators on its path still name
-// what they named. nullptr when the call is to be built.
+// The answer of the call (f a b) marked `marked` in the plan, with one
+// count: the word rule's, when a and b are short integers and the
+// operators on its path still have their bodies. nullptr when the call is
+// to be built.
 //
 // The machine would evaluate the call before any rewrite of the focus: it
 // lies in a function part or in an argument a strict head evaluates, all
@@ -450,16 +457,10 @@ constinit std::vector<Cell*> g_plan_stack;
 // call's place, each pair above it built again as the answer returns
 // through the frames. The rule gives the handler's answer and neither
 // fails nor has an effect, so asking it now reaches the same cells.
-Cell* evaluated_call(const InstantiationPlan& plan, uint32_t at, Cell* const* arguments) {
-  const InstantiationPlan::Step* steps = plan.steps.data();
-  auto part = [&](const InstantiationPlan::Step& step) {
-    return step.op == InstantiationPlan::Share ? step.cell : arguments[step.argument];
-  };
+Cell* evaluated_call(const InstantiationPlan& plan, uint32_t marked, Cell* a, Cell* b) {
   int64_t x, y;
-  if (!read_short_integer(part(steps[at + 1]), &x) || !read_short_integer(part(steps[at + 3]), &y)) {
-    return nullptr;
-  }
-  const InstantiationPlan::Evaluation& call = plan.evaluations[steps[at].evaluation - 1];
+  if (!read_short_integer(a, &x) || !read_short_integer(b, &y)) return nullptr;
+  const InstantiationPlan::Evaluation& call = plan.evaluations[marked - 1];
   for (uint32_t g = call.first_guard; g < call.first_guard + call.guard_count; ++g) {
     const InstantiationPlan::Guard& guard = plan.guards[g];
     if (guard.slot->get() != guard.body.get()) return nullptr;
@@ -471,6 +472,16 @@ Cell* evaluated_call(const InstantiationPlan& plan, uint32_t at, Cell* const* ar
   return answer.leak();
 }
 
+// The answer of the call of single steps whose head the step at `at`
+// shares, as evaluated_call.
+Cell* evaluated_operands(const InstantiationPlan& plan, uint32_t at, Cell* const* arguments) {
+  const InstantiationPlan::Step* steps = plan.steps.data();
+  auto part = [&](const InstantiationPlan::Step& step) {
+    return step.op == InstantiationPlan::Share ? step.cell : arguments[step.argument];
+  };
+  return evaluated_call(plan, steps[at].evaluation, part(steps[at + 1]), part(steps[at + 3]));
+}
+
 // Runs the steps [begin, end), which build one cell, and answers it with
 // one count. The newest part stays in `top`, out of the stack: a Build
 // reads from memory only the part below it, stored steps before, and never
@@ -478,7 +489,9 @@ Cell* evaluated_call(const InstantiationPlan& plan, uint32_t at, Cell* const* ar
 //
 // A `head` other than nullptr takes the place of the cell that the first
 // step shares, the head of the spine the steps build. With `Evaluates`, a
-// call the plan marks is evaluated in place when it can be.
+// call the plan marks is evaluated in place when it can be: one of single
+// steps as its head is met, any other as its second argument is built,
+// its head and first argument waiting apart until then.
 template <bool Evaluates = false>
 Cell* run_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t end, Cell* const* arguments,
                 Cell* head = nullptr) {
@@ -491,7 +504,7 @@ Cell* run_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t end, Cel
   if (head != nullptr) {
     TOVE_ASSERT(steps[begin].op == InstantiationPlan::Share);
     Cell* answer =
-        Evaluates && steps[begin].evaluation != 0 ? evaluated_call(plan, begin, arguments) : nullptr;
+        Evaluates && steps[begin].evaluation != 0 ? evaluated_operands(plan, begin, arguments) : nullptr;
     *below++ = top;
     if (answer != nullptr) {
       top = answer;
@@ -509,7 +522,7 @@ Cell* run_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t end, Cel
         *below++ = top;
         if constexpr (Evaluates) {
           if (step.evaluation != 0) {
-            if (Cell* answer = evaluated_call(plan, i, arguments)) {
+            if (Cell* answer = evaluated_operands(plan, i, arguments)) {
               top = answer;
               i += 4;
               break;
@@ -525,6 +538,22 @@ Cell* run_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t end, Cel
         retain(top);
         break;
       case InstantiationPlan::Build:
+        if constexpr (Evaluates) {
+          if (step.call != 0) [[unlikely]] {
+            if (step.call == InstantiationPlan::kJoinsHead) break;
+            // below[-2] is f, below[-1] is a, top is b.
+            if (Cell* answer = evaluated_call(plan, step.call, below[-1], top)) {
+              release(below[-2]);
+              release(below[-1]);
+              release(top);
+              below -= 2;
+              top = answer;
+              break;
+            }
+            --below;
+            *(below - 1) = new_pair_of_analysed(*(below - 1), *below);
+          }
+        }
         --below;
         top = step.plain ? new_plain_pair_of_analysed(*below, top, step.mask)
                          : new_pair_of_analysed(*below, top);

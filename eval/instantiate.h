@@ -36,12 +36,19 @@ struct InstantiationPlan {
     union {
       uint32_t mask = 0;
       // Share: one more than the index in `evaluations` of the call this
-      // cell heads, or 0 when it heads none.
+      // cell heads, when both its arguments are single steps; else 0.
       uint32_t evaluation;
     };
-    Cell* cell = nullptr;  // Share: the body cell, borrowed from `body`
+    union {
+      Cell* cell = nullptr;  // Share: the body cell, borrowed from `body`
+      // Build: the pair's part in a call marked in `evaluations` whose
+      // arguments are not both single steps: 0 for none, kJoinsHead for
+      // (f a), one more than the call's index for ((f a) b).
+      uint32_t call;
+    };
   };
   static_assert(sizeof(Step) == 16);
+  static constexpr uint32_t kJoinsHead = UINT32_MAX;
   CellRef body;         // the whole definition body, lambda nodes included
   uint32_t number = 0;  // the plan's place among the plans made, for frames
   size_t parameters = 0;
@@ -86,9 +93,10 @@ struct InstantiationPlan {
   std::vector<Step> head_spine;
   // Calls the machine would evaluate as soon as the focus they belong to
   // is built: (f a b), with f a built-in of two arguments that has a word
-  // rule (or an operator naming one), a and b single steps, and the path
-  // from the root of its focus through function parts and through
-  // arguments that strict heads evaluate before their rewrite. Building
+  // rule (or an operator naming one), and the path from the root of its
+  // focus through function parts and through arguments that strict heads
+  // evaluate before their rewrite. a and b are in such places too, and
+  // may be such calls themselves. Building
   // that focus, the fast engine asks the rule when a and b are short
   // integers and every operator the path was read through still has the
   // body it had then, and so names the same value, and puts the answer in

@@ -92,6 +92,10 @@ TEST(FastEngine, CallsOfShortIntegersAreAnsweredWhereTheMachineWouldEvaluateThem
   EXPECT_EQ(first_line(both("a\\ff 9,ff\\n\\(n<2)(n)(ff(n-1)+ff(n-2))")), "34");
   EXPECT_EQ(first_line(both("a\\ack 2 3,ack\\m\\n\\(m=0)(n+1)((n=0)(ack(m-1)(1))(ack(m-1)(ack m (n-1))))")),
             "9");
+  // Calls inside calls, and a call past a word inside one.
+  EXPECT_EQ(first_line(both("a\\lp(0)(0),lp\\i\\s\\(i<50)(lp(i+1)((s+i*i)%1009))(s)")), "65");
+  EXPECT_EQ(first_line(both("a\\ff 3,ff\\n\\gg((n*999999999999)*(n*999999999999)+1),gg\\x\\x-1")),
+            "8999999999982000000000009");
   // A partial application of a strict head has its argument evaluated; a
   // lazy head's arguments, and one past the head's arity, wait until the
   // value is printed.

@@ -302,11 +302,20 @@ TEST_F(Instantiate, AnEvaluatedFocusHasTheAnswersOfItsStrictCalls) {
   analyse_node(k.get());
   EXPECT_EQ(analysis_bits(focus.get()), analysis_bits(k.get()));
   frames.clear();
+  // Calls inside calls: each answer is an operand of the call around it,
+  // and a call that cannot be answered is built over the answers inside.
+  const CallOfFive nested =
+      call_of_five("((\\ n) (f (* (+ n 1) (- n 2)) (* (+ n 999999999999999994) (+ n 5))))");
+  focus = instantiate_into_frames(*nested.plan, &nested.raw, nested.call.get(), frames, FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "(f18 (*999999999999999999 10))");
   // Operands that are no short integers, and a result past a word, are
   // left to the handler.
   const CallOfFive text = call_of_five("((\\ n) (f (+ n [x]) (* 4611686018427387904 n)))");
   focus = instantiate_into_frames(*text.plan, &text.raw, text.call.get(), frames, FocusHead::evaluated);
   EXPECT_EQ(print_expression(focus.get()), "(f +5[x] (*4611686018427387904 5))");
+  const CallOfFive inner = call_of_five("((\\ n) (f (- (+ n [x]) 1) 0))");
+  focus = instantiate_into_frames(*inner.plan, &inner.raw, inner.call.get(), frames, FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "(f (- +5[x] 1) 0)");
   // An operator defined again no longer names what the path was read
   // through: neither the call it heads nor a call below it is evaluated,
   // until it names that very value again.
