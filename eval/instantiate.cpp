@@ -10,6 +10,7 @@
 #include "cells/encoding.h"
 #include "eval/engine.h"
 #include "eval/names.h"
+#include "eval/watch.h"
 
 namespace tove {
 
@@ -638,6 +639,67 @@ Cell* run_focus_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t en
   return run_steps(plan, begin, end, arguments);
 }
 
+// The part of a choice (c x y) that the answer c takes, 0 for x and 1 for
+// y, when c is a lazy head atom whose rewrite takes one of them, or gives
+// another such head that takes the other: K x y = x; H x = I and I y = y.
+// -1 for any other answer, or while a head's plan is not made yet.
+int chosen_part(Cell* answer) {
+  Cell* head = answer;
+  size_t taken = 0;
+  for (;;) {
+    if (!is_atom(head) || !is_lazy_head_atom(head)) return -1;
+    const InstantiationPlan* rule = current_plan_of_head(head);
+    if (rule == nullptr || rule->steps.size() != 1 || rule->parameters == 0 ||
+        static_cast<size_t>(arity_of_bits(analysed_bits(head))) != rule->parameters ||
+        taken + rule->parameters > 2) {
+      return -1;
+    }
+    const InstantiationPlan::Step& only = rule->steps[0];
+    if (only.op == InstantiationPlan::Argument) {
+      return taken + rule->parameters == 2 ? static_cast<int>(taken + only.argument) : -1;
+    }
+    taken += rule->parameters;
+    if (taken == 2) return -1;
+    head = only.cell;
+  }
+}
+
+// The steps [begin, focus_end) built as the machine's focus, with the
+// parts [first, first + count) as its frames, as push_parts makes them.
+// When the focus is evaluated and answers a choice between two parts, the
+// machine would return the answer to their frames and rewrite it at once,
+// taking one part as its focus and dropping the other unbuilt: the part
+// taken is built as that focus straight away, and so on while it is a
+// choice itself. Nothing is watched meanwhile: a watched run keeps the
+// literal rewrites, which count the expansions of K, H and I.
+Cell* focus_and_parts(const InstantiationPlan& plan, uint32_t begin, uint32_t focus_end, uint32_t first,
+                      uint32_t count, Cell* const* arguments, Cell* call, std::vector<Frame>& frames,
+                      FocusHead head) {
+  for (;;) {
+    Cell* focus = run_focus_steps(plan, begin, focus_end, arguments, head);
+    const int chosen =
+        head == FocusHead::evaluated && count == 2 && is_atom(focus) && !g_watching ? chosen_part(focus) : -1;
+    if (chosen < 0) {
+      push_parts(plan, first, count, arguments, call, frames);
+      return focus;
+    }
+    release(focus);
+    // The parts are outermost first: x is the second.
+    const Range& part = plan.frame_arguments[first + 1 - static_cast<uint32_t>(chosen)];
+    if (part.end - part.begin == 1) {
+      const InstantiationPlan::Step& only = plan.steps[part.begin];
+      Cell* cell = only.op == InstantiationPlan::Share ? only.cell : arguments[only.argument];
+      retain(cell);
+      return cell;
+    }
+    if (part.inner_count == 0) return run_focus_steps(plan, part.begin, part.end, arguments, head);
+    begin = part.begin;
+    focus_end = part.inner_focus_end;
+    first = part.inner_first;
+    count = part.inner_count;
+  }
+}
+
 }  // namespace
 
 CellRef instantiate_into_frames(const InstantiationPlan& plan, Cell* const* arguments, Cell* call,
@@ -647,8 +709,8 @@ CellRef instantiate_into_frames(const InstantiationPlan& plan, Cell* const* argu
     return CellRef::adopt(
         run_focus_steps(plan, 0, static_cast<uint32_t>(plan.steps.size()), arguments, head));
   }
-  push_parts(plan, 0, plan.top_parts, arguments, call, frames);
-  return CellRef::adopt(run_focus_steps(plan, 0, plan.focus_end, arguments, head));
+  return CellRef::adopt(
+      focus_and_parts(plan, 0, plan.focus_end, 0, plan.top_parts, arguments, call, frames, head));
 }
 
 namespace {
@@ -680,9 +742,9 @@ CellRef deferred_into_frames(const Frame& frame, std::vector<Frame>& frames, Foc
   const Spine call = walk_spine(frame.first.get());
   const Range& range = part.range;
   TOVE_ASSERT(frame.over_applied && range.inner_count != 0);
-  push_parts(part.plan, range.inner_first, range.inner_count, call.args.data(), frame.first.get(), frames);
-  return CellRef::adopt(
-      run_focus_steps(part.plan, range.begin, range.inner_focus_end, call.args.data(), head));
+  return CellRef::adopt(focus_and_parts(part.plan, range.begin, range.inner_focus_end, range.inner_first,
+                                        range.inner_count, call.args.data(), frame.first.get(), frames,
+                                        head));
 }
 
 CellRef valued_deferred_focus(const Frame& frame, FocusHead head) {

@@ -115,6 +115,19 @@ TEST(FastEngine, CallsOfShortIntegersAreAnsweredWhereTheMachineWouldEvaluateThem
   EXPECT_EQ(first_line(both("a\\ff 5,T\\a\\b\\b a,ff\\n\\gg (n-1) (n+1),gg\\x\\y\\x*y")), "24");
 }
 
+TEST(FastEngine, AChoiceAnsweredAsItsCallIsBuiltTakesItsPartAtOnce) {
+  // Choices on both sides, one of them a choice again, with parts that are
+  // single cells, calls and arithmetic.
+  EXPECT_EQ(first_line(both("a\\ff 44,ff\\n\\(n<1)(0)((n%3=0)(ff(n-1)+n)((n%3=1)(n)(ff(n-2))))")), "315");
+  // The prelude's selectors defined otherwise: K takes its second
+  // argument; H makes a pair of the first part, which then takes the
+  // second; I takes two arguments, so H x y is left as I y, whose y is
+  // the product of such a value and 2, refused.
+  EXPECT_EQ(first_line(both("a\\ff(9)+ff(8)+ff(2),K\\a\\b\\b,ff\\n\\(n>5)(n)(0-n)")), "019");
+  EXPECT_EQ(first_line(both("a\\ff 3 K,H\\a\\V a,ff\\n\\(n<1)(7)(ff(n-1))")), "7");
+  EXPECT_EQ(first_line(both("a\\ff 6,I\\a\\b\\a,ff\\n\\(n<1)(5)(ff(n-1)*2)")), "IZ");
+}
+
 TEST(FastEngine, SelectionsDropTheArgumentsTheyDoNotTake) {
   // The branch not taken would run forever, or end the run with a marker.
   EXPECT_EQ(first_line(both("a\\ff 3,ff\\n\\(n<5)(n*2)(M M)")), "6");
