@@ -111,6 +111,36 @@ bool replace_constant_head(Machine& m) {
   return true;
 }
 
+// A short integer v returning to a function frame F, where F v is a call
+// of a built-in with a word rule: F is (f a) with a a short integer, or
+// f itself with its second argument, a short integer, in the Apply frame
+// below. The machine would build the call (through the Apply frame only
+// while it returns plainly), and at its next transition the handler's
+// answer would replace it: the word rule gives that answer now.
+bool answer_returned_call(Machine& m, Cell* v) {
+  int64_t x, y;
+  if (g_watching || !read_short_integer(v, &y)) return false;
+  Cell* f = m.frames.back().first.get();
+  size_t taken = 1;
+  if (is_pair(f)) {
+    if (!read_short_integer(pair_right(f), &x)) return false;
+    f = pair_left(f);
+  } else {
+    const size_t count = m.frames.size();
+    if (!m.plain_apply || count < 2 || m.frames[count - 2].kind != Frame::Apply) return false;
+    x = y;
+    if (!read_short_integer(m.frames[count - 2].first.get(), &y)) return false;
+    taken = 2;
+  }
+  const WordRule rule = word_rule_of(f);
+  if (rule == nullptr) return false;
+  CellRef answer = answer_by_words(rule, x, y);
+  if (!answer) return false;
+  for (size_t i = 0; i < taken; ++i) m.frames.pop_back();
+  m.focus = std::move(answer);
+  return true;
+}
+
 // A lazy head of remaining arity d whose missing arguments are the top d
 // apply frames: the rewrite takes them from the frames, as the literal
 // machine would after forming (R x1 ... xd), without building those pairs.
@@ -289,6 +319,7 @@ bool run_fast(Machine& m, uint64_t pause) {
       ++m.steps;
       // (T x) v = v x and F v, built straight from the counts they held.
       Frame& top = m.frames.back();
+      if (top.kind == Frame::Function && answer_returned_call(m, r)) continue;
       const bool applies = m.plain_apply && (top.kind == Frame::Apply || top.kind == Frame::Deferred);
       const bool lazy = applies && has_lazy_head(r);
       if (lazy && reduce_with_frame_arguments(m, arity_of_bits(bits), true)) continue;

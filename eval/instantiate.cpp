@@ -313,13 +313,6 @@ bool evaluates_arguments(Cell* head, int* arity) {
   return *arity >= 1 && *arity < kArityUnbounded;
 }
 
-// The word rule of a built-in of two arguments, or nullptr.
-WordRule word_rule_of(Cell* head) {
-  if (!is_atom(head) || atom_kind(head) != AtomKind::name) return nullptr;
-  const BuiltinEntry* builtin = resolve(head).builtin;
-  return builtin != nullptr && builtin->arity == 2 ? builtin->words : nullptr;
-}
-
 // Marks the calls of the focus whose steps are [begin, end) that the
 // machine evaluates at once (see InstantiationPlan::evaluations). From its
 // root down, a spine in such a place has each argument its head evaluates
@@ -466,11 +459,7 @@ Cell* evaluated_call(const InstantiationPlan& plan, uint32_t marked, Cell* a, Ce
     const InstantiationPlan::Guard& guard = plan.guards[g];
     if (guard.slot->get() != guard.body.get()) return nullptr;
   }
-  CellRef answer = call.rule(x, y);
-  if (!answer) return nullptr;
-  if (analysis_bits(answer.get()) == 0) analyse_answered_name(answer.get());
-  analysed_bits(answer.get());
-  return answer.leak();
+  return answer_by_words(call.rule, x, y).leak();
 }
 
 // The answer of the call of single steps whose head the step at `at`

@@ -74,6 +74,13 @@ inline Resolved& resolve(Cell* head) {
 // comparison), analysed as the generic analysis would; any other atom is
 // left as it is.
 void analyse_answered_name(Cell* atom);
+// A word rule's answer to x and y (see WordRule), analysed as a built-in's
+// answer is; empty where the handler must be asked.
+inline CellRef answer_by_words(WordRule rule, int64_t x, int64_t y) {
+  CellRef answer = rule(x, y);
+  if (answer && analysis_bits(answer.get()) == 0) analyse_answered_name(answer.get());
+  return answer;
+}
 
 // The value a head atom stands for when it names a constant definition whose
 // body is already done (an operator such as "+" stands for `plus`):
@@ -95,6 +102,14 @@ inline Cell* done_constant_of_head(Cell* head) {
   if (body == name.asked_body) [[likely]]
     return name.done_constant;
   return names_detail::ask_done_constant(name, body);
+}
+
+// The word rule of the built-in of two arguments a head atom names, or
+// nullptr.
+inline WordRule word_rule_of(Cell* head) {
+  if (!is_atom(head) || atom_kind(head) != AtomKind::name) return nullptr;
+  const BuiltinEntry* builtin = resolve(head).builtin;
+  return builtin != nullptr && builtin->arity == 2 ? builtin->words : nullptr;
 }
 
 // The plan of the global a head atom names, when it is made already and is

@@ -115,7 +115,7 @@ void reduce_builtin(Machine& m, const BuiltinEntry& entry, const Spine& s) {
   int64_t x, y;
   if (entry.words != nullptr && s.count == 2 && read_short_integer(s.args[0], &x) &&
       read_short_integer(s.args[1], &y)) {
-    if (CellRef answer = entry.words(x, y)) return take_builtin_answer(m, std::move(answer));
+    if (CellRef answer = answer_by_words(entry.words, x, y)) return take_builtin_answer(m, std::move(answer));
   }
   take_builtin_answer(m, call_handler(entry, std::move(m.focus)));
 }

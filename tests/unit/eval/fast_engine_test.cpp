@@ -115,6 +115,17 @@ TEST(FastEngine, CallsOfShortIntegersAreAnsweredWhereTheMachineWouldEvaluateThem
   EXPECT_EQ(first_line(both("a\\ff 5,T\\a\\b\\b a,ff\\n\\gg (n-1) (n+1),gg\\x\\y\\x*y")), "24");
 }
 
+TEST(FastEngine, AValueReturningToABuiltInsCallIsAnsweredByItsWordRule) {
+  // The value completes (f a v), or (f v b) with b in the frame below; the
+  // answers are numbers and truth values, or refusals the handler gives.
+  EXPECT_EQ(first_line(both("a\\ff 12,ff\\n\\(n<2)(n)(ff(n-1)-ff(n-2)*2)")), "45");
+  EXPECT_EQ(first_line(both("a\\ck((gg 9)%4)((gg 9)<20)((gg 9)/0)((gg 9)+[x]),"
+                            "ck\\a\\b\\c\\d\\V a (V (b 1 0) (V c d)),gg\\x\\x*2")),
+            "(V2 (V1 VZ[18x]))");
+  // With T defined again, an Apply frame returns through it.
+  EXPECT_EQ(first_line(both("a\\(gg 9)%4,T\\a\\b\\b a,gg\\x\\x*2")), "2");
+}
+
 TEST(FastEngine, AChoiceAnsweredAsItsCallIsBuiltTakesItsPartAtOnce) {
   // Choices on both sides, one of them a choice again, with parts that are
   // single cells, calls and arithmetic.
