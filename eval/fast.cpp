@@ -183,8 +183,14 @@ bool reduce_with_frame_arguments(Machine& m, int d, bool returning) {
         m.focus = deferred_into_frames(taken, m.frames, focus_head(m));
         return true;
       }
-      result = source.kind == Frame::Deferred ? valued_deferred_focus(source, focus_head(m))
-                                              : CellRef::retained(apply_frame_argument(source));
+      if (source.kind == Frame::Deferred) {
+        // The frames the focus needs go above the ones it leaves.
+        const Frame taken = std::move(source);
+        for (int i = 0; i < d; ++i) m.frames.pop_back();
+        m.focus = valued_deferred_focus(taken, m.frames, focus_head(m));
+        return true;
+      }
+      result = CellRef::retained(apply_frame_argument(source));
     }
     for (int i = 0; i < d; ++i) m.frames.pop_back();
     m.focus = std::move(result);

@@ -313,13 +313,30 @@ bool evaluates_arguments(Cell* head, int* arity) {
   return *arity >= 1 && *arity < kArityUnbounded;
 }
 
+// The subtree whose steps end at `root` is a call (f a b) of a built-in
+// with a word rule (or an operator naming one), a and b single steps: one
+// likely to be answered as it is built.
+bool answered_at_once(const InstantiationPlan& plan, uint32_t root) {
+  const auto& steps = plan.steps;
+  using Op = InstantiationPlan::Op;
+  if (root < 4 || steps[root].op != Op::Build || steps[root - 1].op == Op::Build ||
+      steps[root - 2].op != Op::Build || steps[root - 3].op == Op::Build || steps[root - 4].op != Op::Share) {
+    return false;
+  }
+  Cell* f = steps[root - 4].cell;
+  if (Cell* value = done_constant_of_head(f)) f = value;
+  return word_rule_of(f) != nullptr;
+}
+
 // Marks the calls of the focus whose steps are [begin, end) that the
 // machine evaluates at once (see InstantiationPlan::evaluations). From its
 // root down, a spine in such a place has each argument its head evaluates
 // in such a place too; an operator head answers for its value, and the
-// path below it holds only while the operator names that value.
-void find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t>& start, uint32_t begin,
-                         uint32_t end) {
+// path below it holds only while the operator names that value. Answers
+// the focus's descent (see InstantiationPlan::descents).
+uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t>& start, uint32_t begin,
+                             uint32_t end) {
+  uint32_t descent = 0;
   struct Place {
     uint32_t root;
     std::vector<const CellRef*> guards;  // the slots of the operators above
@@ -348,10 +365,25 @@ void find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t>& s
     if (!evaluates_arguments(named, &arity)) continue;
     const size_t levels = arguments.size();
     const size_t evaluated = std::min(levels, static_cast<size_t>(arity));
+    const WordRule rule = word_rule_of(named);
+    // Whether a1 is done is known only once it is built: an argument is,
+    // and a call likely answered as it is built.
+    if (place.root == end - 1 && levels >= 1 && levels == evaluated &&
+        steps[arguments[levels - 1]].op != InstantiationPlan::Argument &&
+        !answered_at_once(plan, arguments[levels - 1]) && !answered_at_once(plan, place.root)) {
+      descent = static_cast<uint32_t>(plan.descents.size()) + 1;
+      plan.descents.push_back({node, static_cast<uint32_t>(plan.descent_arguments.size()),
+                               static_cast<uint32_t>(levels), static_cast<uint32_t>(plan.guards.size()),
+                               static_cast<uint32_t>(place.guards.size())});
+      for (const CellRef* slot : place.guards) plan.guards.push_back({slot, slot->share()});
+      for (size_t j = 1; j <= levels; ++j) {
+        const uint32_t root = arguments[levels - j];
+        plan.descent_arguments.push_back({start[root], root + 1});
+      }
+    }
     for (size_t j = 1; j <= evaluated; ++j) places.push_back({arguments[levels - j], place.guards});
     // (f a b): with a and b single steps, its two levels are the steps
     // after f's; else the pairs that a's steps and b's end in.
-    const WordRule rule = word_rule_of(named);
     if (rule == nullptr || arity != 2 || levels < 2) continue;
     const auto marked = static_cast<uint32_t>(plan.evaluations.size()) + 1;
     if (arguments[levels - 1] == node + 1 && arguments[levels - 2] == node + 3) {
@@ -364,6 +396,7 @@ void find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t>& s
         {rule, static_cast<uint32_t>(plan.guards.size()), static_cast<uint32_t>(place.guards.size())});
     for (const CellRef* slot : place.guards) plan.guards.push_back({slot, slot->share()});
   }
+  return descent;
 }
 
 // The foci a plan builds: the body's, or what its top levels leave of it,
@@ -373,9 +406,10 @@ void find_evaluations(InstantiationPlan& plan) {
   if (plan.literal_only || plan.steps.size() < 5) return;
   const std::vector<uint32_t> start = subtree_starts(plan.steps);
   const auto all = static_cast<uint32_t>(plan.steps.size());
-  find_evaluations_in(plan, start, 0, plan.top_parts != 0 ? plan.focus_end : all);
-  for (const Range& range : plan.frame_arguments) {
-    find_evaluations_in(plan, start, range.begin, range.inner_count != 0 ? range.inner_focus_end : range.end);
+  plan.focus_descent = find_evaluations_in(plan, start, 0, plan.top_parts != 0 ? plan.focus_end : all);
+  for (Range& range : plan.frame_arguments) {
+    range.descent = find_evaluations_in(plan, start, range.begin,
+                                        range.inner_count != 0 ? range.inner_focus_end : range.end);
   }
 }
 
@@ -616,9 +650,63 @@ Cell* focus_head_value(const InstantiationPlan& plan, uint32_t begin, uint32_t e
   return value;
 }
 
-// The steps [begin, end) built as the machine's new focus.
-Cell* run_focus_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t end, Cell* const* arguments,
-                      FocusHead head) {
+// The new pair of a level of a spine the plan builds: `step` is the
+// level's Build.
+Cell* join_level(const InstantiationPlan::Step& step, Cell* function, Cell* argument) {
+  return step.plain ? new_plain_pair_of_analysed(function, argument, step.mask)
+                    : new_pair_of_analysed(function, argument);
+}
+
+// The focus with the descent `descent` (see InstantiationPlan::descents),
+// evaluated: when a1 is not done, a1, with the frames the machine would
+// push as it descended to it; else the spine, built from its parts.
+// nullptr, with nothing built, when an operator head has another body.
+Cell* descended_focus(const InstantiationPlan& plan, const InstantiationPlan::Descent& descent,
+                      Cell* const* arguments, std::vector<Frame>& frames) {
+  for (uint32_t g = descent.first_guard; g < descent.first_guard + descent.guard_count; ++g) {
+    if (plan.guards[g].slot->get() != plan.guards[g].body.get()) return nullptr;
+  }
+  // An operator's value is where the machine would put it first.
+  Cell* head = plan.steps[descent.head].cell;
+  if (descent.guard_count != 0) head = done_constant_of_head(head);
+  const InstantiationPlan::Steps* parts = &plan.descent_arguments[descent.first];
+  Cell* first = run_steps<true>(plan, parts[0].begin, parts[0].end, arguments);
+  retain(head);
+  if (!is_done(first)) {
+    for (uint32_t j = descent.count; j-- > 1;) {
+      frames.push_back(
+          {Frame::Apply, CellRef::adopt(run_steps<true>(plan, parts[j].begin, parts[j].end, arguments)), {}});
+    }
+    frames.push_back({Frame::Function, CellRef::adopt(head), {}});
+    return first;
+  }
+  Cell* spine = join_level(plan.steps[parts[0].end], head, first);
+  for (uint32_t j = 1; j < descent.count; ++j) {
+    Cell* argument = run_steps<true>(plan, parts[j].begin, parts[j].end, arguments);
+    // The spine may be a call to evaluate, now that its arguments are
+    // built (see run_steps).
+    const uint32_t call = plan.steps[parts[j].end].call;
+    if (call != 0 && call != InstantiationPlan::kJoinsHead) {
+      if (Cell* answer = evaluated_call(plan, call, pair_right(spine), argument)) {
+        release(spine);
+        release(argument);
+        return answer;
+      }
+    }
+    spine = join_level(plan.steps[parts[j].end], spine, argument);
+  }
+  return spine;
+}
+
+// The steps [begin, end) built as the machine's new focus; `descent` is
+// the focus's (0 for none), and the frames it pushes go onto `frames`.
+// Forced inline: each caller passes its own head and descent.
+[[gnu::always_inline]] inline Cell* run_focus_steps(const InstantiationPlan& plan, uint32_t begin,
+                                                    uint32_t end, Cell* const* arguments, FocusHead head,
+                                                    uint32_t descent, std::vector<Frame>& frames) {
+  if (head == FocusHead::evaluated && descent != 0) {
+    if (Cell* focus = descended_focus(plan, plan.descents[descent - 1], arguments, frames)) return focus;
+  }
   switch (head) {
     case FocusHead::as_written: break;
     case FocusHead::valued: return run_steps(plan, begin, end, arguments, focus_head_value(plan, begin, end));
@@ -661,11 +749,16 @@ int chosen_part(Cell* answer) {
 // taken is built as that focus straight away, and so on while it is a
 // choice itself. Nothing is watched meanwhile: a watched run keeps the
 // literal rewrites, which count the expansions of K, H and I.
-Cell* focus_and_parts(const InstantiationPlan& plan, uint32_t begin, uint32_t focus_end, uint32_t first,
-                      uint32_t count, Cell* const* arguments, Cell* call, std::vector<Frame>& frames,
-                      FocusHead head) {
+Cell* focus_and_parts(const InstantiationPlan& plan, uint32_t begin, uint32_t focus_end, uint32_t descent,
+                      uint32_t first, uint32_t count, Cell* const* arguments, Cell* call,
+                      std::vector<Frame>& frames, FocusHead head) {
   for (;;) {
-    Cell* focus = run_focus_steps(plan, begin, focus_end, arguments, head);
+    // A descent's frames go above the parts'; its focus answers no choice.
+    if (head == FocusHead::evaluated && descent != 0) {
+      push_parts(plan, first, count, arguments, call, frames);
+      return run_focus_steps(plan, begin, focus_end, arguments, head, descent, frames);
+    }
+    Cell* focus = run_focus_steps(plan, begin, focus_end, arguments, head, descent, frames);
     const int chosen =
         head == FocusHead::evaluated && count == 2 && is_atom(focus) && !g_watching ? chosen_part(focus) : -1;
     if (chosen < 0) {
@@ -681,9 +774,12 @@ Cell* focus_and_parts(const InstantiationPlan& plan, uint32_t begin, uint32_t fo
       retain(cell);
       return cell;
     }
-    if (part.inner_count == 0) return run_focus_steps(plan, part.begin, part.end, arguments, head);
+    if (part.inner_count == 0) {
+      return run_focus_steps(plan, part.begin, part.end, arguments, head, part.descent, frames);
+    }
     begin = part.begin;
     focus_end = part.inner_focus_end;
+    descent = part.descent;
     first = part.inner_first;
     count = part.inner_count;
   }
@@ -695,11 +791,11 @@ CellRef instantiate_into_frames(const InstantiationPlan& plan, Cell* const* argu
                                 std::vector<Frame>& frames, FocusHead head) {
   if (plan.steps.size() == 1 || needs_literal_rewrite(plan, arguments)) return instantiate(plan, arguments);
   if (plan.top_parts == 0) {
-    return CellRef::adopt(
-        run_focus_steps(plan, 0, static_cast<uint32_t>(plan.steps.size()), arguments, head));
+    return CellRef::adopt(run_focus_steps(plan, 0, static_cast<uint32_t>(plan.steps.size()), arguments, head,
+                                          plan.focus_descent, frames));
   }
-  return CellRef::adopt(
-      focus_and_parts(plan, 0, plan.focus_end, 0, plan.top_parts, arguments, call, frames, head));
+  return CellRef::adopt(focus_and_parts(plan, 0, plan.focus_end, plan.focus_descent, 0, plan.top_parts,
+                                        arguments, call, frames, head));
 }
 
 namespace {
@@ -731,15 +827,16 @@ CellRef deferred_into_frames(const Frame& frame, std::vector<Frame>& frames, Foc
   const Spine call = walk_spine(frame.first.get());
   const Range& range = part.range;
   TOVE_ASSERT(frame.over_applied && range.inner_count != 0);
-  return CellRef::adopt(focus_and_parts(part.plan, range.begin, range.inner_focus_end, range.inner_first,
-                                        range.inner_count, call.args.data(), frame.first.get(), frames,
-                                        head));
+  return CellRef::adopt(focus_and_parts(part.plan, range.begin, range.inner_focus_end, range.descent,
+                                        range.inner_first, range.inner_count, call.args.data(),
+                                        frame.first.get(), frames, head));
 }
 
-CellRef valued_deferred_focus(const Frame& frame, FocusHead head) {
+CellRef valued_deferred_focus(const Frame& frame, std::vector<Frame>& frames, FocusHead head) {
   const DeferredPart part = deferred_part(frame);
   const Spine call = walk_spine(frame.first.get());
-  return CellRef::adopt(run_focus_steps(part.plan, part.range.begin, part.range.end, call.args.data(), head));
+  return CellRef::adopt(run_focus_steps(part.plan, part.range.begin, part.range.end, call.args.data(), head,
+                                        part.range.descent, frames));
 }
 
 const InstantiationPlan* known_lambda_plan(Cell* lambda) {

@@ -80,10 +80,35 @@ struct InstantiationPlan {
     uint32_t inner_first = 0;
     uint32_t inner_count = 0;
     uint32_t inner_focus_end = 0;
+    uint32_t descent = 0;  // of the focus this range builds; see `descents`
   };
   std::vector<Range> frame_arguments;
   uint32_t top_parts = 0;
   uint32_t focus_end = 0;
+  // A focus whose root is the spine (h a1 ... ak) of a strict head of
+  // arity k or more, no built-in with a word rule: when a1, built, is not
+  // done, the machine would descend to it at once, each argument after it
+  // waiting in an Apply frame, outermost first, and h in a Function frame.
+  // The fast engine builds that state instead of the spine. `head` is h's
+  // step; a1 ... ak are the `count` entries of `descent_arguments` from
+  // `first`, each the range of its steps, the level's Build just past it;
+  // an operator h has its slot among the guards (see `evaluations`). The
+  // body's focus has the descent `focus_descent`, a part's focus its
+  // Range's `descent`: one more than the index, or 0 for none.
+  struct Descent {
+    uint32_t head;
+    uint32_t first;
+    uint32_t count;
+    uint32_t first_guard;
+    uint32_t guard_count;
+  };
+  struct Steps {
+    uint32_t begin;
+    uint32_t end;
+  };
+  std::vector<Descent> descents;
+  std::vector<Steps> descent_arguments;
+  uint32_t focus_descent = 0;
   // A body that applies one of its arguments to parts that need no new
   // pairs, (x a1 ... ak) with each a a body cell or an argument: the index
   // of x (or -1) and the steps of a1 ... ak. When the argument is a
@@ -142,8 +167,9 @@ CellRef instantiate_into_frames(const InstantiationPlan& plan, Cell* const* argu
 // Builds the argument of a Deferred frame, which becomes an Apply frame.
 void build_deferred_argument(Frame& frame);
 // The argument of a Deferred frame, which a rewrite made the machine's new
-// focus, built as `head` says; the frame keeps its count on the call.
-CellRef valued_deferred_focus(const Frame& frame, FocusHead head);
+// focus, built as `head` says, any frames it needs going onto `frames`;
+// the frame keeps its count on the call.
+CellRef valued_deferred_focus(const Frame& frame, std::vector<Frame>& frames, FocusHead head);
 // The argument of an over-applied Deferred frame, which a rewrite made the machine's new
 // focus, built as a call's result is: the arguments of its negative top
 // levels go onto `frames`, Deferred where they need new pairs, and the rest

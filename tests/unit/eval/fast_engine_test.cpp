@@ -126,6 +126,15 @@ TEST(FastEngine, AValueReturningToABuiltInsCallIsAnsweredByItsWordRule) {
   EXPECT_EQ(first_line(both("a\\(gg 9)%4,T\\a\\b\\b a,gg\\x\\x*2")), "2");
 }
 
+TEST(FastEngine, AFocusWhoseFirstArgumentIsACallStartsFromThatCall) {
+  // Calls of globals and of an operator, a partial application, and first
+  // arguments that turn out done: a pair, and a call answered at once.
+  EXPECT_EQ(first_line(both("a\\ff 5,ff\\n\\gg (hh n) (n*2),gg\\x\\y\\x+y,hh\\x\\x*x")), "35");
+  EXPECT_EQ(first_line(both("a\\ff 5,ff\\n\\(hh n)+(hh(n+1))+1,hh\\x\\x*x")), "62");
+  EXPECT_EQ(first_line(both("a\\ff 5 4,ff\\n\\gg (hh n),gg\\x\\y\\x-y,hh\\x\\x*x")), "21");
+  EXPECT_EQ(first_line(both("a\\ff 5,ff\\n\\gg (V n) ((n*2)*(n+1)),gg\\x\\y\\x y H")), "60");
+}
+
 TEST(FastEngine, AChoiceAnsweredAsItsCallIsBuiltTakesItsPartAtOnce) {
   // Choices on both sides, one of them a choice again, with parts that are
   // single cells, calls and arithmetic.

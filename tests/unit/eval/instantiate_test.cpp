@@ -230,6 +230,17 @@ TEST_F(Instantiate, AnOverAppliedBranchBecomesFramesWhenItIsTheFocus) {
   EXPECT_EQ(ref_count(c.call.get()), 2u);
 }
 
+// The frames, outermost first, each by its kind and what it holds.
+std::string frames_text(const std::vector<Frame>& frames) {
+  std::string text;
+  for (const Frame& frame : frames) {
+    if (!text.empty()) text += ", ";
+    text += frame.kind == Frame::Apply ? "Apply " : frame.kind == Frame::Function ? "Function " : "Other ";
+    text += print_expression(frame.first.get());
+  }
+  return text;
+}
+
 // The fast engine builds a focus headed by an operator with the operator's
 // value at its head, where the machine's next transition would put it; the
 // new pairs come analysed as the generic walk analyses them.
@@ -313,9 +324,20 @@ TEST_F(Instantiate, AnEvaluatedFocusHasTheAnswersOfItsStrictCalls) {
   const CallOfFive text = call_of_five("((\\ n) (f (+ n [x]) (* 4611686018427387904 n)))");
   focus = instantiate_into_frames(*text.plan, &text.raw, text.call.get(), frames, FocusHead::evaluated);
   EXPECT_EQ(print_expression(focus.get()), "(f +5[x] (*4611686018427387904 5))");
+  // A first argument left a call: the machine would descend to it, the
+  // rest of the spine waiting in frames.
   const CallOfFive inner = call_of_five("((\\ n) (f (- (+ n [x]) 1) 0))");
   focus = instantiate_into_frames(*inner.plan, &inner.raw, inner.call.get(), frames, FocusHead::evaluated);
-  EXPECT_EQ(print_expression(focus.get()), "(f (- +5[x] 1) 0)");
+  EXPECT_EQ(print_expression(focus.get()), "(- +5[x] 1)");
+  EXPECT_EQ(frames_text(frames), "Apply 0, Function f");
+  frames.clear();
+  // A first argument answered at once is no descent: the spine is built,
+  // and answered too when it is a call itself.
+  const CallOfFive answered = call_of_five("((\\ n) (plus (* (+ n 1) 2) 3))");
+  focus = instantiate_into_frames(*answered.plan, &answered.raw, answered.call.get(), frames,
+                                  FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "15");
+  EXPECT_TRUE(frames.empty());
   // An operator defined again no longer names what the path was read
   // through: neither the call it heads nor a call below it is evaluated,
   // until it names that very value again.
@@ -326,7 +348,8 @@ TEST_F(Instantiate, AnEvaluatedFocusHasTheAnswersOfItsStrictCalls) {
   frames.clear();
   definitions().set("+", std::move(plus));
   focus = instantiate_into_frames(*below.plan, &below.raw, below.call.get(), frames, FocusHead::evaluated);
-  EXPECT_EQ(print_expression(focus.get()), "(plus (f10 0))");
+  EXPECT_EQ(print_expression(focus.get()), "(f10 0)");
+  EXPECT_EQ(frames_text(frames), "Apply 1, Function plus");
   frames.clear();
   definitions().set("+", sexpr("V"));
   focus = instantiate_into_frames(*below.plan, &below.raw, below.call.get(), frames, FocusHead::evaluated);
