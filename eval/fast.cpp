@@ -141,6 +141,28 @@ bool answer_returned_call(Machine& m, Cell* v) {
   return true;
 }
 
+// (f v) for a focus (f a) whose function part f is done and whose
+// argument a is ((g x) y), a call of short integers of a built-in with a
+// word rule (or of an operator naming one): the machine would descend to
+// a, rewrite an operator g to its value, replace the call by the handler's
+// answer v and build (f v) as v returns. False, with nothing done, for any
+// other argument.
+bool answer_argument(Machine& m, Cell* f) {
+  Cell* a = pair_right(m.focus.get());
+  if (g_watching || !is_pair(a)) return false;
+  Cell* inner = pair_left(a);
+  if (!is_pair(inner) || !is_atom(pair_left(inner))) return false;
+  int64_t x, y;
+  if (!read_short_integer(pair_right(inner), &x) || !read_short_integer(pair_right(a), &y)) return false;
+  const WordRule rule = word_rule_of_head(pair_left(inner));
+  if (rule == nullptr) return false;
+  CellRef answer = answer_by_words(rule, x, y);
+  if (!answer) return false;
+  retain(f);
+  m.focus = CellRef::adopt(new_closed_pair_of_analysed(f, answer.leak()));
+  return true;
+}
+
 // A lazy head of remaining arity d whose missing arguments are the top d
 // apply frames: the rewrite takes them from the frames, as the literal
 // machine would after forming (R x1 ... xd), without building those pairs.
@@ -373,11 +395,14 @@ bool run_fast(Machine& m, uint64_t pause) {
         continue;
       }
       Cell* f = pair_left(r);
-      descend(m, !(is_data(f) || is_done(f)));
+      const bool function_first = !(is_data(f) || is_done(f));
+      if (function_first || !answer_argument(m, f)) descend(m, function_first);
       continue;
     }
     if (has_lazy_head(r) && reduce_with_frame_arguments(m, d, false)) continue;
-    descend(m, !is_done(pair_left(r)));
+    Cell* f = pair_left(r);
+    const bool function_first = !is_done(f);
+    if (function_first || !answer_argument(m, f)) descend(m, function_first);
   }
 }
 

@@ -112,6 +112,19 @@ inline WordRule word_rule_of(Cell* head) {
   return builtin != nullptr && builtin->arity == 2 ? builtin->words : nullptr;
 }
 
+// The word rule of the call a head atom makes: that of the built-in it
+// names, or of the built-in an operator names (see done_constant_of_head);
+// nullptr for any other head. One look-up of the name.
+inline WordRule word_rule_of_head(Cell* head) {
+  if (!is_atom(head) || atom_kind(head) != AtomKind::name) return nullptr;
+  Resolved& name = resolve(head);
+  if (name.builtin != nullptr) return name.builtin->arity == 2 ? name.builtin->words : nullptr;
+  if (name.slot == nullptr) return nullptr;
+  Cell* body = name.slot->get();
+  Cell* value = body == name.asked_body ? name.done_constant : names_detail::ask_done_constant(name, body);
+  return value != nullptr ? word_rule_of(value) : nullptr;
+}
+
 // The plan of the global a head atom names, when it is made already and is
 // still the plan of the global's body; nullptr otherwise.
 inline const InstantiationPlan* current_plan_of_head(Cell* head) {

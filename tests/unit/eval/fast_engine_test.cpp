@@ -135,6 +135,17 @@ TEST(FastEngine, AFocusWhoseFirstArgumentIsACallStartsFromThatCall) {
   EXPECT_EQ(first_line(both("a\\ff 5,ff\\n\\gg (V n) ((n*2)*(n+1)),gg\\x\\y\\x y H")), "60");
 }
 
+TEST(FastEngine, ACallOfShortIntegersInAnArgumentLeftForLaterIsAnsweredWhenItIsReached) {
+  // Calls waiting in lazy pairs and in a lambda's body, through an
+  // operator and through a built-in named directly, and a program's own
+  // operator that is no built-in.
+  EXPECT_EQ(first_line(both("a\\sm 20 (up 0 20),up\\i\\n\\(i<n)(V i (up(i+1)(n)))(0),"
+                            "sm\\k\\l\\(k<1)(0)((l K)+sm(k-1)(l H))")),
+            "190");
+  EXPECT_EQ(first_line(both("a\\nx 9 (x\\gg(dash x 1)),nx\\n\\f\\f n,gg\\y\\y*y")), "64");
+  EXPECT_EQ(first_line(both("a\\ff 4 (V (3+4) 0),[+]\\x\\y\\mult x y,ff\\n\\p\\(p K)-n")), "8");
+}
+
 TEST(FastEngine, AChoiceAnsweredAsItsCallIsBuiltTakesItsPartAtOnce) {
   // Choices on both sides, one of them a choice again, with parts that are
   // single cells, calls and arithmetic.
