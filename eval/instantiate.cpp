@@ -366,11 +366,14 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
     const size_t levels = arguments.size();
     const size_t evaluated = std::min(levels, static_cast<size_t>(arity));
     const WordRule rule = word_rule_of(named);
-    // Whether a1 is done is known only once it is built: an argument is,
-    // and a call likely answered as it is built.
-    if (place.root == end - 1 && levels >= 1 && levels == evaluated &&
-        steps[arguments[levels - 1]].op != InstantiationPlan::Argument &&
-        !answered_at_once(plan, arguments[levels - 1]) && !answered_at_once(plan, place.root)) {
+    // Whether an argument is done is known only once it is built; one of
+    // the call's arguments is, and so is a call likely answered as it is
+    // built.
+    auto maybe_pending = [&](uint32_t root) {
+      return steps[root].op != InstantiationPlan::Argument && !answered_at_once(plan, root);
+    };
+    if (place.root == end - 1 && levels >= 1 && levels == evaluated && !answered_at_once(plan, place.root) &&
+        std::any_of(arguments.begin(), arguments.end(), maybe_pending)) {
       descent = static_cast<uint32_t>(plan.descents.size()) + 1;
       plan.descents.push_back({node, static_cast<uint32_t>(plan.descent_arguments.size()),
                                static_cast<uint32_t>(levels), static_cast<uint32_t>(plan.guards.size()),
@@ -658,31 +661,32 @@ Cell* join_level(const InstantiationPlan::Step& step, Cell* function, Cell* argu
 }
 
 // The focus with the descent `descent` (see InstantiationPlan::descents),
-// evaluated: when a1 is not done, a1, with the frames the machine would
-// push as it descended to it; else the spine, built from its parts.
-// nullptr, with nothing built, when an operator head has another body.
+// evaluated: the first argument not done, with the frames the machine
+// would push as it descended to it (the spine before it done, in a
+// Function frame); else the spine, built from its parts. nullptr, with
+// nothing built, when an operator head has another body.
 Cell* descended_focus(const InstantiationPlan& plan, const InstantiationPlan::Descent& descent,
                       Cell* const* arguments, std::vector<Frame>& frames) {
   for (uint32_t g = descent.first_guard; g < descent.first_guard + descent.guard_count; ++g) {
     if (plan.guards[g].slot->get() != plan.guards[g].body.get()) return nullptr;
   }
   // An operator's value is where the machine would put it first.
-  Cell* head = plan.steps[descent.head].cell;
-  if (descent.guard_count != 0) head = done_constant_of_head(head);
+  Cell* spine = plan.steps[descent.head].cell;
+  if (descent.guard_count != 0) spine = done_constant_of_head(spine);
+  retain(spine);
   const InstantiationPlan::Steps* parts = &plan.descent_arguments[descent.first];
-  Cell* first = run_steps<true>(plan, parts[0].begin, parts[0].end, arguments);
-  retain(head);
-  if (!is_done(first)) {
-    for (uint32_t j = descent.count; j-- > 1;) {
-      frames.push_back(
-          {Frame::Apply, CellRef::adopt(run_steps<true>(plan, parts[j].begin, parts[j].end, arguments)), {}});
-    }
-    frames.push_back({Frame::Function, CellRef::adopt(head), {}});
-    return first;
-  }
-  Cell* spine = join_level(plan.steps[parts[0].end], head, first);
-  for (uint32_t j = 1; j < descent.count; ++j) {
+  for (uint32_t j = 0; j < descent.count; ++j) {
     Cell* argument = run_steps<true>(plan, parts[j].begin, parts[j].end, arguments);
+    if (!is_done(argument)) {
+      for (uint32_t later = descent.count; later-- > j + 1;) {
+        frames.push_back(
+            {Frame::Apply,
+             CellRef::adopt(run_steps<true>(plan, parts[later].begin, parts[later].end, arguments)),
+             {}});
+      }
+      frames.push_back({Frame::Function, CellRef::adopt(spine), {}});
+      return argument;
+    }
     // The spine may be a call to evaluate, now that its arguments are
     // built (see run_steps).
     const uint32_t call = plan.steps[parts[j].end].call;

@@ -86,10 +86,11 @@ struct InstantiationPlan {
   uint32_t top_parts = 0;
   uint32_t focus_end = 0;
   // A focus whose root is the spine (h a1 ... ak) of a strict head of
-  // arity k or more, no built-in with a word rule: when a1, built, is not
-  // done, the machine would descend to it at once, each argument after it
-  // waiting in an Apply frame, outermost first, and h in a Function frame.
-  // The fast engine builds that state instead of the spine. `head` is h's
+  // arity k or more, some ai maybe not done: when the first ai not done is
+  // built, the machine would descend to it at once, each argument after it
+  // waiting in an Apply frame, outermost first, and (h a1 ... ai-1) in a
+  // Function frame. The fast engine builds that state instead of the
+  // spine. `head` is h's
   // step; a1 ... ak are the `count` entries of `descent_arguments` from
   // `first`, each the range of its steps, the level's Build just past it;
   // an operator h has its slot among the guards (see `evaluations`). The

@@ -230,17 +230,6 @@ TEST_F(Instantiate, AnOverAppliedBranchBecomesFramesWhenItIsTheFocus) {
   EXPECT_EQ(ref_count(c.call.get()), 2u);
 }
 
-// The frames, outermost first, each by its kind and what it holds.
-std::string frames_text(const std::vector<Frame>& frames) {
-  std::string text;
-  for (const Frame& frame : frames) {
-    if (!text.empty()) text += ", ";
-    text += frame.kind == Frame::Apply ? "Apply " : frame.kind == Frame::Function ? "Function " : "Other ";
-    text += print_expression(frame.first.get());
-  }
-  return text;
-}
-
 // The fast engine builds a focus headed by an operator with the operator's
 // value at its head, where the machine's next transition would put it; the
 // new pairs come analysed as the generic walk analyses them.
@@ -279,6 +268,21 @@ TEST_F(Instantiate, AValuedFocusHasTheOperatorsValueAtItsHead) {
   EXPECT_EQ(print_expression(focus.get()), "(#5 2)");
 }
 
+// The frames, outermost first, each by its kind and what it holds (a
+// Deferred frame holds its call).
+std::string frames_text(const std::vector<Frame>& frames) {
+  std::string text;
+  for (const Frame& frame : frames) {
+    if (!text.empty()) text += ", ";
+    text += frame.kind == Frame::Apply      ? "Apply "
+            : frame.kind == Frame::Function ? "Function "
+            : frame.kind == Frame::Deferred ? "Deferred "
+                                            : "Lambda ";
+    text += print_expression(frame.first.get());
+  }
+  return text;
+}
+
 // An evaluated focus has the answer of each call of short integers that
 // the machine would evaluate before any rewrite: in a function part, or
 // an argument a strict head takes, all the way up. Anything else is built
@@ -286,20 +290,24 @@ TEST_F(Instantiate, AValuedFocusHasTheOperatorsValueAtItsHead) {
 TEST_F(Instantiate, AnEvaluatedFocusHasTheAnswersOfItsStrictCalls) {
   definitions().set("f", sexpr("((\\ x) ((\\ y) x))"));
   // f's two arguments are evaluated, V's are not, and a third argument of
-  // f waits in a frame for whatever f's rewrite gives.
+  // f waits in a frame for whatever f's rewrite gives. The second argument
+  // is a call left to make: the machine would descend to it, (f 6) in a
+  // Function frame.
   const CallOfFive c = call_of_five("((\\ n) (f (+ n 1) (f (* n 3) (V (- n 2))) (+ n 4)))");
   const CallOfFive below = call_of_five("((\\ n) (+ (f (* n 2) 0) 1))");
   std::vector<Frame> frames;
   CellRef focus = instantiate_into_frames(*c.plan, &c.raw, c.call.get(), frames, FocusHead::evaluated);
-  EXPECT_EQ(print_expression(focus.get()), "(f6 (f15 (V (-5 2))))");
-  ASSERT_EQ(frames.size(), 1u);
-  CellRef folded = fold_frames(std::move(focus), frames);
-  EXPECT_EQ(print_expression(folded.get()), "(f6 (f15 (V (-5 2))) (+5 4))");
+  EXPECT_EQ(print_expression(focus.get()), "(f15 (V (-5 2)))");
+  ASSERT_EQ(frames_text(frames), "Deferred K5, Function f6");
   // The answers come analysed, and so do the pairs built over them.
-  CellRef fresh = sexpr("(f 6 (f 15 (V (- 5 2))))");
+  CellRef fresh = sexpr("(f 15 (V (- 5 2)))");
   analyse_node(fresh.get());
-  EXPECT_EQ(analysis_bits(pair_left(folded.get())), analysis_bits(fresh.get()));
-  EXPECT_EQ(payload(pair_left(folded.get())), payload(fresh.get()));
+  EXPECT_EQ(analysis_bits(focus.get()), analysis_bits(fresh.get()));
+  EXPECT_EQ(payload(focus.get()), payload(fresh.get()));
+  CellRef head = sexpr("(f 6)");
+  analyse_node(head.get());
+  EXPECT_EQ(analysis_bits(frames[1].first.get()), analysis_bits(head.get()));
+  frames.clear();
   // A branch taken as the focus: a comparison answers "K" or "H".
   const CallOfFive b = call_of_five("((\\ n) (< n 0 1 (< n 9 (+ n 1) (+ n 2))))");
   focus = instantiate_into_frames(*b.plan, &b.raw, b.call.get(), frames, FocusHead::evaluated);
@@ -318,18 +326,28 @@ TEST_F(Instantiate, AnEvaluatedFocusHasTheAnswersOfItsStrictCalls) {
   const CallOfFive nested =
       call_of_five("((\\ n) (f (* (+ n 1) (- n 2)) (* (+ n 999999999999999994) (+ n 5))))");
   focus = instantiate_into_frames(*nested.plan, &nested.raw, nested.call.get(), frames, FocusHead::evaluated);
-  EXPECT_EQ(print_expression(focus.get()), "(f18 (*999999999999999999 10))");
+  EXPECT_EQ(print_expression(focus.get()), "(*999999999999999999 10)");
+  EXPECT_EQ(frames_text(frames), "Function f18");
+  frames.clear();
   // Operands that are no short integers, and a result past a word, are
   // left to the handler.
   const CallOfFive text = call_of_five("((\\ n) (f (+ n [x]) (* 4611686018427387904 n)))");
   focus = instantiate_into_frames(*text.plan, &text.raw, text.call.get(), frames, FocusHead::evaluated);
-  EXPECT_EQ(print_expression(focus.get()), "(f +5[x] (*4611686018427387904 5))");
+  EXPECT_EQ(print_expression(focus.get()), "+5[x]");
+  EXPECT_EQ(frames_text(frames), "Apply (*4611686018427387904 5), Function f");
+  frames.clear();
   // A first argument left a call: the machine would descend to it, the
   // rest of the spine waiting in frames.
   const CallOfFive inner = call_of_five("((\\ n) (f (- (+ n [x]) 1) 0))");
   focus = instantiate_into_frames(*inner.plan, &inner.raw, inner.call.get(), frames, FocusHead::evaluated);
   EXPECT_EQ(print_expression(focus.get()), "(- +5[x] 1)");
   EXPECT_EQ(frames_text(frames), "Apply 0, Function f");
+  frames.clear();
+  definitions().set("g", sexpr("((\\ x) ((\\ y) ((\\ z) x)))"));
+  const CallOfFive second = call_of_five("((\\ n) (g n (- (+ n [x]) 1) 7))");
+  focus = instantiate_into_frames(*second.plan, &second.raw, second.call.get(), frames, FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "(- +5[x] 1)");
+  EXPECT_EQ(frames_text(frames), "Apply 7, Function g5");
   frames.clear();
   // A first argument answered at once is no descent: the spine is built,
   // and answered too when it is a call itself.
@@ -344,7 +362,8 @@ TEST_F(Instantiate, AnEvaluatedFocusHasTheAnswersOfItsStrictCalls) {
   CellRef plus = definitions().find("+")->share();
   definitions().set("+", sexpr("mult"));
   focus = instantiate_into_frames(*c.plan, &c.raw, c.call.get(), frames, FocusHead::evaluated);
-  EXPECT_EQ(print_expression(focus.get()), "(f (+5 1) (f15 (V (-5 2))))");
+  EXPECT_EQ(print_expression(focus.get()), "(+5 1)");
+  EXPECT_EQ(frames_text(frames), "Deferred K5, Apply (f15 (V (-5 2))), Function f");
   frames.clear();
   definitions().set("+", std::move(plus));
   focus = instantiate_into_frames(*below.plan, &below.raw, below.call.get(), frames, FocusHead::evaluated);
