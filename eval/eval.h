@@ -73,7 +73,13 @@ struct Machine {
 // used, and a branch that a choice makes the focus goes into frames in the
 // same way), operators step to their built-ins, lazy heads take their arguments
 // from the frames, and a call whose result applies an argument goes on to
-// that rewrite. The reference engine rewrites literally, one substitution
+// that rewrite. Calls of two short integers to built-ins with a word rule
+// (see WordRule) are answered where the machine would make them: while a
+// focus is built, when they are the argument it would descend to, and
+// when a value returns to complete one; a choice answered so takes its
+// part at once, and a focus built with an argument left to evaluate
+// starts from that argument, as the machine would after descending to it.
+// The reference engine rewrites literally, one substitution
 // per parameter, and leaves analysis to the generic walk. The reference is
 // the yardstick of the differential test. Machine steps count transitions
 // taken, so the fast engine counts fewer. set_engine chooses the engine of
