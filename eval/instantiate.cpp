@@ -115,6 +115,7 @@ void read_plan(InstantiationPlan& plan, Cell* rest) {
       // The stand-ins are closed, as the arguments are.
       plan.steps.push_back(
           {InstantiationPlan::Build, 0, builds_plain_pair(c, raw), false, node_mask(c), nullptr});
+      plan.steps.back().call = 0;  // the member a Build reads
       continue;
     }
     bool argument = false;
@@ -130,6 +131,7 @@ void read_plan(InstantiationPlan& plan, Cell* rest) {
     if (body_cells.count(c) != 0) {
       const bool operator_head = is_atom(c) && done_constant_of_head(c) != nullptr;
       plan.steps.push_back({InstantiationPlan::Share, 0, false, operator_head, {}, c});
+      plan.steps.back().evaluation = 0;  // the member a Share reads
       continue;
     }
     // A new pair; the literal rewrite makes each one for a single place, so
