@@ -84,10 +84,6 @@ constexpr const char* kHelpText =
     "  :unset +s | +t       stop showing them\n"
     "Ctrl-C interrupts an evaluation; the session goes on.\n";
 
-// The command words, for completion and the unknown-command message.
-constexpr std::string_view kCommands[] = {":help",   ":quit", ":load", ":reload",
-                                          ":browse", ":type", ":set",  ":unset"};
-
 struct Settings {
   bool statistics = false;  // :set +s
   bool types = false;       // :set +t
@@ -139,6 +135,10 @@ void note_interrupted() {
 enum class LineStatus : uint8_t { line, interrupted, end };
 
 #if defined(TOVE_HAVE_LIBEDIT)
+// The command words, for completion.
+constexpr std::string_view kCommands[] = {":help",   ":quit", ":load", ":reload",
+                                          ":browse", ":type", ":set",  ":unset"};
+
 // The history file keeps the last kHistoryLines inputs of every session.
 constexpr int kHistoryLines = 1000;
 constexpr const char* kHistoryName = ".tove_history";

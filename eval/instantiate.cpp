@@ -114,7 +114,7 @@ void read_plan(InstantiationPlan& plan, Cell* rest) {
     if (task.build) {
       // The stand-ins are closed, as the arguments are.
       plan.steps.push_back(
-          {InstantiationPlan::Build, 0, builds_plain_pair(c, raw), false, node_mask(c), nullptr});
+          {InstantiationPlan::Build, 0, builds_plain_pair(c, raw), false, {node_mask(c)}, {nullptr}});
       plan.steps.back().call = 0;  // the member a Build reads
       continue;
     }
@@ -122,7 +122,7 @@ void read_plan(InstantiationPlan& plan, Cell* rest) {
     for (size_t i = 0; i < raw.size(); ++i) {
       if (raw[i] == c) {
         plan.steps.push_back(
-            {InstantiationPlan::Argument, static_cast<uint8_t>(i), false, false, {}, nullptr});
+            {InstantiationPlan::Argument, static_cast<uint8_t>(i), false, false, {}, {nullptr}});
         argument = true;
         break;
       }
@@ -130,7 +130,7 @@ void read_plan(InstantiationPlan& plan, Cell* rest) {
     if (argument) continue;
     if (body_cells.count(c) != 0) {
       const bool operator_head = is_atom(c) && done_constant_of_head(c) != nullptr;
-      plan.steps.push_back({InstantiationPlan::Share, 0, false, operator_head, {}, c});
+      plan.steps.push_back({InstantiationPlan::Share, 0, false, operator_head, {}, {c}});
       plan.steps.back().evaluation = 0;  // the member a Share reads
       continue;
     }
