@@ -325,9 +325,7 @@ bool answered_at_once(const InstantiationPlan& plan, uint32_t root) {
       steps[root - 2].op != Op::Build || steps[root - 3].op == Op::Build || steps[root - 4].op != Op::Share) {
     return false;
   }
-  Cell* f = steps[root - 4].cell;
-  if (Cell* value = done_constant_of_head(f)) f = value;
-  return word_rule_of(f) != nullptr;
+  return word_rule_of_head(steps[root - 4].cell) != nullptr;
 }
 
 // Marks the calls of the focus whose steps are [begin, end) that the

@@ -70,6 +70,15 @@ inline Resolved& resolve(Cell* head) {
   return names_detail::resolve_by_text(head, entry);
 }
 
+// done_constant_of_head's answer for a name that has a definition and is
+// no built-in, from the answer kept for the body its slot holds.
+inline Cell* done_constant_of(Resolved& name) {
+  Cell* body = name.slot->get();
+  if (body == name.asked_body) [[likely]]
+    return name.done_constant;
+  return names_detail::ask_done_constant(name, body);
+}
+
 // A fresh one-character atom a built-in answered (the "K" and "H" of a
 // comparison), analysed as the generic analysis would; any other atom is
 // left as it is.
@@ -98,10 +107,7 @@ inline Cell* done_constant_of_head(Cell* head) {
   }
   Resolved& name = resolve(head);
   if (name.builtin != nullptr || name.slot == nullptr) return nullptr;
-  Cell* body = name.slot->get();
-  if (body == name.asked_body) [[likely]]
-    return name.done_constant;
-  return names_detail::ask_done_constant(name, body);
+  return done_constant_of(name);
 }
 
 // The word rule of the built-in of two arguments a head atom names, or
@@ -120,8 +126,7 @@ inline WordRule word_rule_of_head(Cell* head) {
   Resolved& name = resolve(head);
   if (name.builtin != nullptr) return name.builtin->arity == 2 ? name.builtin->words : nullptr;
   if (name.slot == nullptr) return nullptr;
-  Cell* body = name.slot->get();
-  Cell* value = body == name.asked_body ? name.done_constant : names_detail::ask_done_constant(name, body);
+  Cell* value = done_constant_of(name);
   return value != nullptr ? word_rule_of(value) : nullptr;
 }
 
