@@ -272,7 +272,9 @@ bool apply_built_lambda(Machine& m, Cell* x, Cell* const* given, size_t k) {
 // taken apart into k - j apply frames and rewritten at once; that rewrite
 // follows here on the arguments themselves, without building the result.
 void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s) {
-  const InstantiationPlan* plan = &first;
+  // Settled plans hold only while Apply frames return plainly.
+  auto chosen = [&](const InstantiationPlan& plan) { return m.plain_apply ? &evaluated_plan(plan) : &plan; };
+  const InstantiationPlan* plan = chosen(first);
   Cell* const* arguments = s.args.data();
   Cell* call = s.call;
   std::array<std::array<Cell*, kMaxSpine>, 2> buffers;
@@ -303,7 +305,7 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
         m.frames.push_back({Frame::Apply, CellRef::retained(part(plan->head_spine[i - 1])), {}});
       }
       for (size_t i = 0; i < p; ++i) joined[i] = part(plan->head_spine[i]);
-      plan = lambda;
+      plan = chosen(*lambda);
       arguments = joined.data();
       call = nullptr;
       continue;
@@ -321,7 +323,7 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
     }
     std::copy(inner.args.begin(), inner.args.begin() + inner.count, joined.begin());
     for (size_t i = 0; i < j; ++i) joined[inner.count + i] = part(plan->head_spine[i]);
-    plan = next;
+    plan = chosen(*next);
     arguments = joined.data();
     call = nullptr;
   }

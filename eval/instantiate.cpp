@@ -87,18 +87,12 @@ bool builds_plain_pair(Cell* c, const std::vector<Cell*>& stand_ins) {
   return !makes_binder(left);
 }
 
-// Reads the plan off the literal rewrite of the body on stand-in arguments:
-// atoms ")0", ")1", ... that are closed and belong to no body.
-void read_plan(InstantiationPlan& plan, Cell* rest) {
-  std::vector<CellRef> stand_ins;
-  std::vector<Cell*> raw;
-  for (size_t i = 0; i < plan.parameters; ++i) {
-    stand_ins.push_back(make_update_marker(std::to_string(i)));
-    raw.push_back(stand_ins.back().get());
-  }
-  CellRef result = substitute_parameters(plan.body.get(), raw.data(), plan.parameters);
-  std::unordered_set<Cell*> body_cells;
-  collect_cells(rest, body_cells);
+// Reads the plan's steps off `result`, the literal rewrite of its body on
+// stand-in arguments (`raw`, atoms ")0", ")1", ... that are closed and
+// belong to no body): each of `body_cells` is shared, each stand-in is an
+// argument, and every other cell is a new pair.
+void read_steps(InstantiationPlan& plan, Cell* result, const std::vector<Cell*>& raw,
+                const std::unordered_set<Cell*>& body_cells) {
   std::unordered_set<Cell*> built;
   // Post-order: a cell is visited, then (for a new pair) built once both of
   // its parts are on the result stack.
@@ -106,7 +100,7 @@ void read_plan(InstantiationPlan& plan, Cell* rest) {
     Cell* cell;
     bool build;
   };
-  std::vector<Task> tasks{{result.get(), false}};
+  std::vector<Task> tasks{{result, false}};
   while (!tasks.empty()) {
     Task task = tasks.back();
     tasks.pop_back();
@@ -416,18 +410,161 @@ void find_evaluations(InstantiationPlan& plan) {
   }
 }
 
-}  // namespace
+// Takes the rewrites of lazy heads that a settled plan has taken (see
+// InstantiationPlan::settled) in the literal rewrite of a body on
+// stand-ins. Cells of the lazy heads' bodies join `body_cells`, and the
+// names read go into `guards`.
+class Settler {
+ public:
+  Settler(const std::vector<Cell*>& stand_ins, std::unordered_set<Cell*>& body_cells,
+          std::vector<InstantiationPlan::Guard>& guards)
+      : stand_ins_(stand_ins), body_cells_(body_cells), guards_(guards) {}
 
-const InstantiationPlan& plan_for(Cell* body) {
-  auto [it, fresh] = plans().try_emplace(body);
-  InstantiationPlan& plan = it->second;
-  if (!fresh) return plan;
-  plan.body = CellRef::retained(body);
-  plan.number = static_cast<uint32_t>(numbered_plans().size());
-  numbered_plans().push_back(&plan);
-  std::array<char, kMaxParameters> letters{};
-  Cell* rest = strip_parameters(body, letters, plan.parameters);
-  read_plan(plan, rest);
+  // The tree c, a place the machine evaluates at once, with those rewrites
+  // taken in it.
+  CellRef settle(Cell* c) {
+    CellRef tree = CellRef::retained(c);
+    while (rewrites_left_ > 0) {
+      CellRef rewritten = rewrite_lazy_head(tree.get());
+      if (!rewritten) break;
+      tree = std::move(rewritten);
+      --rewrites_left_;
+    }
+    // The arguments a strict head evaluates are such places too.
+    std::vector<Cell*> arguments;
+    Cell* head = spine_of(tree.get(), arguments);
+    Cell* named = head;
+    const CellRef* operator_slot = nullptr;
+    if (Cell* value = done_constant_of_head(head)) {
+      named = value;
+      operator_slot = resolve(head).slot;
+    }
+    int arity = 0;
+    if (arguments.empty() || !evaluates_arguments(named, &arity)) return tree;
+    std::vector<CellRef> parts;
+    size_t first_changed = arguments.size();
+    for (size_t i = 0; i < arguments.size(); ++i) {
+      parts.push_back(i < static_cast<size_t>(arity) ? settle(arguments[i])
+                                                     : CellRef::retained(arguments[i]));
+      if (parts.back().get() != arguments[i] && first_changed == arguments.size()) first_changed = i;
+    }
+    if (first_changed == arguments.size()) return tree;
+    if (operator_slot != nullptr) guards_.push_back({operator_slot, operator_slot->share()});
+    // The machine keeps the spine below the first argument it evaluates
+    // to something else, and builds each level from there up as the
+    // values return: a level below may be a cell of the body, which a
+    // result can share.
+    Cell* below = tree.get();
+    for (size_t i = arguments.size(); i > first_changed; --i) below = pair_left(below);
+    CellRef rebuilt = CellRef::retained(below);
+    for (size_t i = first_changed; i < parts.size(); ++i) {
+      rebuilt = make_analysed_pair(std::move(rebuilt), std::move(parts[i]));
+    }
+    return rebuilt;
+  }
+
+  // Some stand-in is an argument of a rewrite taken, or reaches the
+  // binder shape of one: the real argument's shape must be looked at.
+  bool arguments_lead() const { return arguments_lead_; }
+
+ private:
+  bool is_stand_in(Cell* c) const {
+    return std::find(stand_ins_.begin(), stand_ins_.end(), c) != stand_ins_.end();
+  }
+  bool is_new_pair(Cell* c) const { return is_pair(c) && body_cells_.count(c) == 0 && !is_stand_in(c); }
+
+  // The spine of c, as walk_spine reads it: its head, and its arguments,
+  // a1 first. Its levels may be cells of the body: the machine reads them
+  // and builds new ones.
+  static Cell* spine_of(Cell* c, std::vector<Cell*>& arguments) {
+    arguments.clear();
+    while (is_pair(c) && !is_data(c) && arguments.size() < kMaxSpine) {
+      arguments.push_back(pair_right(c));
+      c = pair_left(c);
+    }
+    std::reverse(arguments.begin(), arguments.end());
+    return c;
+  }
+
+  // (L a1 ... ak) rewritten to (body[a1 ... ap] a(p+1) ... ak), or empty
+  // when the spine's head is no lazy-head global that the rewrite can be
+  // taken for.
+  CellRef rewrite_lazy_head(Cell* c) {
+    std::vector<Cell*> arguments;
+    Cell* head = spine_of(c, arguments);
+    if (arguments.empty() || !is_atom(head) || atom_kind(head) != AtomKind::name) return {};
+    Cell* named = head;
+    const CellRef* operator_slot = nullptr;
+    if (Cell* value = done_constant_of_head(head)) {
+      named = value;
+      operator_slot = resolve(head).slot;
+    }
+    if (!is_lazy_head_atom(named) || atom_kind(named) != AtomKind::name) return {};
+    const Resolved& name = resolve(named);
+    if (name.builtin != nullptr || name.slot == nullptr) return {};
+    Cell* body = name.slot->get();
+    size_t p = 0;
+    for (Cell* rest = body; is_lambda_node(rest); rest = pair_right(rest)) ++p;
+    if (p == 0 || p > arguments.size() || node_arity(named) != static_cast<int>(p)) return {};
+    bool lead = false;
+    for (size_t i = 0; i < p; ++i) {
+      Cell* a = arguments[i];
+      // A binder shape among the arguments could make the rewrite walk
+      // the body otherwise; a stand-in may stand for one.
+      if (!is_stand_in(a) && shapes_binders(a)) return {};
+      lead = lead || is_stand_in(a) ||
+             (is_pair(a) &&
+              (is_stand_in(pair_left(a)) || (is_pair(pair_left(a)) && is_stand_in(pair_left(pair_left(a))))));
+    }
+    CellRef result = substitute_parameters(body, arguments.data(), p);
+    // A new pair put in two places would be one cell shared, where the
+    // plan builds one cell per place.
+    for (size_t i = 0; i < p; ++i) {
+      if (is_new_pair(arguments[i]) && occurrences(result.get(), arguments[i]) > 1) return {};
+    }
+    arguments_lead_ = arguments_lead_ || lead;
+    if (operator_slot != nullptr) guards_.push_back({operator_slot, operator_slot->share()});
+    guards_.push_back({name.slot, name.slot->share()});
+    std::array<char, kMaxParameters> letters{};
+    size_t count = 0;
+    collect_cells(strip_parameters(body, letters, count), body_cells_);
+    for (size_t i = p; i < arguments.size(); ++i) {
+      result = make_analysed_pair(std::move(result), CellRef::retained(arguments[i]));
+    }
+    return result;
+  }
+
+  // How often `part` occurs in the tree c.
+  static size_t occurrences(Cell* c, Cell* part) {
+    size_t found = 0;
+    std::vector<Cell*> stack{c};
+    while (!stack.empty()) {
+      Cell* x = stack.back();
+      stack.pop_back();
+      if (x == part) {
+        ++found;
+      } else if (is_pair(x)) {
+        stack.push_back(pair_left(x));
+        stack.push_back(pair_right(x));
+      }
+    }
+    return found;
+  }
+
+  const std::vector<Cell*>& stand_ins_;
+  std::unordered_set<Cell*>& body_cells_;
+  std::vector<InstantiationPlan::Guard>& guards_;
+  // A lazy head whose rewrite is a spine of itself again would rewrite for
+  // ever; a body takes this many rewrites at most.
+  int rewrites_left_ = 64;
+  bool arguments_lead_ = false;
+};
+
+// Fills the plan of `plan.body` from `result`, its literal rewrite on the
+// stand-ins `raw` (see read_steps).
+void read_plan(InstantiationPlan& plan, Cell* result, const std::vector<Cell*>& raw,
+               const std::unordered_set<Cell*>& body_cells) {
+  read_steps(plan, result, raw, body_cells);
   read_top_levels(plan);
   find_evaluations(plan);
   for (const InstantiationPlan::Step& step : plan.steps) {
@@ -458,6 +595,50 @@ const InstantiationPlan& plan_for(Cell* body) {
   // A call being evaluated may keep its head and first argument apart, one
   // part more waiting for each call inside its second argument.
   plan.depth += plan.evaluations.size();
+}
+
+void number_plan(InstantiationPlan& plan) {
+  plan.number = static_cast<uint32_t>(numbered_plans().size());
+  numbered_plans().push_back(&plan);
+}
+
+}  // namespace
+
+const InstantiationPlan& plan_for(Cell* body) {
+  auto [it, fresh] = plans().try_emplace(body);
+  InstantiationPlan& plan = it->second;
+  if (!fresh) return plan;
+  plan.body = CellRef::retained(body);
+  number_plan(plan);
+  std::array<char, kMaxParameters> letters{};
+  Cell* rest = strip_parameters(body, letters, plan.parameters);
+  std::vector<CellRef> stand_ins;
+  std::vector<Cell*> raw;
+  for (size_t i = 0; i < plan.parameters; ++i) {
+    stand_ins.push_back(make_update_marker(std::to_string(i)));
+    raw.push_back(stand_ins.back().get());
+  }
+  const CellRef result = substitute_parameters(body, raw.data(), plan.parameters);
+  std::unordered_set<Cell*> body_cells;
+  collect_cells(rest, body_cells);
+  read_plan(plan, result.get(), raw, body_cells);
+  if (plan.literal_only || g_watching) return plan;
+  Settler settler(raw, body_cells, plan.settled_guards);
+  const CellRef settled = settler.settle(result.get());
+  if (settled.get() == result.get()) return plan;
+  auto other = std::make_unique<InstantiationPlan>();
+  other->body = plan.body.share();
+  other->parameters = plan.parameters;
+  read_plan(*other, settled.get(), raw, body_cells);
+  other->arguments_lead = other->arguments_lead || settler.arguments_lead();
+  // A result of one step is taken whatever the arguments are, so it may
+  // not depend on their shapes.
+  if (other->steps.size() == 1 && other->arguments_lead) {
+    plan.settled_guards.clear();
+    return plan;
+  }
+  number_plan(*other);
+  plan.settled = std::move(other);
   return plan;
 }
 

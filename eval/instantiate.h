@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "cells/cell.h"
@@ -143,7 +144,37 @@ struct InstantiationPlan {
   };
   std::vector<Evaluation> evaluations;
   std::vector<Guard> guards;
+  // The same body with the rewrites of lazy heads that the machine would
+  // take as soon as the focus is built already taken: a spine (L a1 ... ak)
+  // in a place it evaluates at once (the focus's root, its function parts,
+  // the arguments a strict head evaluates), whose head L is a lazy-head
+  // global of p <= k parameters, or an operator naming one ("?" names I),
+  // becomes L's literal rewrite applied to the rest, (body[a1 ... ap]
+  // a(p+1) ... ak), and so on while the result is such a spine. A rewrite
+  // of a lazy head has no effect and builds only cells that nothing else
+  // holds, so the machine reaches the same cells; the steps it would count
+  // are only fewer. Only rewrites that copy no new pair are taken.
+  //
+  // Made only when the rewrites change the body, and only in a run that
+  // is not watched, whose profile counts those expansions. It is built
+  // from while Apply frames return plainly (the machine would return the
+  // rewrite's result through them) and each name the rewrites were read
+  // through still has its body: `settled_guards`, which also keep alive the
+  // cells of the lazy heads' bodies that the settled plan shares.
+  std::unique_ptr<InstantiationPlan> settled;
+  std::vector<Guard> settled_guards;
 };
+
+// The plan a focus built evaluated (see FocusHead) is built by: the
+// settled one while its names hold their bodies, else the plan itself.
+inline const InstantiationPlan& evaluated_plan(const InstantiationPlan& plan) {
+  if (plan.settled == nullptr) [[likely]]
+    return plan;
+  for (const InstantiationPlan::Guard& guard : plan.settled_guards) {
+    if (guard.slot->get() != guard.body.get()) return plan;
+  }
+  return *plan.settled;
+}
 
 // The plan of a definition body (made on first use, then cached).
 const InstantiationPlan& plan_for(Cell* body);

@@ -20,7 +20,8 @@ constexpr const char* kNumbers[] = {"0",
 constexpr const char* kTexts[] = {"[]", "[a]", "[ab]", "[a[b]]", "[[]]", "[xyz]"};
 // Every combinator letter, the copying ones (M, S, W, Y, ...) included.
 constexpr const char* kCombinators = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
-constexpr const char* kOperators[] = {"+", "-", "*", "/", "%", "<", ">", "=", "#", "&", "|", ".", "@"};
+constexpr const char* kOperators[] = {"+", "-", "*", "/", "%", "<", ">", "=",
+                                      "#", "&", "|", ".", "@", "?", ":", ";"};
 constexpr const char* kBuiltins[] = {"plus", "dash", "less", "same", "mult"};
 
 template <size_t N>

@@ -159,6 +159,26 @@ TEST(FastEngine, AChoiceAnsweredAsItsCallIsBuiltTakesItsPartAtOnce) {
   EXPECT_EQ(first_line(both("a\\ff 6,I\\a\\b\\a,ff\\n\\(n<1)(5)(ff(n-1)*2)")), "IZ");
 }
 
+TEST(FastEngine, LazyHeadsTheMachineWouldRewriteAtOnceAreRewrittenWithThePlan) {
+  // Operators naming I and T, and the combinators themselves, at the
+  // focus's root, in its function parts and in a strict head's arguments.
+  EXPECT_EQ(first_line(both("a\\ff 12,ff\\n\\n<2 ? 1 ? ff(n-1)+ff(n-2)+1")), "465");
+  EXPECT_EQ(first_line(both("a\\ff 9,ff\\n\\(n<1)(0)(plus n ; ff ; n-1)")), "45");
+  EXPECT_EQ(first_line(both("a\\ff 5,ff\\n\\(n<1)(1)(n*((n-1).ff))")), "120");
+  EXPECT_EQ(first_line(both("a\\ff 4,ff\\n\\(n<1)(0)(B (plus n) ff (n-1))")), "10");
+  EXPECT_EQ(first_line(both("a\\ff 3,ff\\n\\(I n)+(K n (M M))*(T 2 (mult n))+(C dash 1 n)")), "23");
+  // A lambda handed on through I, and a lazy head whose arguments are
+  // calls left for later.
+  EXPECT_EQ(first_line(both("a\\ff 7,ff\\n\\(x\\x*3) ? n+1")), "24");
+  EXPECT_EQ(first_line(both("a\\ff 3 4,ff\\n\\m\\K (V (n+m) (n*m)) (M M) H")), "12");
+  // The prelude's names defined otherwise: I of two parameters, and a ?
+  // of the program's own; J copies its first argument, one cell in two
+  // places.
+  EXPECT_EQ(first_line(both("a\\ff 3,I\\a\\b\\a,ff\\n\\n<1 ? 5 ? ff(n-1)*2")), "H");
+  EXPECT_EQ(first_line(both("a\\ff 6,[?]\\K,ff\\n\\n ? ff(n+1)")), "6");
+  EXPECT_EQ(first_line(both("a\\ff 4,J\\a\\b\\V a a,ff\\n\\J (n*2) 0 (x\\y\\x+y)")), "16");
+}
+
 TEST(FastEngine, SelectionsDropTheArgumentsTheyDoNotTake) {
   // The branch not taken would run forever, or end the run with a marker.
   EXPECT_EQ(first_line(both("a\\ff 3,ff\\n\\(n<5)(n*2)(M M)")), "6");

@@ -375,6 +375,78 @@ TEST_F(Instantiate, AnEvaluatedFocusHasTheAnswersOfItsStrictCalls) {
   EXPECT_EQ(print_expression(focus.get()), "(V (f (*5 2) 0))");
 }
 
+// A settled plan has taken the rewrites of lazy heads the machine would
+// take as soon as the focus is built, and only those.
+TEST_F(Instantiate, ASettledPlanHasTakenTheRewritesOfLazyHeadsAtOnce) {
+  // x ? y is I x y: the choice is the focus's own, the call of < its root,
+  // and a strict head's arguments are such places as well.
+  const CallOfFive c = call_of_five("((\\ n) (? (? (< n 2) 1) (+ n 1)))");
+  const InstantiationPlan& settled = evaluated_plan(*c.plan);
+  ASSERT_NE(&settled, c.plan);
+  std::vector<Frame> frames;
+  CellRef focus = instantiate_into_frames(settled, &c.raw, c.call.get(), frames);
+  EXPECT_EQ(print_expression(focus.get()), "(<5 2)");
+  EXPECT_EQ(frames_text(frames), "Deferred K5, Apply 1");
+  frames.clear();
+  const CallOfFive strict = call_of_five("((\\ n) (+ (K n (M M)) (T 2 (* n))))");
+  focus = instantiate_into_frames(evaluated_plan(*strict.plan), &strict.raw, nullptr, frames);
+  EXPECT_EQ(print_expression(focus.get()), "+5");
+  EXPECT_EQ(frames_text(frames), "Apply (*5 2)");
+  frames.clear();
+  // The spine below the first argument rewritten is the body's own, as
+  // the machine keeps it: (g 7) stays the body's cell.
+  definitions().set("g", sexpr("((\\ x) ((\\ y) ((\\ z) x)))"));
+  const CallOfFive kept = call_of_five("((\\ n) (g 7 (I n)))");
+  focus = instantiate_into_frames(evaluated_plan(*kept.plan), &kept.raw, nullptr, frames);
+  EXPECT_EQ(print_expression(focus.get()), "(g7 5)");
+  EXPECT_EQ(pair_left(focus.get()), pair_left(pair_right(kept.body.get())));
+  // Lazy heads in places the machine leaves for later keep their calls:
+  // the arguments of V, and a lazy head short of arguments.
+  const CallOfFive lazy = call_of_five("((\\ n) (V (I n) (? n 1)))");
+  EXPECT_EQ(&evaluated_plan(*lazy.plan), lazy.plan);
+  const CallOfFive short_of = call_of_five("((\\ n) (B (+ n) n))");
+  EXPECT_EQ(&evaluated_plan(*short_of.plan), short_of.plan);
+  // A rewrite that would put a new pair in two places is left to the
+  // machine, which shares that one cell; an argument put twice is shared
+  // either way.
+  definitions().set("J", sexpr("((\\ a) ((\\ b) (V a a)))"));
+  const CallOfFive copies = call_of_five("((\\ n) (J (+ n 1) 0 K))");
+  EXPECT_EQ(&evaluated_plan(*copies.plan), copies.plan);
+  const CallOfFive shares = call_of_five("((\\ n) (J n 0 (plus 1)))");
+  focus = instantiate_into_frames(evaluated_plan(*shares.plan), &shares.raw, nullptr, frames);
+  EXPECT_EQ(print_expression(focus.get()), "(plus1 5)");
+  EXPECT_EQ(frames_text(frames), "Apply 5");
+  frames.clear();
+  // A stand-in argument may be a binder shape: such an argument gets the
+  // literal rewrite of the body, and a rewrite that takes one whole is
+  // left to the machine.
+  CellRef binder = make_atom("\\");
+  Cell* raw_binder = binder.get();
+  const CallOfFive selects = call_of_five("((\\ n) (K (n 0) 1))");
+  ASSERT_NE(&evaluated_plan(*selects.plan), selects.plan);
+  focus = instantiate_into_frames(evaluated_plan(*selects.plan), &raw_binder, nullptr, frames);
+  CellRef literal = substitute_parameters(selects.body.get(), &raw_binder, 1);
+  EXPECT_TRUE(same_cells(focus.get(), literal.get())) << print_expression(focus.get());
+  focus = instantiate_into_frames(evaluated_plan(*selects.plan), &selects.raw, nullptr, frames);
+  EXPECT_EQ(print_expression(focus.get()), "(5 0)");
+  const CallOfFive whole = call_of_five("((\\ n) (K n 0))");
+  EXPECT_EQ(&evaluated_plan(*whole.plan), whole.plan);
+  // An operator defined again no longer names I: its plan is the
+  // unsettled one until it names I again.
+  CellRef apply = definitions().find("?")->share();
+  definitions().set("?", sexpr("K"));
+  EXPECT_EQ(&evaluated_plan(*c.plan), c.plan);
+  definitions().set("?", std::move(apply));
+  EXPECT_EQ(&evaluated_plan(*c.plan), &settled);
+  // A lazy head whose rewrite is its own call again is rewritten a
+  // bounded number of times while the plan is made.
+  definitions().set("I", sexpr("((\\ a) (I a))"));
+  const CallOfFive endless = call_of_five("((\\ n) (I n))");
+  focus = instantiate_into_frames(evaluated_plan(*endless.plan), &endless.raw, nullptr, frames);
+  EXPECT_EQ(print_expression(focus.get()), "I5");
+  EXPECT_TRUE(frames.empty());
+}
+
 TEST_F(Instantiate, PlansKnowWhereArgumentsLand) {
   // V a b c = c a b applies its third argument to its first two.
   CellRef v = sexpr("((\\ a) ((\\ b) ((\\ c) (c a b))))");
