@@ -10,7 +10,8 @@ a lazy stream whose tails are partial applications forced with I), list (10^6
 numbers built and summed by non-tail recursion through l K and l H), tree (a
 complete binary tree of depth 18 built afresh and counted), lines (the lines
 of a 100,000-line file, read with fgetc, printed in reverse), appends (a 10^6
-byte string built by +), and the older nfib, primes and sumlist. Every
+byte string built by +), applies (nfib 27 written with the operators of plain
+application, ? and ;), and the older nfib, primes and sumlist. Every
 program answers its result mod 256 (tove through its exit status, the peers
 on standard output), or for lines its output; the answers must agree.
 
@@ -53,6 +54,7 @@ TASKS = [
     ("tree", "complete binary tree of depth 18 built afresh and counted", "status"),
     ("lines", "reverse the lines of a 100,000-line file read with fgetc", "output"),
     ("appends", "a 10^6-byte string built by appending one byte at a time", "status"),
+    ("applies", "nfib 27 through the application operators ? and ;", "status"),
     ("nfib", "nfib 27: 635,621 calls", "status"),
     ("primes", "the 3000th prime by lazy trial-division filters", "status"),
     ("sumlist", "build and sum a 10^6-element list by non-tail recursion", "status"),

@@ -79,6 +79,9 @@ struct Machine {
 // when a value returns to complete one; a choice answered so takes its
 // part at once, and a focus built with an argument left to evaluate
 // starts from that argument, as the machine would after descending to it.
+// The rewrites of lazy heads it would take as soon as a focus is built
+// (x ? y is I x y) are taken while the plan is made (see
+// InstantiationPlan::settled).
 // The reference engine rewrites literally, one substitution
 // per parameter, and leaves analysis to the generic walk. The reference is
 // the yardstick of the differential test. Machine steps count transitions

@@ -421,9 +421,12 @@ class Settler {
       : stand_ins_(stand_ins), body_cells_(body_cells), guards_(guards) {}
 
   // The tree c, a place the machine evaluates at once, with those rewrites
-  // taken in it.
-  CellRef settle(Cell* c) {
+  // taken in it; `depth` places are around it. Places nested deeper keep
+  // their rewrites for the machine, so that the native stack this takes
+  // stays small however deep the body is.
+  CellRef settle(Cell* c, int depth = 0) {
     CellRef tree = CellRef::retained(c);
+    if (depth == kDeepestPlace) return tree;
     while (rewrites_left_ > 0) {
       CellRef rewritten = rewrite_lazy_head(tree.get());
       if (!rewritten) break;
@@ -444,7 +447,7 @@ class Settler {
     std::vector<CellRef> parts;
     size_t first_changed = arguments.size();
     for (size_t i = 0; i < arguments.size(); ++i) {
-      parts.push_back(i < static_cast<size_t>(arity) ? settle(arguments[i])
+      parts.push_back(i < static_cast<size_t>(arity) ? settle(arguments[i], depth + 1)
                                                      : CellRef::retained(arguments[i]));
       if (parts.back().get() != arguments[i] && first_changed == arguments.size()) first_changed = i;
     }
@@ -534,8 +537,10 @@ class Settler {
     return result;
   }
 
-  // How often `part` occurs in the tree c.
-  static size_t occurrences(Cell* c, Cell* part) {
+  // How often `part`, a new pair, occurs in the tree c. Only new pairs
+  // hold it, and they share no part but the body's cells and the
+  // stand-ins, so the walk is as long as the tree.
+  size_t occurrences(Cell* c, Cell* part) const {
     size_t found = 0;
     std::vector<Cell*> stack{c};
     while (!stack.empty()) {
@@ -543,7 +548,7 @@ class Settler {
       stack.pop_back();
       if (x == part) {
         ++found;
-      } else if (is_pair(x)) {
+      } else if (is_new_pair(x)) {
         stack.push_back(pair_left(x));
         stack.push_back(pair_right(x));
       }
@@ -551,6 +556,7 @@ class Settler {
     return found;
   }
 
+  static constexpr int kDeepestPlace = 32;
   const std::vector<Cell*>& stand_ins_;
   std::unordered_set<Cell*>& body_cells_;
   std::vector<InstantiationPlan::Guard>& guards_;

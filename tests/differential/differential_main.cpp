@@ -125,22 +125,32 @@ Account run(const std::string& program, Engine engine, uint64_t budget) {
   // The printed form spells out every shared cell each time it is met, so
   // a small graph can print past the memory ceiling (the interpreter then
   // reports "Space"); the sharing account below still holds all of it.
-  std::string printed;
+  // An account too large to write under the memory ceiling counts as a
+  // run over its budget, as a number grown past it does.
   try {
-    printed = print_expression(result.get());
+    std::string printed;
+    try {
+      printed = print_expression(result.get());
+    } catch (const std::bad_alloc&) {
+      printed = "(too large to print)";
+    }
+    SharingWriter writer;
+    writer.text("printed ");
+    writer.text(printed);
+    printed.clear();
+    printed.shrink_to_fit();
+    writer.text("\nresult ");
+    writer.write(result.get());
+    result.reset();
+    for (auto& [name, body] : definitions()) {
+      if (name == "_") continue;  // the record layout text, the same for every program
+      writer.text("\n" + name + " = ");
+      writer.write(body.get());
+    }
+    account.text = writer.result();
   } catch (const std::bad_alloc&) {
-    printed = "(too large to print)";
+    account.over_budget = true;
   }
-  SharingWriter writer;
-  writer.text("printed " + printed + "\nresult ");
-  writer.write(result.get());
-  result.reset();
-  for (auto& [name, body] : definitions()) {
-    if (name == "_") continue;  // the record layout text, the same for every program
-    writer.text("\n" + name + " = ");
-    writer.write(body.get());
-  }
-  account.text = writer.result();
   return account;
 }
 
