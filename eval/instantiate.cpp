@@ -608,6 +608,65 @@ void number_plan(InstantiationPlan& plan) {
   numbered_plans().push_back(&plan);
 }
 
+// The plan of `result`, the body's literal rewrite on the stand-ins `raw`
+// with the rewrites of lazy heads taken (see InstantiationPlan::settled),
+// or nullptr when it takes none, or one whose result could depend on the
+// arguments' shapes in a way its steps cannot show.
+std::unique_ptr<InstantiationPlan> settled_plan(const InstantiationPlan& plan, Cell* result,
+                                                const std::vector<Cell*>& raw,
+                                                std::unordered_set<Cell*>& body_cells) {
+  std::vector<InstantiationPlan::Guard> guards;
+  Settler settler(raw, body_cells, guards);
+  const CellRef settled = settler.settle(result);
+  if (settled.get() == result) return nullptr;
+  auto other = std::make_unique<InstantiationPlan>();
+  other->body = plan.body.share();
+  other->parameters = plan.parameters;
+  read_plan(*other, settled.get(), raw, body_cells);
+  other->arguments_lead = other->arguments_lead || settler.arguments_lead();
+  // A result of one step is taken whatever the arguments are, so it may
+  // not depend on their shapes.
+  if (other->literal_only || (other->steps.size() == 1 && other->arguments_lead)) return nullptr;
+  other->settled_guards = std::move(guards);
+  number_plan(*other);
+  return other;
+}
+
+// The tree the steps [begin, end) build, of new pairs over the cells they
+// share and the stand-ins `raw`.
+CellRef tree_of_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t end,
+                      const std::vector<Cell*>& raw) {
+  std::vector<CellRef> parts;
+  for (uint32_t i = begin; i < end; ++i) {
+    const InstantiationPlan::Step& step = plan.steps[i];
+    if (step.op == InstantiationPlan::Build) {
+      CellRef right = std::move(parts.back());
+      parts.pop_back();
+      parts.back() = make_analysed_pair(std::move(parts.back()), std::move(right));
+    } else {
+      parts.push_back(
+          CellRef::retained(step.op == InstantiationPlan::Share ? step.cell : raw[step.argument]));
+    }
+  }
+  TOVE_ASSERT(parts.size() == 1);
+  return std::move(parts.back());
+}
+
+// Settles the plan's parts that a rewrite may make the focus (see
+// InstantiationPlan::settled_parts).
+void settle_parts(InstantiationPlan& plan, const std::vector<Cell*>& raw,
+                  std::unordered_set<Cell*>& body_cells) {
+  for (size_t i = 0; i < plan.frame_arguments.size(); ++i) {
+    const Range range = plan.frame_arguments[i];
+    if (range.inner_count != 0 || range.end - range.begin < 3) continue;
+    const CellRef part = tree_of_steps(plan, range.begin, range.end, raw);
+    std::unique_ptr<InstantiationPlan> settled = settled_plan(plan, part.get(), raw, body_cells);
+    if (settled == nullptr) continue;
+    plan.settled_parts.push_back(std::move(settled));
+    plan.frame_arguments[i].settled_part = static_cast<uint32_t>(plan.settled_parts.size());
+  }
+}
+
 }  // namespace
 
 const InstantiationPlan& plan_for(Cell* body) {
@@ -629,22 +688,13 @@ const InstantiationPlan& plan_for(Cell* body) {
   collect_cells(rest, body_cells);
   read_plan(plan, result.get(), raw, body_cells);
   if (plan.literal_only || g_watching) return plan;
-  Settler settler(raw, body_cells, plan.settled_guards);
-  const CellRef settled = settler.settle(result.get());
-  if (settled.get() == result.get()) return plan;
-  auto other = std::make_unique<InstantiationPlan>();
-  other->body = plan.body.share();
-  other->parameters = plan.parameters;
-  read_plan(*other, settled.get(), raw, body_cells);
-  other->arguments_lead = other->arguments_lead || settler.arguments_lead();
-  // A result of one step is taken whatever the arguments are, so it may
-  // not depend on their shapes.
-  if (other->steps.size() == 1 && other->arguments_lead) {
-    plan.settled_guards.clear();
-    return plan;
+  settle_parts(plan, raw, body_cells);
+  plan.settled = settled_plan(plan, result.get(), raw, body_cells);
+  if (plan.settled != nullptr) {
+    plan.settled_guards = std::move(plan.settled->settled_guards);
+    plan.settled->settled_guards.clear();
+    settle_parts(*plan.settled, raw, body_cells);
   }
-  number_plan(*other);
-  plan.settled = std::move(other);
   return plan;
 }
 
@@ -657,6 +707,21 @@ bool needs_literal_rewrite(const InstantiationPlan& plan, Cell* const* arguments
     if (shapes_binders(arguments[i])) return true;
   }
   return false;
+}
+
+// The settled plan of the part `range` of `plan` (see
+// InstantiationPlan::settled_parts), to build it as the evaluated focus
+// from `arguments`; nullptr when there is none, when a name it was read
+// through has another body, or when an argument's shape may change it.
+const InstantiationPlan* settled_part(const InstantiationPlan& plan, const Range& range,
+                                      Cell* const* arguments) {
+  if (range.settled_part == 0) [[likely]]
+    return nullptr;
+  const InstantiationPlan& part = *plan.settled_parts[range.settled_part - 1];
+  for (const InstantiationPlan::Guard& guard : part.settled_guards) {
+    if (guard.slot->get() != guard.body.get()) return nullptr;
+  }
+  return needs_literal_rewrite(part, arguments) ? nullptr : &part;
 }
 
 // The parts waiting while a plan runs. Plans never run inside one another,
@@ -966,6 +1031,9 @@ Cell* focus_and_parts(const InstantiationPlan& plan, uint32_t begin, uint32_t fo
       return cell;
     }
     if (part.inner_count == 0) {
+      if (const InstantiationPlan* settled = settled_part(plan, part, arguments)) {
+        return instantiate_into_frames(*settled, arguments, call, frames, head).leak();
+      }
       return run_focus_steps(plan, part.begin, part.end, arguments, head, part.descent, frames);
     }
     begin = part.begin;
@@ -1026,6 +1094,11 @@ CellRef deferred_into_frames(const Frame& frame, std::vector<Frame>& frames, Foc
 CellRef valued_deferred_focus(const Frame& frame, std::vector<Frame>& frames, FocusHead head) {
   const DeferredPart part = deferred_part(frame);
   const Spine call = walk_spine(frame.first.get());
+  if (head == FocusHead::evaluated) {
+    if (const InstantiationPlan* settled = settled_part(part.plan, part.range, call.args.data())) {
+      return instantiate_into_frames(*settled, call.args.data(), frame.first.get(), frames, head);
+    }
+  }
   return CellRef::adopt(run_focus_steps(part.plan, part.range.begin, part.range.end, call.args.data(), head,
                                         part.range.descent, frames));
 }

@@ -82,6 +82,9 @@ struct InstantiationPlan {
     uint32_t inner_count = 0;
     uint32_t inner_focus_end = 0;
     uint32_t descent = 0;  // of the focus this range builds; see `descents`
+    // One more than the index in `settled_parts` of this part settled as
+    // a focus, or 0.
+    uint32_t settled_part = 0;
   };
   std::vector<Range> frame_arguments;
   uint32_t top_parts = 0;
@@ -163,6 +166,13 @@ struct InstantiationPlan {
   // cells of the lazy heads' bodies that the settled plan shares.
   std::unique_ptr<InstantiationPlan> settled;
   std::vector<Guard> settled_guards;
+  // A part of the top levels (see `frame_arguments`) of no levels of its
+  // own that a rewrite makes the focus is a place the machine evaluates at
+  // once too: its plan as a body of the same parameters, settled so, with
+  // its names in its own `settled_guards`, built instead when the focus is
+  // evaluated and the names hold. A part built as an argument keeps its
+  // steps.
+  std::vector<std::unique_ptr<InstantiationPlan>> settled_parts;
 };
 
 // The plan a focus built evaluated (see FocusHead) is built by: the

@@ -165,6 +165,10 @@ TEST(FastEngine, LazyHeadsTheMachineWouldRewriteAtOnceAreRewrittenWithThePlan) {
   EXPECT_EQ(first_line(both("a\\ff 12,ff\\n\\n<2 ? 1 ? ff(n-1)+ff(n-2)+1")), "465");
   EXPECT_EQ(first_line(both("a\\ff 9,ff\\n\\(n<1)(0)(plus n ; ff ; n-1)")), "45");
   EXPECT_EQ(first_line(both("a\\ff 5,ff\\n\\(n<1)(1)(n*((n-1).ff))")), "120");
+  // A branch that a choice makes the focus, whether the choice is
+  // answered as the body is built or later.
+  EXPECT_EQ(first_line(both("a\\ff 10,ff\\n\\(n<2)(n)(plus (ff ; n-1) ; ff ; n-2)")), "55");
+  EXPECT_EQ(first_line(both("a\\ff 6 0,ff\\n\\s\\(gg n<1)(s)(ff (n-1) ; plus n ; s),gg\\x\\x")), "21");
   EXPECT_EQ(first_line(both("a\\ff 4,ff\\n\\(n<1)(0)(B (plus n) ff (n-1))")), "10");
   EXPECT_EQ(first_line(both("a\\ff 3,ff\\n\\(I n)+(K n (M M))*(T 2 (mult n))+(C dash 1 n)")), "23");
   // A lambda handed on through I, and a lazy head whose arguments are

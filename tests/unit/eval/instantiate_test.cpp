@@ -400,6 +400,23 @@ TEST_F(Instantiate, ASettledPlanHasTakenTheRewritesOfLazyHeadsAtOnce) {
   focus = instantiate_into_frames(evaluated_plan(*kept.plan), &kept.raw, nullptr, frames);
   EXPECT_EQ(print_expression(focus.get()), "(g7 5)");
   EXPECT_EQ(pair_left(focus.get()), pair_left(pair_right(kept.body.get())));
+  // A part that a choice makes the focus is such a place once it is the
+  // focus, and only then.
+  const CallOfFive branch = call_of_five("((\\ n) (< n 2 n (I (+ n) (- n 1))))");
+  ASSERT_EQ(branch.plan->settled_parts.size(), 1u);
+  focus = instantiate_into_frames(*branch.plan, &branch.raw, branch.call.get(), frames);
+  ASSERT_EQ(frames_text(frames), "Deferred K5, Apply 5");
+  std::vector<Frame> taken;
+  focus = valued_deferred_focus(frames[0], taken, FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "plus5");
+  EXPECT_EQ(frames_text(taken), "Deferred K5");
+  taken.clear();
+  focus = valued_deferred_focus(frames[0], taken, FocusHead::valued);
+  EXPECT_EQ(print_expression(focus.get()), "(I +5 (-5 1))");
+  EXPECT_TRUE(taken.empty());
+  build_deferred_argument(frames[0]);
+  EXPECT_EQ(frames_text(frames), "Apply (I +5 (-5 1)), Apply 5");
+  frames.clear();
   // Lazy heads in places the machine leaves for later keep their calls:
   // the arguments of V, and a lazy head short of arguments.
   const CallOfFive lazy = call_of_five("((\\ n) (V (I n) (? n 1)))");
