@@ -436,12 +436,8 @@ class Settler {
     // The arguments a strict head evaluates are such places too.
     std::vector<Cell*> arguments;
     Cell* head = spine_of(tree.get(), arguments);
-    Cell* named = head;
     const CellRef* operator_slot = nullptr;
-    if (Cell* value = done_constant_of_head(head)) {
-      named = value;
-      operator_slot = resolve(head).slot;
-    }
+    Cell* named = named_by(head, &operator_slot);
     int arity = 0;
     if (arguments.empty() || !evaluates_arguments(named, &arity)) return tree;
     std::vector<CellRef> parts;
@@ -476,6 +472,15 @@ class Settler {
   }
   bool is_new_pair(Cell* c) const { return is_pair(c) && body_cells_.count(c) == 0 && !is_stand_in(c); }
 
+  // What a head stands for: the value of an operator, whose slot goes in
+  // `*operator_slot`, or the head itself.
+  static Cell* named_by(Cell* head, const CellRef** operator_slot) {
+    Cell* value = done_constant_of_head(head);
+    if (value == nullptr) return head;
+    *operator_slot = resolve(head).slot;
+    return value;
+  }
+
   // The spine of c, as walk_spine reads it: its head, and its arguments,
   // a1 first. Its levels may be cells of the body: the machine reads them
   // and builds new ones.
@@ -496,12 +501,8 @@ class Settler {
     std::vector<Cell*> arguments;
     Cell* head = spine_of(c, arguments);
     if (arguments.empty() || !is_atom(head) || atom_kind(head) != AtomKind::name) return {};
-    Cell* named = head;
     const CellRef* operator_slot = nullptr;
-    if (Cell* value = done_constant_of_head(head)) {
-      named = value;
-      operator_slot = resolve(head).slot;
-    }
+    Cell* named = named_by(head, &operator_slot);
     if (!is_lazy_head_atom(named) || atom_kind(named) != AtomKind::name) return {};
     const Resolved& name = resolve(named);
     if (name.builtin != nullptr || name.slot == nullptr) return {};
@@ -627,7 +628,7 @@ std::unique_ptr<InstantiationPlan> settled_plan(const InstantiationPlan& plan, C
   // A result of one step is taken whatever the arguments are, so it may
   // not depend on their shapes.
   if (other->literal_only || (other->steps.size() == 1 && other->arguments_lead)) return nullptr;
-  other->settled_guards = std::move(guards);
+  other->read_through = std::move(guards);
   number_plan(*other);
   return other;
 }
@@ -690,11 +691,7 @@ const InstantiationPlan& plan_for(Cell* body) {
   if (plan.literal_only || g_watching) return plan;
   settle_parts(plan, raw, body_cells);
   plan.settled = settled_plan(plan, result.get(), raw, body_cells);
-  if (plan.settled != nullptr) {
-    plan.settled_guards = std::move(plan.settled->settled_guards);
-    plan.settled->settled_guards.clear();
-    settle_parts(*plan.settled, raw, body_cells);
-  }
+  if (plan.settled != nullptr) settle_parts(*plan.settled, raw, body_cells);
   return plan;
 }
 
@@ -718,10 +715,7 @@ const InstantiationPlan* settled_part(const InstantiationPlan& plan, const Range
   if (range.settled_part == 0) [[likely]]
     return nullptr;
   const InstantiationPlan& part = *plan.settled_parts[range.settled_part - 1];
-  for (const InstantiationPlan::Guard& guard : part.settled_guards) {
-    if (guard.slot->get() != guard.body.get()) return nullptr;
-  }
-  return needs_literal_rewrite(part, arguments) ? nullptr : &part;
+  return names_hold(part) && !needs_literal_rewrite(part, arguments) ? &part : nullptr;
 }
 
 // The parts waiting while a plan runs. Plans never run inside one another,

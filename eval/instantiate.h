@@ -162,28 +162,32 @@ struct InstantiationPlan {
   // is not watched, whose profile counts those expansions. It is built
   // from while Apply frames return plainly (the machine would return the
   // rewrite's result through them) and each name the rewrites were read
-  // through still has its body: `settled_guards`, which also keep alive the
-  // cells of the lazy heads' bodies that the settled plan shares.
+  // through still has its body: the settled plan's `read_through`, which
+  // also keeps alive the cells of the lazy heads' bodies it shares.
   std::unique_ptr<InstantiationPlan> settled;
-  std::vector<Guard> settled_guards;
+  std::vector<Guard> read_through;  // of a settled plan; empty for any other
   // A part of the top levels (see `frame_arguments`) of no levels of its
   // own that a rewrite makes the focus is a place the machine evaluates at
-  // once too: its plan as a body of the same parameters, settled so, with
-  // its names in its own `settled_guards`, built instead when the focus is
-  // evaluated and the names hold. A part built as an argument keeps its
-  // steps.
+  // once too: its plan as a body of the same parameters, settled so, built
+  // instead when the focus is evaluated and its names hold. A part built
+  // as an argument keeps its steps.
   std::vector<std::unique_ptr<InstantiationPlan>> settled_parts;
 };
 
+// Every name a settled plan was read through still has the body it had.
+inline bool names_hold(const InstantiationPlan& settled) {
+  for (const InstantiationPlan::Guard& guard : settled.read_through) {
+    if (guard.slot->get() != guard.body.get()) return false;
+  }
+  return true;
+}
+
 // The plan a focus built evaluated (see FocusHead) is built by: the
-// settled one while its names hold their bodies, else the plan itself.
+// settled one while its names hold, else the plan itself.
 inline const InstantiationPlan& evaluated_plan(const InstantiationPlan& plan) {
   if (plan.settled == nullptr) [[likely]]
     return plan;
-  for (const InstantiationPlan::Guard& guard : plan.settled_guards) {
-    if (guard.slot->get() != guard.body.get()) return plan;
-  }
-  return *plan.settled;
+  return names_hold(*plan.settled) ? *plan.settled : plan;
 }
 
 // The plan of a definition body (made on first use, then cached).
