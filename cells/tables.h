@@ -74,11 +74,16 @@ using BuiltinHandler = CellRef (*)(CellRef redex);
 // word, a divisor of zero). Such a rule never fails and has no effect, so
 // the evaluator may ask it as soon as both values are known.
 using WordRule = CellRef (*)(int64_t x, int64_t y);
+// A comparison's word rule answers a fresh truth atom, K or H; its truth
+// rule says which (true for K), so that an evaluator that only takes a
+// choice on the answer need not make the atom.
+using TruthRule = bool (*)(int64_t x, int64_t y);
 
 struct BuiltinEntry {
   uint8_t arity;
   BuiltinHandler handler;
   WordRule words = nullptr;
+  TruthRule truths = nullptr;
 };
 
 // Whether a handler stays among the interpreter's own values or reaches
@@ -94,6 +99,7 @@ struct BuiltinSpec {
   BuiltinHandler handler;
   Reach reach = Reach::inside;
   WordRule words = nullptr;
+  TruthRule truths = nullptr;
 };
 
 using BuiltinTable = std::map<std::string, BuiltinEntry, std::less<>>;

@@ -389,8 +389,8 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
       steps[arguments[levels - 1] + 1].call = InstantiationPlan::kJoinsHead;
       steps[arguments[levels - 2] + 1].call = marked;
     }
-    plan.evaluations.push_back(
-        {rule, static_cast<uint32_t>(plan.guards.size()), static_cast<uint32_t>(place.guards.size())});
+    plan.evaluations.push_back({rule, truth_rule_of(named), static_cast<uint32_t>(plan.guards.size()),
+                                static_cast<uint32_t>(place.guards.size())});
     for (const CellRef* slot : place.guards) plan.guards.push_back({slot, slot->share()});
   }
   return descent;
@@ -718,6 +718,16 @@ const InstantiationPlan* settled_part(const InstantiationPlan& plan, const Range
   return names_hold(part) && !needs_literal_rewrite(part, arguments) ? &part : nullptr;
 }
 
+// Every operator the path of the marked call `call` was read through still
+// has the body it had then.
+bool guards_hold(const InstantiationPlan& plan, const InstantiationPlan::Evaluation& call) {
+  for (uint32_t g = call.first_guard; g < call.first_guard + call.guard_count; ++g) {
+    const InstantiationPlan::Guard& guard = plan.guards[g];
+    if (guard.slot->get() != guard.body.get()) return false;
+  }
+  return true;
+}
+
 // The parts waiting while a plan runs. Plans never run inside one another,
 // so one stack serves every call; each entry owns one count.
 constinit std::vector<Cell*> g_plan_stack;
@@ -738,10 +748,7 @@ Cell* evaluated_call(const InstantiationPlan& plan, uint32_t marked, Cell* a, Ce
   int64_t x, y;
   if (!read_short_integer(a, &x) || !read_short_integer(b, &y)) return nullptr;
   const InstantiationPlan::Evaluation& call = plan.evaluations[marked - 1];
-  for (uint32_t g = call.first_guard; g < call.first_guard + call.guard_count; ++g) {
-    const InstantiationPlan::Guard& guard = plan.guards[g];
-    if (guard.slot->get() != guard.body.get()) return nullptr;
-  }
+  if (!guards_hold(plan, call)) return nullptr;
   return answer_by_words(call.rule, x, y).leak();
 }
 
@@ -970,15 +977,13 @@ Cell* descended_focus(const InstantiationPlan& plan, const InstantiationPlan::De
 // y, when c is a lazy head atom whose rewrite takes one of them, or gives
 // another such head that takes the other: K x y = x; H x = I and I y = y.
 // -1 for any other answer, or while a head's plan is not made yet.
-int chosen_part(Cell* answer) {
-  Cell* head = answer;
+//
+// `rule` and `bits` are the plan and the analysis of the answer's head.
+int part_taken(const InstantiationPlan* rule, uint8_t bits) {
   size_t taken = 0;
   for (;;) {
-    if (!is_atom(head) || !is_lazy_head_atom(head)) return -1;
-    const InstantiationPlan* rule = current_plan_of_head(head);
     if (rule == nullptr || rule->steps.size() != 1 || rule->parameters == 0 ||
-        static_cast<size_t>(arity_of_bits(analysed_bits(head))) != rule->parameters ||
-        taken + rule->parameters > 2) {
+        static_cast<size_t>(arity_of_bits(bits)) != rule->parameters || taken + rule->parameters > 2) {
       return -1;
     }
     const InstantiationPlan::Step& only = rule->steps[0];
@@ -987,8 +992,38 @@ int chosen_part(Cell* answer) {
     }
     taken += rule->parameters;
     if (taken == 2) return -1;
-    head = only.cell;
+    Cell* head = only.cell;
+    if (!is_atom(head) || !is_lazy_head_atom(head)) return -1;
+    rule = current_plan_of_head(head);
+    bits = analysed_bits(head);
   }
+}
+int chosen_part(Cell* answer) {
+  if (!is_atom(answer) || !is_lazy_head_atom(answer)) return -1;
+  return part_taken(current_plan_of_head(answer), analysed_bits(answer));
+}
+
+// The part of the choice (c x y) that the answer c takes, when the steps
+// [begin, end) build c as a comparison of short integers that its truth
+// rule answers: the atom the word rule would make, a fresh K or H taken
+// apart at once, is never made. -1 when the steps build something else,
+// or while a fresh atom's analysis is not known yet.
+int part_taken_by_truth(const InstantiationPlan& plan, uint32_t begin, uint32_t end, Cell* const* arguments) {
+  const InstantiationPlan::Step* steps = plan.steps.data();
+  if (steps[begin].evaluation == 0 || end - begin != 5) return -1;
+  const InstantiationPlan::Evaluation& call = plan.evaluations[steps[begin].evaluation - 1];
+  if (call.truth == nullptr) return -1;
+  auto part = [&](const InstantiationPlan::Step& step) {
+    return step.op == InstantiationPlan::Share ? step.cell : arguments[step.argument];
+  };
+  int64_t x, y;
+  if (!read_short_integer(part(steps[begin + 1]), &x) || !read_short_integer(part(steps[begin + 3]), &y) ||
+      !guards_hold(plan, call)) {
+    return -1;
+  }
+  const Resolved& answer = resolve_single(call.truth(x, y) ? 'K' : 'H');
+  const uint8_t bits = known_fresh_name_bits(answer);
+  return bits != 0 ? part_taken(current_plan_of(answer), bits) : -1;
 }
 
 // The steps [begin, focus_end) built as the machine's focus, with the
@@ -1008,14 +1043,17 @@ Cell* focus_and_parts(const InstantiationPlan& plan, uint32_t begin, uint32_t fo
       push_parts(plan, first, count, arguments, call, frames);
       return run_focus_steps(plan, begin, focus_end, arguments, head, descent, frames);
     }
-    Cell* focus = run_focus_steps(plan, begin, focus_end, arguments, head, descent, frames);
-    const int chosen =
-        head == FocusHead::evaluated && count == 2 && is_atom(focus) && !g_watching ? chosen_part(focus) : -1;
+    const bool chooses = head == FocusHead::evaluated && count == 2 && !g_watching;
+    int chosen = chooses ? part_taken_by_truth(plan, begin, focus_end, arguments) : -1;
     if (chosen < 0) {
-      push_parts(plan, first, count, arguments, call, frames);
-      return focus;
+      Cell* focus = run_focus_steps(plan, begin, focus_end, arguments, head, descent, frames);
+      chosen = chooses && is_atom(focus) ? chosen_part(focus) : -1;
+      if (chosen < 0) {
+        push_parts(plan, first, count, arguments, call, frames);
+        return focus;
+      }
+      release(focus);
     }
-    release(focus);
     // The parts are outermost first: x is the second.
     const Range& part = plan.frame_arguments[first + 1 - static_cast<uint32_t>(chosen)];
     if (part.end - part.begin == 1) {

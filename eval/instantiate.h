@@ -142,6 +142,7 @@ struct InstantiationPlan {
   };
   struct Evaluation {
     WordRule rule;
+    TruthRule truth;  // the built-in's, for a comparison
     uint32_t first_guard;
     uint32_t guard_count;
   };

@@ -52,17 +52,20 @@ Resolved& resolve_by_text(Cell* head, Resolved& entry);
 Cell* ask_done_constant(Resolved& name, Cell* body);
 }  // namespace names_detail
 
+// The entry of the one-character name c. Every built-in name is a word of
+// several letters.
+inline Resolved& resolve_single(char c) {
+  Resolved& entry = names_detail::g_single_names[static_cast<unsigned char>(c)];
+  if (entry.slot == nullptr) [[unlikely]]
+    entry.slot = definitions().find(std::string_view(&c, 1));
+  return entry;
+}
+
 // Every head the machine rewrites is resolved here, so the cache hits are
 // inline and the look-ups by text are not.
 inline Resolved& resolve(Cell* head) {
   const char* chars = atom_chars(head);
-  if (chars[0] != '\0' && chars[1] == '\0') {
-    // Every built-in name is a word of several letters.
-    Resolved& entry = names_detail::g_single_names[static_cast<unsigned char>(chars[0])];
-    if (entry.slot == nullptr) [[unlikely]]
-      entry.slot = definitions().find(std::string_view(chars, 1));
-    return entry;
-  }
+  if (chars[0] != '\0' && chars[1] == '\0') return resolve_single(chars[0]);
   Resolved& entry =
       names_detail::g_names[(reinterpret_cast<uintptr_t>(head) >> 4) % names_detail::kNameCacheSize];
   if (entry.atom == head) [[likely]]
@@ -120,6 +123,13 @@ inline WordRule word_rule_of(Cell* head) {
   return builtin != nullptr && builtin->arity == 2 ? builtin->words : nullptr;
 }
 
+// The truth rule of the built-in a head atom names, or nullptr.
+inline TruthRule truth_rule_of(Cell* head) {
+  if (!is_atom(head) || atom_kind(head) != AtomKind::name) return nullptr;
+  const BuiltinEntry* builtin = resolve(head).builtin;
+  return builtin != nullptr && builtin->arity == 2 ? builtin->truths : nullptr;
+}
+
 // The word rule of the call a head atom makes: that of the built-in it
 // names, or of the built-in an operator names (see done_constant_of_head);
 // nullptr for any other head. One look-up of the name.
@@ -132,13 +142,22 @@ inline WordRule word_rule_of_head(Cell* head) {
   return value != nullptr ? word_rule_of(value) : nullptr;
 }
 
-// The plan of the global a head atom names, when it is made already and is
+// The plan of the global an entry names, when it is made already and is
 // still the plan of the global's body; nullptr otherwise.
-inline const InstantiationPlan* current_plan_of_head(Cell* head) {
-  if (!is_atom(head)) return nullptr;
-  const Resolved& name = resolve(head);
+inline const InstantiationPlan* current_plan_of(const Resolved& name) {
   if (name.plan == nullptr || name.builtin != nullptr || name.slot == nullptr) return nullptr;
   return name.plan->body.get() == name.slot->get() ? name.plan : nullptr;
+}
+// The same for the global a head atom names.
+inline const InstantiationPlan* current_plan_of_head(Cell* head) {
+  return is_atom(head) ? current_plan_of(resolve(head)) : nullptr;
+}
+
+// The analysis bits analyse_answered_name gives a fresh atom of the
+// one-character name `entry` resolves, when they are known for the body
+// its slot holds; 0 when they are not.
+inline uint8_t known_fresh_name_bits(const Resolved& entry) {
+  return entry.slot != nullptr && entry.bits_body == entry.slot->get() ? entry.bits : 0;
 }
 
 }  // namespace tove

@@ -87,8 +87,8 @@ bool order_values(const CellRef& redex, Order* order) {
   return true;
 }
 
-// A comparison's handler, and its word rule: two short integers are
-// ordered by value.
+// A comparison's handler, and its truth and word rules: two short
+// integers are ordered by value.
 template <bool (*answers_k)(Order)>
 CellRef comparison_handler(CellRef redex) {
   Order order;
@@ -96,8 +96,12 @@ CellRef comparison_handler(CellRef redex) {
   return make_truth(answers_k(order));
 }
 template <bool (*answers_k)(Order)>
+bool comparison_truth(int64_t x, int64_t y) {
+  return answers_k(order_of_words(x, y));
+}
+template <bool (*answers_k)(Order)>
 CellRef comparison_words(int64_t x, int64_t y) {
-  return make_truth(answers_k(order_of_words(x, y)));
+  return make_truth(comparison_truth<answers_k>(x, y));
 }
 
 }  // namespace
@@ -111,11 +115,14 @@ static CellRef cmpr_handler(CellRef redex) {
 
 std::span<const BuiltinSpec> comparison_members() {
   static constexpr BuiltinSpec kMembers[] = {
-      {"less", 2, comparison_handler<is_less>, Reach::inside, comparison_words<is_less>},
+      {"less", 2, comparison_handler<is_less>, Reach::inside, comparison_words<is_less>,
+       comparison_truth<is_less>},
       {"gteq", 2, comparison_handler<is_greater_or_equal>, Reach::inside,
-       comparison_words<is_greater_or_equal>},
-      {"same", 2, comparison_handler<is_equal>, Reach::inside, comparison_words<is_equal>},
-      {"diff", 2, comparison_handler<is_unequal>, Reach::inside, comparison_words<is_unequal>},
+       comparison_words<is_greater_or_equal>, comparison_truth<is_greater_or_equal>},
+      {"same", 2, comparison_handler<is_equal>, Reach::inside, comparison_words<is_equal>,
+       comparison_truth<is_equal>},
+      {"diff", 2, comparison_handler<is_unequal>, Reach::inside, comparison_words<is_unequal>,
+       comparison_truth<is_unequal>},
       {"cmpr", 2, cmpr_handler},
   };
   return kMembers;

@@ -159,6 +159,25 @@ TEST(FastEngine, AChoiceAnsweredAsItsCallIsBuiltTakesItsPartAtOnce) {
   EXPECT_EQ(first_line(both("a\\ff 6,I\\a\\b\\a,ff\\n\\(n<1)(5)(ff(n-1)*2)")), "IZ");
 }
 
+TEST(FastEngine, AChoiceOnAComparisonTakesItsPartWithoutMakingTheTruth) {
+  // Every comparison answering each way, on short integers about zero, at
+  // seven digits and past them, and at the end of a word, where the
+  // handler answers n+1: x<y gives 9, x=y 6 and x>y 10.
+  EXPECT_EQ(first_line(both("a\\ss(0-5)+ss(0)+ss(999999)+ss(9999999)+ss(999999999999999999)+"
+                            "ss(9223372036854775807),"
+                            "ss\\n\\cc(n,n)+cc(n,n+1)+cc(n+1,n),"
+                            "cc\\x\\y\\lt(x,y)+ge(x,y)+eq(x,y)+ne(x,y),"
+                            "lt\\x\\y\\(x<y)(1)(0),ge\\x\\y\\(x>y)(2)(0),"
+                            "eq\\x\\y\\(x=y)(4)(0),ne\\x\\y\\(x#y)(8)(0)")),
+            "150");
+  // The truth a comparison answers is the fresh K or H whatever those
+  // names are defined as: here K takes its second argument and H its
+  // first, so every choice takes the other part.
+  EXPECT_EQ(first_line(both("a\\cc(1,2)+cc(2,1)+cc(3,3)+cc(4,4),K\\a\\b\\b,H\\a\\b\\a,"
+                            "cc\\x\\y\\(x<y)(1)((x=y)(10)(100))")),
+            "13");
+}
+
 TEST(FastEngine, LazyHeadsTheMachineWouldRewriteAtOnceAreRewrittenWithThePlan) {
   // Operators naming I and T, and the combinators themselves, at the
   // focus's root, in its function parts and in a strict head's arguments.
