@@ -111,6 +111,47 @@ bool replace_constant_head(Machine& m) {
   return true;
 }
 
+// The result of a rewrite that takes the argument of the frame `index`
+// from the top (0 for the top) of the top d, Apply or Deferred frames,
+// and drops the others: it becomes the focus, the d frames gone.
+void take_frame_argument(Machine& m, size_t d, size_t index) {
+  Frame& source = m.frames[m.frames.size() - 1 - index];
+  if (source.kind == Frame::Deferred) {
+    const Frame taken = std::move(source);
+    for (size_t i = 0; i < d; ++i) m.frames.pop_back();
+    // The argument taken is over-applied itself, a branch that is a
+    // conditional again: the machine would take it apart into frames at
+    // once, so its own arguments go there unbuilt. The frames the focus
+    // needs go above the ones it leaves.
+    m.focus = taken.over_applied ? deferred_into_frames(taken, m.frames, focus_head(m))
+                                 : valued_deferred_focus(taken, m.frames, focus_head(m));
+    return;
+  }
+  CellRef result = CellRef::retained(apply_frame_argument(source));
+  for (size_t i = 0; i < d; ++i) m.frames.pop_back();
+  m.focus = std::move(result);
+}
+
+// The comparison of F v (see answer_returned_call), answered `truth`, when
+// the `taken` frames of the call are on two Apply or Deferred frames, the
+// parts of a choice: the machine would make the fresh K or H, return it to
+// them and rewrite it there, taking one part and dropping the other. The
+// part is taken without the atom. False, with nothing done, when the
+// frames are no such parts or the fresh atom's analysis is not known yet.
+bool take_part_by_truth(Machine& m, size_t taken, bool truth) {
+  const size_t count = m.frames.size();
+  if (!m.plain_apply || count < taken + 2) return false;
+  for (size_t i = taken; i < taken + 2; ++i) {
+    const Frame::Kind kind = m.frames[count - 1 - i].kind;
+    if (kind != Frame::Apply && kind != Frame::Deferred) return false;
+  }
+  const int part = part_taken_by_truth(truth);
+  if (part < 0) return false;
+  for (size_t i = 0; i < taken; ++i) m.frames.pop_back();
+  take_frame_argument(m, 2, static_cast<size_t>(part));
+  return true;
+}
+
 // A short integer v returning to a function frame F, where F v is a call
 // of a built-in with a word rule: F is (f a) with a a short integer, or
 // f itself with its second argument, a short integer, in the Apply frame
@@ -132,9 +173,10 @@ bool answer_returned_call(Machine& m, Cell* v) {
     if (!read_short_integer(m.frames[count - 2].first.get(), &y)) return false;
     taken = 2;
   }
-  const WordRule rule = word_rule_of(f);
-  if (rule == nullptr) return false;
-  CellRef answer = answer_by_words(rule, x, y);
+  const BuiltinEntry* builtin = binary_builtin_of(f);
+  if (builtin == nullptr || builtin->words == nullptr) return false;
+  if (builtin->truths != nullptr && take_part_by_truth(m, taken, builtin->truths(x, y))) return true;
+  CellRef answer = answer_by_words(builtin->words, x, y);
   if (!answer) return false;
   for (size_t i = 0; i < taken; ++i) m.frames.pop_back();
   m.focus = std::move(answer);
@@ -189,31 +231,12 @@ bool reduce_with_frame_arguments(Machine& m, int d, bool returning) {
     if (g_watching) [[unlikely]]
       watch_expansion(m, s.head);
     const InstantiationPlan::Step& only = plan->steps[0];
-    CellRef result;
-    if (only.op == InstantiationPlan::Share) {
-      result = CellRef::retained(only.cell);
-    } else if (only.argument < s.count) {
-      result = CellRef::retained(s.args[only.argument]);
-    } else {
-      Frame& source = m.frames[frame_count - 1 - (only.argument - s.count)];
-      if (source.kind == Frame::Deferred && source.over_applied) {
-        // The argument taken is over-applied itself, a branch that is a
-        // conditional again: the machine would take it apart into frames
-        // at once, so its own arguments go there unbuilt.
-        const Frame taken = std::move(source);
-        for (int i = 0; i < d; ++i) m.frames.pop_back();
-        m.focus = deferred_into_frames(taken, m.frames, focus_head(m));
-        return true;
-      }
-      if (source.kind == Frame::Deferred) {
-        // The frames the focus needs go above the ones it leaves.
-        const Frame taken = std::move(source);
-        for (int i = 0; i < d; ++i) m.frames.pop_back();
-        m.focus = valued_deferred_focus(taken, m.frames, focus_head(m));
-        return true;
-      }
-      result = CellRef::retained(apply_frame_argument(source));
+    if (only.op == InstantiationPlan::Argument && only.argument >= s.count) {
+      take_frame_argument(m, static_cast<size_t>(d), only.argument - s.count);
+      return true;
     }
+    CellRef result =
+        CellRef::retained(only.op == InstantiationPlan::Share ? only.cell : s.args[only.argument]);
     for (int i = 0; i < d; ++i) m.frames.pop_back();
     m.focus = std::move(result);
     return true;

@@ -1003,12 +1003,20 @@ int chosen_part(Cell* answer) {
   return part_taken(current_plan_of_head(answer), analysed_bits(answer));
 }
 
+// part_taken_by_truth, inline for the plans' own choices.
+[[gnu::always_inline]] inline int truth_part(bool truth) {
+  const Resolved& answer = resolve_single(truth ? 'K' : 'H');
+  const uint8_t bits = known_fresh_name_bits(answer);
+  return bits != 0 ? part_taken(current_plan_of(answer), bits) : -1;
+}
+
 // The part of the choice (c x y) that the answer c takes, when the steps
 // [begin, end) build c as a comparison of short integers that its truth
 // rule answers: the atom the word rule would make, a fresh K or H taken
 // apart at once, is never made. -1 when the steps build something else,
-// or while a fresh atom's analysis is not known yet.
-int part_taken_by_truth(const InstantiationPlan& plan, uint32_t begin, uint32_t end, Cell* const* arguments) {
+// or as part_taken_by_truth.
+int part_taken_by_comparison(const InstantiationPlan& plan, uint32_t begin, uint32_t end,
+                             Cell* const* arguments) {
   const InstantiationPlan::Step* steps = plan.steps.data();
   if (steps[begin].evaluation == 0 || end - begin != 5) return -1;
   const InstantiationPlan::Evaluation& call = plan.evaluations[steps[begin].evaluation - 1];
@@ -1021,9 +1029,7 @@ int part_taken_by_truth(const InstantiationPlan& plan, uint32_t begin, uint32_t 
       !guards_hold(plan, call)) {
     return -1;
   }
-  const Resolved& answer = resolve_single(call.truth(x, y) ? 'K' : 'H');
-  const uint8_t bits = known_fresh_name_bits(answer);
-  return bits != 0 ? part_taken(current_plan_of(answer), bits) : -1;
+  return truth_part(call.truth(x, y));
 }
 
 // The steps [begin, focus_end) built as the machine's focus, with the
@@ -1044,7 +1050,7 @@ Cell* focus_and_parts(const InstantiationPlan& plan, uint32_t begin, uint32_t fo
       return run_focus_steps(plan, begin, focus_end, arguments, head, descent, frames);
     }
     const bool chooses = head == FocusHead::evaluated && count == 2 && !g_watching;
-    int chosen = chooses ? part_taken_by_truth(plan, begin, focus_end, arguments) : -1;
+    int chosen = chooses ? part_taken_by_comparison(plan, begin, focus_end, arguments) : -1;
     if (chosen < 0) {
       Cell* focus = run_focus_steps(plan, begin, focus_end, arguments, head, descent, frames);
       chosen = chooses && is_atom(focus) ? chosen_part(focus) : -1;
@@ -1077,6 +1083,8 @@ Cell* focus_and_parts(const InstantiationPlan& plan, uint32_t begin, uint32_t fo
 }
 
 }  // namespace
+
+int part_taken_by_truth(bool truth) { return truth_part(truth); }
 
 CellRef instantiate_into_frames(const InstantiationPlan& plan, Cell* const* arguments, Cell* call,
                                 std::vector<Frame>& frames, FocusHead head) {

@@ -223,6 +223,13 @@ CellRef valued_deferred_focus(const Frame& frame, std::vector<Frame>& frames, Fo
 // is returned. The frame keeps its count on the call.
 CellRef deferred_into_frames(const Frame& frame, std::vector<Frame>& frames,
                              FocusHead head = FocusHead::as_written);
+// The part of a choice (c x y) that a fresh truth atom c, K for true and H
+// for false as a comparison answers it, takes as the machine rewrites it:
+// 0 for x, 1 for y, when the rewrite of c takes one of them, or gives
+// another lazy head that takes the other (K x y = x; H x = I and I y = y).
+// -1 when it takes neither, or while the plans of those heads or the
+// analysis of a fresh atom are not known yet.
+int part_taken_by_truth(bool truth);
 // Arguments of binder shapes can make a new lambda or let node out of the
 // pair of a body they are put in (as its left part, or as the left part of
 // its left part), which changes how later substitutions walk it; the

@@ -115,19 +115,20 @@ inline CellRef answer_by_words(WordRule rule, int64_t x, int64_t y) {
   return done_constant_of(name);
 }
 
-// The word rule of the built-in of two arguments a head atom names, or
-// nullptr.
-inline WordRule word_rule_of(Cell* head) {
+// The built-in of two arguments a head atom names, or nullptr.
+inline const BuiltinEntry* binary_builtin_of(Cell* head) {
   if (!is_atom(head) || atom_kind(head) != AtomKind::name) return nullptr;
   const BuiltinEntry* builtin = resolve(head).builtin;
-  return builtin != nullptr && builtin->arity == 2 ? builtin->words : nullptr;
+  return builtin != nullptr && builtin->arity == 2 ? builtin : nullptr;
 }
-
-// The truth rule of the built-in a head atom names, or nullptr.
+// Its word rule and its truth rule, or nullptr.
+inline WordRule word_rule_of(Cell* head) {
+  const BuiltinEntry* builtin = binary_builtin_of(head);
+  return builtin != nullptr ? builtin->words : nullptr;
+}
 inline TruthRule truth_rule_of(Cell* head) {
-  if (!is_atom(head) || atom_kind(head) != AtomKind::name) return nullptr;
-  const BuiltinEntry* builtin = resolve(head).builtin;
-  return builtin != nullptr && builtin->arity == 2 ? builtin->truths : nullptr;
+  const BuiltinEntry* builtin = binary_builtin_of(head);
+  return builtin != nullptr ? builtin->truths : nullptr;
 }
 
 // The word rule of the call a head atom makes: that of the built-in it

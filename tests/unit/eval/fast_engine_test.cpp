@@ -170,12 +170,20 @@ TEST(FastEngine, AChoiceOnAComparisonTakesItsPartWithoutMakingTheTruth) {
                             "lt\\x\\y\\(x<y)(1)(0),ge\\x\\y\\(x>y)(2)(0),"
                             "eq\\x\\y\\(x=y)(4)(0),ne\\x\\y\\(x#y)(8)(0)")),
             "150");
+  // A comparison whose operand is a call is answered as the operand's
+  // value returns to it, on either side, the choice then taking its part.
+  EXPECT_EQ(first_line(both("a\\ss(0)+ss(1)+ss(2)+ss(3)+ss(4),dd\\n\\n%3,"
+                            "ss\\n\\(dd(n)<1)(1)((dd(n)>2)(1000)((2#dd(n))(10)(100)))")),
+            "1022");
   // The truth a comparison answers is the fresh K or H whatever those
   // names are defined as: here K takes its second argument and H its
   // first, so every choice takes the other part.
   EXPECT_EQ(first_line(both("a\\cc(1,2)+cc(2,1)+cc(3,3)+cc(4,4),K\\a\\b\\b,H\\a\\b\\a,"
                             "cc\\x\\y\\(x<y)(1)((x=y)(10)(100))")),
             "13");
+  EXPECT_EQ(first_line(both("a\\cc(1,2)+cc(2,1)+cc(3,3),K\\a\\b\\b,H\\a\\b\\a,dd\\n\\n%5,"
+                            "cc\\x\\y\\(dd(x)<y)(1)((dd(x)=y)(10)(100))")),
+            "12");
 }
 
 TEST(FastEngine, LazyHeadsTheMachineWouldRewriteAtOnceAreRewrittenWithThePlan) {
