@@ -978,14 +978,18 @@ Cell* descended_focus(const InstantiationPlan& plan, const InstantiationPlan::De
 // another such head that takes the other: K x y = x; H x = I and I y = y.
 // -1 for any other answer, or while a head's plan is not made yet.
 //
-// `rule` and `bits` are the plan and the analysis of the answer's head.
-int part_taken(const InstantiationPlan* rule, uint8_t bits) {
+// `rule` and `bits` are the plan and the analysis of the answer's head,
+// and `slot` its definition. The slots of the heads it reads go into
+// `read`, at most two: each takes one argument or more.
+int part_taken(const InstantiationPlan* rule, uint8_t bits, const CellRef* slot,
+               std::array<const CellRef*, 2>* read = nullptr) {
   size_t taken = 0;
   for (;;) {
     if (rule == nullptr || rule->steps.size() != 1 || rule->parameters == 0 ||
         static_cast<size_t>(arity_of_bits(bits)) != rule->parameters || taken + rule->parameters > 2) {
       return -1;
     }
+    if (read != nullptr) (*read)[taken] = slot;
     const InstantiationPlan::Step& only = rule->steps[0];
     if (only.op == InstantiationPlan::Argument) {
       return taken + rule->parameters == 2 ? static_cast<int>(taken + only.argument) : -1;
@@ -994,20 +998,58 @@ int part_taken(const InstantiationPlan* rule, uint8_t bits) {
     if (taken == 2) return -1;
     Cell* head = only.cell;
     if (!is_atom(head) || !is_lazy_head_atom(head)) return -1;
-    rule = current_plan_of_head(head);
+    const Resolved& name = resolve(head);
+    rule = current_plan_of(name);
     bits = analysed_bits(head);
+    slot = name.slot;
   }
 }
 int chosen_part(Cell* answer) {
   if (!is_atom(answer) || !is_lazy_head_atom(answer)) return -1;
-  return part_taken(current_plan_of_head(answer), analysed_bits(answer));
+  const Resolved& name = resolve(answer);
+  return part_taken(current_plan_of(name), analysed_bits(answer), name.slot);
+}
+
+// The part each fresh truth atom takes (see part_taken_by_truth), kept
+// with the bodies of the heads that decided it, whose counts it holds so
+// that no other body can take their addresses: it holds while their
+// names hold those bodies. Dropped with the plans.
+struct TruthPart {
+  int part = -1;
+  std::array<const CellRef*, 2> slots{};
+  std::array<CellRef, 2> bodies;
+};
+constinit std::array<TruthPart, 2> g_truth_parts{};
+
+[[gnu::noinline]] int work_out_truth_part(bool truth) {
+  const Resolved& answer = resolve_single(truth ? 'K' : 'H');
+  const uint8_t bits = known_fresh_name_bits(answer);
+  if (bits == 0) return -1;
+  TruthPart& kept = g_truth_parts[truth];
+  kept = TruthPart{};
+  std::array<const CellRef*, 2> read{};
+  const int part = part_taken(current_plan_of(answer), bits, answer.slot, &read);
+  if (part < 0) return -1;
+  for (size_t i = 0; i < read.size(); ++i) {
+    if (read[i] == nullptr) continue;
+    kept.slots[i] = read[i];
+    kept.bodies[i] = read[i]->share();
+  }
+  kept.part = part;
+  return part;
 }
 
 // part_taken_by_truth, inline for the plans' own choices.
 [[gnu::always_inline]] inline int truth_part(bool truth) {
-  const Resolved& answer = resolve_single(truth ? 'K' : 'H');
-  const uint8_t bits = known_fresh_name_bits(answer);
-  return bits != 0 ? part_taken(current_plan_of(answer), bits) : -1;
+  const TruthPart& kept = g_truth_parts[truth];
+  if (kept.part >= 0) [[likely]] {
+    bool holds = true;
+    for (size_t i = 0; i < kept.slots.size(); ++i) {
+      holds = holds && (kept.slots[i] == nullptr || kept.slots[i]->get() == kept.bodies[i].get());
+    }
+    if (holds) return kept.part;
+  }
+  return work_out_truth_part(truth);
 }
 
 // The part of the choice (c x y) that the answer c takes, when the steps
@@ -1151,6 +1193,7 @@ const InstantiationPlan* known_lambda_plan(Cell* lambda) {
 }
 
 void forget_plans() {
+  g_truth_parts = {};
   numbered_plans().clear();
   known_lambdas().clear();
   plans().clear();
