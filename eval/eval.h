@@ -77,7 +77,8 @@ struct Machine {
 // (see WordRule) are answered where the machine would make them: while a
 // focus is built, when they are the argument it would descend to, and
 // when a value returns to complete one; a choice answered so takes its
-// part at once, and a focus built with an argument left to evaluate
+// part at once (from a comparison's truth rule, without making the truth
+// atom it would take apart), and a focus built with an argument left to evaluate
 // starts from that argument, as the machine would after descending to it.
 // The rewrites of lazy heads it would take as soon as a focus is built
 // (x ? y is I x y) are taken while the plan is made (see
