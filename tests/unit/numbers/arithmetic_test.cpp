@@ -47,6 +47,10 @@ TEST_F(Arithmetic, WordRulesAnswerAsTheirHandlersDo) {
         if (small) {
           EXPECT_EQ(static_cast<bool>(answer), !(divides && y == 0)) << row.name << " " << x << " " << y;
         }
+        // A truth rule says which truth the word rule answers.
+        if (row.truths != nullptr) {
+          EXPECT_EQ(text(answer), row.truths(x, y) ? "K" : "H") << row.name << " " << x << " " << y;
+        }
         if (!answer) continue;
         EXPECT_EQ(text(answer), text(call(row.name, small_integer_atom(x), small_integer_atom(y))))
             << row.name << " " << x << " " << y;
