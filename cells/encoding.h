@@ -49,6 +49,12 @@ inline uint64_t eight_digits_value(uint64_t w) {
   return (w * 10000 + (w >> 32)) & 0xFFFFFFFFull;
 }
 
+// The values of short integers: their texts have at most 18 digits.
+inline constexpr int64_t kLargestShortInteger = 999'999'999'999'999'999;
+inline bool is_short_integer_value(int64_t value) {
+  return value >= -kLargestShortInteger && value <= kLargestShortInteger;
+}
+
 // The value of a short integer text in canonical form ("0", or at most 18
 // digits with no leading zero, after a "0" for a negative value), read
 // straight from its n digits; false for every other text, which the general

@@ -94,7 +94,7 @@ BuiltinRows& rows() {
 BuiltinEntry entry_of(const BuiltinSpec& row) {
   const bool refused = g_sandboxed && row.reach == Reach::outside;
   if (refused) return {row.arity, answer_z};
-  return {row.arity, row.handler, row.words, row.truths};
+  return {row.arity, row.handler, row.words, row.truths, row.values};
 }
 
 // Entries are replaced in place, so a pointer to one stays good.
@@ -113,7 +113,7 @@ void add_builtin_family(std::span<const BuiltinSpec> family) {
     // A name has one row: announcing a family again adds nothing.
     TOVE_ASSERT(added || (it->second.arity == row.arity && it->second.handler == row.handler &&
                           it->second.reach == row.reach && it->second.words == row.words &&
-                          it->second.truths == row.truths));
+                          it->second.truths == row.truths && it->second.values == row.values));
     install(row);
   }
 }

@@ -78,12 +78,18 @@ using WordRule = CellRef (*)(int64_t x, int64_t y);
 // rule says which (true for K), so that an evaluator that only takes a
 // choice on the answer need not make the atom.
 using TruthRule = bool (*)(int64_t x, int64_t y);
+// An arithmetic word rule answers the integer atom of a machine word; its
+// value rule gives that word in *r, or false where the word rule answers
+// nothing, so that an evaluator that hands the answer straight on to
+// another rule need not make the atom.
+using ValueRule = bool (*)(int64_t x, int64_t y, int64_t* r);
 
 struct BuiltinEntry {
   uint8_t arity;
   BuiltinHandler handler;
   WordRule words = nullptr;
   TruthRule truths = nullptr;
+  ValueRule values = nullptr;
 };
 
 // Whether a handler stays among the interpreter's own values or reaches
@@ -100,6 +106,7 @@ struct BuiltinSpec {
   Reach reach = Reach::inside;
   WordRule words = nullptr;
   TruthRule truths = nullptr;
+  ValueRule values = nullptr;
 };
 
 using BuiltinTable = std::map<std::string, BuiltinEntry, std::less<>>;

@@ -152,34 +152,82 @@ bool take_part_by_truth(Machine& m, size_t taken, bool truth) {
   return true;
 }
 
+// What answering one returned call did (see answer_returned_call): nothing;
+// everything, the focus and frames are the machine's next state; or it
+// answered a word that goes on to the next frame.
+enum class Answered : uint8_t { no, fully, word };
+
+// The call F v, F in the top frame, a function frame, answered as
+// answer_returned_call says; a word answer replaces v.
+[[gnu::always_inline]] inline Answered answer_call(Machine& m, int64_t& v) {
+  int64_t x, y;
+  Cell* f = m.frames.back().first.get();
+  size_t taken = 1;
+  if (is_pair(f)) {
+    if (!read_short_integer(pair_right(f), &x)) return Answered::no;
+    y = v;
+    f = pair_left(f);
+  } else {
+    const size_t count = m.frames.size();
+    if (!m.plain_apply || count < 2 || m.frames[count - 2].kind != Frame::Apply ||
+        !read_short_integer(m.frames[count - 2].first.get(), &y)) {
+      return Answered::no;
+    }
+    x = v;
+    taken = 2;
+  }
+  const BuiltinEntry* builtin = binary_builtin_of(f);
+  if (builtin == nullptr || builtin->words == nullptr) return Answered::no;
+  if (builtin->truths != nullptr && take_part_by_truth(m, taken, builtin->truths(x, y))) {
+    return Answered::fully;
+  }
+  int64_t word;
+  if (builtin->values != nullptr && builtin->values(x, y, &word) && is_short_integer_value(word)) {
+    for (size_t i = 0; i < taken; ++i) m.frames.pop_back();
+    v = word;
+    return Answered::word;
+  }
+  CellRef answer = answer_by_words(builtin->words, x, y);
+  if (!answer) return Answered::no;
+  for (size_t i = 0; i < taken; ++i) m.frames.pop_back();
+  m.focus = std::move(answer);
+  return Answered::fully;
+}
+
+// The word v answered, going on to the frames while they make such calls;
+// the last answer becomes the focus.
+[[gnu::noinline]] void answer_on(Machine& m, int64_t v) {
+  while (!m.frames.empty() && m.frames.back().kind == Frame::Function) {
+    switch (answer_call(m, v)) {
+      case Answered::no: break;
+      case Answered::fully: return;
+      case Answered::word: continue;
+    }
+    break;
+  }
+  m.focus = small_integer_atom(v);
+}
+
 // A short integer v returning to a function frame F, where F v is a call
 // of a built-in with a word rule: F is (f a) with a a short integer, or
 // f itself with its second argument, a short integer, in the Apply frame
 // below. The machine would build the call (through the Apply frame only
 // while it returns plainly), and at its next transition the handler's
 // answer would replace it: the word rule gives that answer now.
+//
+// An answer that returns on to another such call, as a sum to the sum it
+// is a part of, goes on as its word: the machine would make its atom and
+// read it again at once, and nothing else can see it. Only the last
+// answer is made.
 bool answer_returned_call(Machine& m, Cell* v) {
-  int64_t x, y;
-  if (g_watching || !read_short_integer(v, &y)) return false;
-  Cell* f = m.frames.back().first.get();
-  size_t taken = 1;
-  if (is_pair(f)) {
-    if (!read_short_integer(pair_right(f), &x)) return false;
-    f = pair_left(f);
-  } else {
-    const size_t count = m.frames.size();
-    if (!m.plain_apply || count < 2 || m.frames[count - 2].kind != Frame::Apply) return false;
-    x = y;
-    if (!read_short_integer(m.frames[count - 2].first.get(), &y)) return false;
-    taken = 2;
+  int64_t word;
+  if (g_watching || !read_short_integer(v, &word)) return false;
+  switch (answer_call(m, word)) {
+    case Answered::no: return false;
+    case Answered::fully: return true;
+    case Answered::word: break;
   }
-  const BuiltinEntry* builtin = binary_builtin_of(f);
-  if (builtin == nullptr || builtin->words == nullptr) return false;
-  if (builtin->truths != nullptr && take_part_by_truth(m, taken, builtin->truths(x, y))) return true;
-  CellRef answer = answer_by_words(builtin->words, x, y);
-  if (!answer) return false;
-  for (size_t i = 0; i < taken; ++i) m.frames.pop_back();
-  m.focus = std::move(answer);
+  answer_on(m, word);
   return true;
 }
 

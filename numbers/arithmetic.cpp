@@ -332,10 +332,15 @@ CellRef word_answer(Op op, int64_t x, int64_t y) {
   return small_integer_atom(r);
 }
 
-// The row's word rule: what its handler answers two short integers.
+// The row's word rule: what its handler answers two short integers; and
+// its value rule, the word of that answer.
 template <Op op>
 CellRef words_of(int64_t x, int64_t y) {
   return word_answer(op, x, y);
+}
+template <Op op>
+bool values_of(int64_t x, int64_t y, int64_t* r) {
+  return word_result(op, x, y, r);
 }
 
 CellRef integer_sum(const IntegerOperand& a, const IntegerOperand& b, bool subtract) {
@@ -881,11 +886,11 @@ static CellRef wave_handler(CellRef redex) {
 
 std::span<const BuiltinSpec> arithmetic_members() {
   static constexpr BuiltinSpec kMembers[] = {
-      {"plus", 2, plus_handler, Reach::inside, words_of<Op::plus>},
-      {"dash", 2, dash_handler, Reach::inside, words_of<Op::dash>},
-      {"mult", 2, mult_handler, Reach::inside, words_of<Op::mult>},
-      {"over", 2, over_handler, Reach::inside, words_of<Op::over>},
-      {"cent", 2, cent_handler, Reach::inside, words_of<Op::cent>},
+      {"plus", 2, plus_handler, Reach::inside, words_of<Op::plus>, nullptr, values_of<Op::plus>},
+      {"dash", 2, dash_handler, Reach::inside, words_of<Op::dash>, nullptr, values_of<Op::dash>},
+      {"mult", 2, mult_handler, Reach::inside, words_of<Op::mult>, nullptr, values_of<Op::mult>},
+      {"over", 2, over_handler, Reach::inside, words_of<Op::over>, nullptr, values_of<Op::over>},
+      {"cent", 2, cent_handler, Reach::inside, words_of<Op::cent>, nullptr, values_of<Op::cent>},
       // A power has no word rule: its result outgrows a word at once.
       {"powa", 2, powa_handler},
       {"wave", 1, wave_handler},

@@ -126,6 +126,18 @@ TEST(FastEngine, AValueReturningToABuiltInsCallIsAnsweredByItsWordRule) {
   EXPECT_EQ(first_line(both("a\\(gg 9)%4,T\\a\\b\\b a,gg\\x\\x*2")), "2");
 }
 
+TEST(FastEngine, AnAnswerReturningToAnotherCallGoesOnAsItsWord) {
+  // Arithmetic on a call's value through frames of both forms, ending in
+  // a sum, in a comparison a choice takes, and in a global's call.
+  EXPECT_EQ(first_line(both("a\\ff 20,ff\\n\\(n<1)(0)(((gg n)*3+1)%7+ff(n-1)),gg\\x\\x*x")), "62");
+  EXPECT_EQ(first_line(both("a\\ss 30,ss\\n\\(n<1)(0)((((gg n)+1)%5=0)(1)(0)+ss(n-1)),gg\\x\\x*x")), "12");
+  EXPECT_EQ(first_line(both("a\\hh((gg 3)+1),hh\\x\\x*10,gg\\x\\x*x")), "100");
+  // Answers past eighteen digits, and past a word, go on through the
+  // handler.
+  EXPECT_EQ(first_line(both("a\\(gg 999999999)*1000+1-1,gg\\x\\x*x")), "999999998000000001000");
+  EXPECT_EQ(first_line(both("a\\(gg 1000000000)+1-2,gg\\x\\x*x")), "999999999999999999");
+}
+
 TEST(FastEngine, AFocusWhoseFirstArgumentIsACallStartsFromThatCall) {
   // Calls of globals and of an operator, a partial application, and first
   // arguments that turn out done: a pair, and a call answered at once.

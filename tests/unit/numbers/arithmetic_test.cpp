@@ -47,6 +47,14 @@ TEST_F(Arithmetic, WordRulesAnswerAsTheirHandlersDo) {
         if (small) {
           EXPECT_EQ(static_cast<bool>(answer), !(divides && y == 0)) << row.name << " " << x << " " << y;
         }
+        // A value rule gives the word the word rule answers.
+        if (row.values != nullptr) {
+          int64_t word = 0;
+          ASSERT_EQ(row.values(x, y, &word), static_cast<bool>(answer)) << row.name << " " << x << " " << y;
+          if (answer) {
+            EXPECT_EQ(text(answer), text(small_integer_atom(word))) << row.name;
+          }
+        }
         // A truth rule says which truth the word rule answers.
         if (row.truths != nullptr) {
           EXPECT_EQ(text(answer), row.truths(x, y) ? "K" : "H") << row.name << " " << x << " " << y;
