@@ -322,6 +322,41 @@ bool answered_at_once(const InstantiationPlan& plan, uint32_t root) {
   return word_rule_of_head(steps[root - 4].cell) != nullptr;
 }
 
+// Word trees nest no deeper than this, so that working one out takes
+// little native stack.
+constexpr uint8_t kDeepestWordTree = 8;
+
+// Marks the word trees among the calls from `first` on (see
+// InstantiationPlan::Evaluation). A call is marked after the calls inside
+// it, which find_evaluations_in marks later.
+void find_word_trees(InstantiationPlan& plan, const std::vector<uint32_t>& start, size_t first) {
+  auto& steps = plan.steps;
+  // The depth of the word tree the operand whose steps end at `root`
+  // makes: 0 for a single step, -1 when it is no word tree.
+  auto operand_depth = [&](uint32_t root) -> int {
+    if (steps[root].op != InstantiationPlan::Build) return 0;
+    const InstantiationPlan::Step& head = steps[start[root]];
+    if (head.op != InstantiationPlan::Share || head.evaluation == 0) return -1;
+    const InstantiationPlan::Evaluation& call = plan.evaluations[head.evaluation - 1];
+    return call.word_depth != 0 && call.end == root + 1 ? call.word_depth : -1;
+  };
+  for (size_t i = plan.evaluations.size(); i-- > first;) {
+    InstantiationPlan::Evaluation& call = plan.evaluations[i];
+    if (call.single) {
+      call.word_depth = call.values != nullptr ? 1 : 0;
+      continue;
+    }
+    const uint32_t second_root = call.end - 2;
+    const uint32_t first_root = start[second_root] - 2;
+    const int a = operand_depth(first_root);
+    const int b = operand_depth(second_root);
+    const int depth = 1 + std::max(a, b);
+    if (a < 0 || b < 0 || depth > kDeepestWordTree) continue;
+    steps[call.head].evaluation = static_cast<uint32_t>(i) + 1;
+    if (call.values != nullptr) call.word_depth = static_cast<uint8_t>(depth);
+  }
+}
+
 // Marks the calls of the focus whose steps are [begin, end) that the
 // machine evaluates at once (see InstantiationPlan::evaluations). From its
 // root down, a spine in such a place has each argument its head evaluates
@@ -331,6 +366,7 @@ bool answered_at_once(const InstantiationPlan& plan, uint32_t root) {
 uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t>& start, uint32_t begin,
                              uint32_t end) {
   uint32_t descent = 0;
+  const size_t first_evaluation = plan.evaluations.size();
   struct Place {
     uint32_t root;
     std::vector<const CellRef*> guards;  // the slots of the operators above
@@ -383,16 +419,21 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
     // after f's; else the pairs that a's steps and b's end in.
     if (rule == nullptr || arity != 2 || levels < 2) continue;
     const auto marked = static_cast<uint32_t>(plan.evaluations.size()) + 1;
-    if (arguments[levels - 1] == node + 1 && arguments[levels - 2] == node + 3) {
+    const bool single = arguments[levels - 1] == node + 1 && arguments[levels - 2] == node + 3;
+    if (single) {
       head.evaluation = marked;
     } else {
       steps[arguments[levels - 1] + 1].call = InstantiationPlan::kJoinsHead;
       steps[arguments[levels - 2] + 1].call = marked;
     }
-    plan.evaluations.push_back({rule, truth_rule_of(named), static_cast<uint32_t>(plan.guards.size()),
-                                static_cast<uint32_t>(place.guards.size())});
+    const BuiltinEntry* builtin = binary_builtin_of(named);
+    plan.evaluations.push_back({rule, builtin->truths, builtin->values,
+                                static_cast<uint32_t>(plan.guards.size()),
+                                static_cast<uint32_t>(place.guards.size()), node,
+                                start[arguments[levels - 2]], arguments[levels - 2] + 2, single});
     for (const CellRef* slot : place.guards) plan.guards.push_back({slot, slot->share()});
   }
+  find_word_trees(plan, start, first_evaluation);
   return descent;
 }
 
@@ -752,14 +793,55 @@ Cell* evaluated_call(const InstantiationPlan& plan, uint32_t marked, Cell* a, Ce
   return answer_by_words(call.rule, x, y).leak();
 }
 
-// The answer of the call of single steps whose head the step at `at`
-// shares, as evaluated_call.
-Cell* evaluated_operands(const InstantiationPlan& plan, uint32_t at, Cell* const* arguments) {
-  const InstantiationPlan::Step* steps = plan.steps.data();
+bool tree_operands(const InstantiationPlan& plan, uint32_t at, Cell* const* arguments, int64_t* x,
+                   int64_t* y);
+
+// The operands of the call the step at `at` heads, as words, when its
+// operators still have their bodies. Inline for a call of single steps,
+// the most of them.
+[[gnu::always_inline]] inline bool call_operands(const InstantiationPlan& plan, uint32_t at,
+                                                 Cell* const* arguments, int64_t* x, int64_t* y) {
+  const InstantiationPlan::Evaluation& call = plan.evaluations[plan.steps[at].evaluation - 1];
+  if (!call.single) return tree_operands(plan, at, arguments, x, y);
+  if (!guards_hold(plan, call)) return false;
   auto part = [&](const InstantiationPlan::Step& step) {
     return step.op == InstantiationPlan::Share ? step.cell : arguments[step.argument];
   };
-  return evaluated_call(plan, steps[at].evaluation, part(steps[at + 1]), part(steps[at + 3]));
+  return read_short_integer(part(plan.steps[at + 1]), x) && read_short_integer(part(plan.steps[at + 3]), y);
+}
+
+// The word of the operand whose steps start at `at`: a single step's short
+// integer, or the value rule's answer to a call the step heads (see
+// InstantiationPlan::Evaluation). False where a leaf is no short integer,
+// a rule answers nothing or an answer is past the short integers.
+bool word_of_steps(const InstantiationPlan& plan, uint32_t at, Cell* const* arguments, int64_t* out) {
+  const InstantiationPlan::Step& step = plan.steps[at];
+  if (step.op == InstantiationPlan::Argument) return read_short_integer(arguments[step.argument], out);
+  TOVE_ASSERT(step.op == InstantiationPlan::Share);
+  if (step.evaluation == 0) return read_short_integer(step.cell, out);
+  const InstantiationPlan::Evaluation& call = plan.evaluations[step.evaluation - 1];
+  int64_t x, y;
+  return call.values != nullptr && call_operands(plan, at, arguments, &x, &y) && call.values(x, y, out) &&
+         is_short_integer_value(*out);
+}
+
+// The operands of a word tree, as call_operands.
+[[gnu::noinline]] bool tree_operands(const InstantiationPlan& plan, uint32_t at, Cell* const* arguments,
+                                     int64_t* x, int64_t* y) {
+  const InstantiationPlan::Evaluation& call = plan.evaluations[plan.steps[at].evaluation - 1];
+  return guards_hold(plan, call) && word_of_steps(plan, at + 1, arguments, x) &&
+         word_of_steps(plan, call.second, arguments, y);
+}
+
+// The answer of the call the step at `at` heads, a call of single steps or
+// a word tree, as evaluated_call, and the step past the call in *end;
+// nullptr when it is to be built.
+Cell* evaluated_operands(const InstantiationPlan& plan, uint32_t at, Cell* const* arguments, uint32_t* end) {
+  int64_t x, y;
+  if (!call_operands(plan, at, arguments, &x, &y)) return nullptr;
+  const InstantiationPlan::Evaluation& call = plan.evaluations[plan.steps[at].evaluation - 1];
+  *end = call.end;
+  return answer_by_words(call.rule, x, y).leak();
 }
 
 // Runs the steps [begin, end), which build one cell, and answers it with
@@ -783,12 +865,14 @@ Cell* run_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t end, Cel
   uint32_t i = begin;
   if (head != nullptr) {
     TOVE_ASSERT(steps[begin].op == InstantiationPlan::Share);
-    Cell* answer =
-        Evaluates && steps[begin].evaluation != 0 ? evaluated_operands(plan, begin, arguments) : nullptr;
+    uint32_t past = 0;
+    Cell* answer = Evaluates && steps[begin].evaluation != 0
+                       ? evaluated_operands(plan, begin, arguments, &past)
+                       : nullptr;
     *below++ = top;
     if (answer != nullptr) {
       top = answer;
-      i += 5;
+      i = past;
     } else {
       top = head;
       retain(top);
@@ -802,9 +886,10 @@ Cell* run_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t end, Cel
         *below++ = top;
         if constexpr (Evaluates) {
           if (step.evaluation != 0) {
-            if (Cell* answer = evaluated_operands(plan, i, arguments)) {
+            uint32_t past;
+            if (Cell* answer = evaluated_operands(plan, i, arguments, &past)) {
               top = answer;
-              i += 4;
+              i = past - 1;
               break;
             }
           }
@@ -1053,24 +1138,17 @@ constinit std::array<TruthPart, 2> g_truth_parts{};
 }
 
 // The part of the choice (c x y) that the answer c takes, when the steps
-// [begin, end) build c as a comparison of short integers that its truth
-// rule answers: the atom the word rule would make, a fresh K or H taken
-// apart at once, is never made. -1 when the steps build something else,
-// or as part_taken_by_truth.
+// [begin, end) build c as a comparison of short integers, or a word tree
+// whose root is one, that its truth rule answers: the atom the word rule
+// would make, a fresh K or H taken apart at once, is never made. -1 when
+// the steps build something else, or as part_taken_by_truth.
 int part_taken_by_comparison(const InstantiationPlan& plan, uint32_t begin, uint32_t end,
                              Cell* const* arguments) {
-  const InstantiationPlan::Step* steps = plan.steps.data();
-  if (steps[begin].evaluation == 0 || end - begin != 5) return -1;
-  const InstantiationPlan::Evaluation& call = plan.evaluations[steps[begin].evaluation - 1];
-  if (call.truth == nullptr) return -1;
-  auto part = [&](const InstantiationPlan::Step& step) {
-    return step.op == InstantiationPlan::Share ? step.cell : arguments[step.argument];
-  };
+  const InstantiationPlan::Step& head = plan.steps[begin];
+  if (head.op != InstantiationPlan::Share || head.evaluation == 0) return -1;
+  const InstantiationPlan::Evaluation& call = plan.evaluations[head.evaluation - 1];
   int64_t x, y;
-  if (!read_short_integer(part(steps[begin + 1]), &x) || !read_short_integer(part(steps[begin + 3]), &y) ||
-      !guards_hold(plan, call)) {
-    return -1;
-  }
+  if (call.truth == nullptr || call.end != end || !call_operands(plan, begin, arguments, &x, &y)) return -1;
   return truth_part(call.truth(x, y));
 }
 

@@ -140,11 +140,25 @@ struct InstantiationPlan {
     const CellRef* slot;  // the operator's definition
     CellRef body;         // what it held; a count, so that no other cell takes its address
   };
+  //
+  // A call whose operands are such calls of value rules, or single steps,
+  // all the way down, is a *word tree*: its head's Share step names it too,
+  // and the fast engine works out the whole tree in words when every leaf
+  // is a short integer, making only the root's answer. The atoms of the
+  // calls inside would be fresh, read once by the call above and freed.
   struct Evaluation {
     WordRule rule;
-    TruthRule truth;  // the built-in's, for a comparison
+    TruthRule truth;   // the built-in's, for a comparison
+    ValueRule values;  // the built-in's, for arithmetic
     uint32_t first_guard;
     uint32_t guard_count;
+    uint32_t head;    // the call's steps: [head, end), the second operand's
+    uint32_t second;  // from `second`
+    uint32_t end;
+    bool single;  // both operands single steps
+    // As an operand, the depth of the word tree this call makes: 1 for a
+    // call of single steps with a value rule; 0 for none.
+    uint8_t word_depth = 0;
   };
   std::vector<Evaluation> evaluations;
   std::vector<Guard> guards;

@@ -138,6 +138,23 @@ TEST(FastEngine, AnAnswerReturningToAnotherCallGoesOnAsItsWord) {
   EXPECT_EQ(first_line(both("a\\(gg 1000000000)+1-2,gg\\x\\x*x")), "999999999999999999");
 }
 
+TEST(FastEngine, ArithmeticInsideArithmeticIsWorkedOutInWords) {
+  // Word trees in a strict head's argument, in a body's top, and under
+  // comparisons that a choice takes or that give a truth as a value.
+  EXPECT_EQ(first_line(both("a\\ff(7)+ff(8),ff\\n\\(((n*3+1)*(n+2)-(n%4)*5)/2)")), "216");
+  EXPECT_EQ(first_line(both("a\\ss 30,ss\\n\\(n<1)(0)((n%3=0)(n)(0)+((n*n+1)%5=0)(100)(0)+ss(n-1))")),
+            "1365");
+  EXPECT_EQ(first_line(both("a\\ff 4,ff\\n\\V (n%2=0) ((n+1)*(n-1)<n*n)")), "VKK");
+  // An answer inside past eighteen digits, or past a word, leaves the tree
+  // to the calls one by one.
+  EXPECT_EQ(first_line(both("a\\ff 1000000000,ff\\n\\n*n+1-2")), "999999999999999999");
+  EXPECT_EQ(first_line(both("a\\ff 999999999,ff\\n\\(n*n+1)*1000-n")), "999999997999000002001");
+  // Deeper than a tree may be, and with an operator defined otherwise.
+  EXPECT_EQ(first_line(both("a\\ff 3,ff\\n\\((((((((((n+1)*2+1)*2+1)*2+1)*2+1)*2+1)*2+1)*2+1)*2+1)*2+1)")),
+            "2559");
+  EXPECT_EQ(first_line(both("a\\ff 5,[+]\\x\\y\\mult x y,ff\\n\\(n+2)*3+(n+1)")), "150");
+}
+
 TEST(FastEngine, AFocusWhoseFirstArgumentIsACallStartsFromThatCall) {
   // Calls of globals and of an operator, a partial application, and first
   // arguments that turn out done: a pair, and a call answered at once.
