@@ -424,6 +424,17 @@ bool run_fast(Machine& m, uint64_t pause) {
       const bool applies = m.plain_apply && (top.kind == Frame::Apply || top.kind == Frame::Deferred);
       const bool lazy = applies && has_lazy_head(r);
       if (lazy && reduce_with_frame_arguments(m, arity_of_bits(bits), true)) continue;
+      if (top.kind == Frame::Deferred && applies && !lazy && !makes_binder(r)) {
+        // (v x) with v done, x a part not built yet: the machine would
+        // build x, then the pair, and at once evaluate x for v (or, were x
+        // done, go on with the pair, the state that returning x to v
+        // reaches). x is built as that evaluation's focus, above v.
+        const Frame taken = std::move(top);
+        top = Frame{Frame::Function, std::move(m.focus)};
+        m.focus = taken.over_applied ? deferred_into_frames(taken, m.frames, focus_head(m))
+                                     : valued_deferred_focus(taken, m.frames, focus_head(m));
+        continue;
+      }
       if (top.kind == Frame::Deferred) build_deferred_argument(top);
       if (applies && !lazy && !is_done(top.first.get()) && !makes_binder(r)) {
         // (v x) with v done and x not: the machine would build the pair and

@@ -155,6 +155,19 @@ TEST(FastEngine, ArithmeticInsideArithmeticIsWorkedOutInWords) {
   EXPECT_EQ(first_line(both("a\\ff 5,[+]\\x\\y\\mult x y,ff\\n\\(n+2)*3+(n+1)")), "150");
 }
 
+TEST(FastEngine, AnArgumentLeftInAFrameIsBuiltAsTheFocusItBecomes) {
+  // The top of a body over-applied through an operator leaves its last
+  // argument in a frame; a done value returning to it evaluates it: a
+  // word tree, a conditional, a call answered as it is built, a lambda
+  // applied, a lazy head; and, with T defined again, the frames return
+  // through T.
+  EXPECT_EQ(first_line(both("a\\pp(7)+pp(8),pp\\n\\(n*3+1)*(n+2)-n%4*5")), "433");
+  EXPECT_EQ(first_line(both("a\\ff 5,ff\\n\\(n*2)+((n<3)(1)((n=5)(10)(100)))")), "20");
+  EXPECT_EQ(first_line(both("a\\ff 2,ff\\n\\(gg n)+(3*4),gg\\x\\x*x")), "16");
+  EXPECT_EQ(first_line(both("a\\ff 3,ff\\n\\(n*2)-((x\\x+n) 4)+(V n 1 K)")), "2");
+  EXPECT_EQ(first_line(both("a\\ff 2,T\\a\\b\\b a,ff\\n\\(gg n)*(n+1),gg\\x\\x*x")), "12");
+}
+
 TEST(FastEngine, AFocusWhoseFirstArgumentIsACallStartsFromThatCall) {
   // Calls of globals and of an operator, a partial application, and first
   // arguments that turn out done: a pair, and a call answered at once.
