@@ -121,14 +121,10 @@ inline const BuiltinEntry* binary_builtin_of(Cell* head) {
   const BuiltinEntry* builtin = resolve(head).builtin;
   return builtin != nullptr && builtin->arity == 2 ? builtin : nullptr;
 }
-// Its word rule and its truth rule, or nullptr.
+// Its word rule, or nullptr.
 inline WordRule word_rule_of(Cell* head) {
   const BuiltinEntry* builtin = binary_builtin_of(head);
   return builtin != nullptr ? builtin->words : nullptr;
-}
-inline TruthRule truth_rule_of(Cell* head) {
-  const BuiltinEntry* builtin = binary_builtin_of(head);
-  return builtin != nullptr ? builtin->truths : nullptr;
 }
 
 // The word rule of the call a head atom makes: that of the built-in it
