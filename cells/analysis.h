@@ -100,7 +100,7 @@ inline uint32_t mask_of_header(uint64_t header) {
 //           which is never pending, needs its left part's parts read
 enum class PairKnown : uint8_t { any, plain, closed };
 template <PairKnown kKnown>
-inline void analyse_pair_of_parts(Cell* node, uint32_t plain_mask) {
+[[gnu::always_inline]] inline void analyse_pair_of_parts(Cell* node, uint32_t plain_mask) {
   Cell* left = static_cast<Pair*>(node)->left;
   Cell* right = static_cast<Pair*>(node)->right;
   const uint64_t left_header = left->header;
@@ -152,7 +152,9 @@ inline void analyse_pair_of_parts(Cell* node, uint32_t plain_mask) {
                  (uint64_t{static_cast<uint8_t>(field | (pending ? kTagPending : 0))} << kTagShift);
 }
 
-inline void analyse_built_pair(Cell* node) { analyse_pair_of_parts<PairKnown::any>(node, 0); }
+[[gnu::always_inline]] inline void analyse_built_pair(Cell* node) {
+  analyse_pair_of_parts<PairKnown::any>(node, 0);
+}
 // For a pair its maker knows to be no lambda node, let node or partial
 // let, of the free-variable mask `mask` when no part is data: the reads of
 // its left part's parts and of the parts' masks are spared.
@@ -192,7 +194,7 @@ inline Cell* new_analysed_pair(Cell* left, Cell* right) {
 // The same, for parts known to be analysed already (the cells of a
 // definition body, and the arguments of a redex, which its own analysis
 // covered): the checking builds make sure.
-inline Cell* new_pair_of_analysed(Cell* left, Cell* right) {
+[[gnu::always_inline]] inline Cell* new_pair_of_analysed(Cell* left, Cell* right) {
   TOVE_CHECK(analysis_bits(left) != 0 && analysis_bits(right) != 0);
   Cell* pair = new_pair(left, right);
   analysis_detail::analyse_built_pair(pair);
@@ -200,7 +202,7 @@ inline Cell* new_pair_of_analysed(Cell* left, Cell* right) {
 }
 // The same, for a pair its maker knows to be no lambda node, let node or
 // partial let, of the free-variable mask `mask` unless a part is data.
-inline Cell* new_plain_pair_of_analysed(Cell* left, Cell* right, uint32_t mask) {
+[[gnu::always_inline]] inline Cell* new_plain_pair_of_analysed(Cell* left, Cell* right, uint32_t mask) {
   TOVE_CHECK(analysis_bits(left) != 0 && analysis_bits(right) != 0);
   Cell* pair = new_pair(left, right);
   analysis_detail::analyse_plain_pair(pair, mask);

@@ -322,6 +322,24 @@ bool answered_at_once(const InstantiationPlan& plan, uint32_t root) {
   return word_rule_of_head(steps[root - 4].cell) != nullptr;
 }
 
+// The longest spine of a body cell read through at the head of a spine
+// the plan builds.
+constexpr size_t kLongestSharedSpine = 4;
+
+// The head atom of `cell`, a closed cell of the body at the head of a
+// spine, (g c1 ... cm) with every ci done, and m in *levels; nullptr for
+// any other cell.
+Cell* shared_spine_head(Cell* cell, size_t* levels) {
+  if (node_mask(cell) != 0) return nullptr;
+  size_t m = 0;
+  Cell* c = cell;
+  for (; is_pair(c); c = pair_left(c)) {
+    if (++m > kLongestSharedSpine || !is_done(pair_right(c))) return nullptr;
+  }
+  *levels = m;
+  return c;
+}
+
 // Word trees nest no deeper than this, so that working one out takes
 // little native stack.
 constexpr uint8_t kDeepestWordTree = 8;
@@ -347,8 +365,7 @@ void find_word_trees(InstantiationPlan& plan, const std::vector<uint32_t>& start
       continue;
     }
     const uint32_t second_root = call.end - 2;
-    const uint32_t first_root = start[second_root] - 2;
-    const int a = operand_depth(first_root);
+    const int a = call.prefixed ? 0 : operand_depth(start[second_root] - 2);
     const int b = operand_depth(second_root);
     const int depth = 1 + std::max(a, b);
     if (a < 0 || b < 0 || depth > kDeepestWordTree) continue;
@@ -386,15 +403,26 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
     TOVE_ASSERT(node >= begin);
     InstantiationPlan::Step& head = steps[node];
     if (head.op != InstantiationPlan::Share) continue;
+    // A head cell that is a spine itself gives the spine's first levels
+    // (see InstantiationPlan::Descent).
     Cell* named = head.cell;
-    if (Cell* value = done_constant_of_head(head.cell)) {
+    size_t shared = 0;
+    if (is_pair(named)) {
+      named = shared_spine_head(head.cell, &shared);
+      if (named == nullptr) continue;
+    }
+    Cell* value = done_constant_of_head(named);
+    if (value != nullptr) {
+      if (shared != 0 && shapes_binders(value)) continue;
+      place.guards.push_back(resolve(named).slot);
       named = value;
-      place.guards.push_back(resolve(head.cell).slot);
+    } else if (shared != 0 && !is_done(head.cell)) {
+      continue;
     }
     int arity = 0;
-    if (!evaluates_arguments(named, &arity)) continue;
+    if (!evaluates_arguments(named, &arity) || static_cast<size_t>(arity) <= shared) continue;
     const size_t levels = arguments.size();
-    const size_t evaluated = std::min(levels, static_cast<size_t>(arity));
+    const size_t evaluated = std::min(levels, static_cast<size_t>(arity) - shared);
     const WordRule rule = word_rule_of(named);
     // Whether an argument is done is known only once it is built; one of
     // the call's arguments is, and so is a call likely answered as it is
@@ -407,7 +435,8 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
       descent = static_cast<uint32_t>(plan.descents.size()) + 1;
       plan.descents.push_back({node, static_cast<uint32_t>(plan.descent_arguments.size()),
                                static_cast<uint32_t>(levels), static_cast<uint32_t>(plan.guards.size()),
-                               static_cast<uint32_t>(place.guards.size())});
+                               static_cast<uint32_t>(place.guards.size()), static_cast<uint32_t>(shared),
+                               value != nullptr});
       for (const CellRef* slot : place.guards) plan.guards.push_back({slot, slot->share()});
       for (size_t j = 1; j <= levels; ++j) {
         const uint32_t root = arguments[levels - j];
@@ -416,21 +445,23 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
     }
     for (size_t j = 1; j <= evaluated; ++j) places.push_back({arguments[levels - j], place.guards});
     // (f a b): with a and b single steps, its two levels are the steps
-    // after f's; else the pairs that a's steps and b's end in.
-    if (rule == nullptr || arity != 2 || levels < 2) continue;
+    // after f's; else the pairs that a's steps and b's end in. With (f a)
+    // one cell, its one level is the pair b's steps end in.
+    if (rule == nullptr || arity != 2 || shared + levels < 2 || shared > 1) continue;
     const auto marked = static_cast<uint32_t>(plan.evaluations.size()) + 1;
-    const bool single = arguments[levels - 1] == node + 1 && arguments[levels - 2] == node + 3;
+    const uint32_t second = arguments[levels - 2 + shared];
+    const bool single =
+        shared != 0 ? second == node + 1 : arguments[levels - 1] == node + 1 && second == node + 3;
     if (single) {
       head.evaluation = marked;
     } else {
-      steps[arguments[levels - 1] + 1].call = InstantiationPlan::kJoinsHead;
-      steps[arguments[levels - 2] + 1].call = marked;
+      if (shared == 0) steps[arguments[levels - 1] + 1].call = InstantiationPlan::kJoinsHead;
+      steps[second + 1].call = marked;
     }
     const BuiltinEntry* builtin = binary_builtin_of(named);
-    plan.evaluations.push_back({rule, builtin->truths, builtin->values,
-                                static_cast<uint32_t>(plan.guards.size()),
-                                static_cast<uint32_t>(place.guards.size()), node,
-                                start[arguments[levels - 2]], arguments[levels - 2] + 2, single});
+    plan.evaluations.push_back(
+        {rule, builtin->truths, builtin->values, static_cast<uint32_t>(plan.guards.size()),
+         static_cast<uint32_t>(place.guards.size()), node, start[second], second + 2, single, shared != 0});
     for (const CellRef* slot : place.guards) plan.guards.push_back({slot, slot->share()});
   }
   find_word_trees(plan, start, first_evaluation);
@@ -793,8 +824,29 @@ Cell* evaluated_call(const InstantiationPlan& plan, uint32_t marked, Cell* a, Ce
   return answer_by_words(call.rule, x, y).leak();
 }
 
+// The same for a call marked `marked` whose (f a) is the body cell
+// `shared`; on an answer the counts on `shared` and b are given up.
+[[gnu::noinline]] Cell* evaluated_prefixed_call(const InstantiationPlan& plan, uint32_t marked, Cell* shared,
+                                                Cell* b) {
+  Cell* answer = evaluated_call(plan, marked, pair_right(shared), b);
+  if (answer != nullptr) {
+    release(shared);
+    release(b);
+  }
+  return answer;
+}
+
 bool tree_operands(const InstantiationPlan& plan, uint32_t at, Cell* const* arguments, int64_t* x,
                    int64_t* y);
+
+// The operands of a call of single steps whose (f a) is the body cell
+// the step at `at` shares, as call_operands.
+[[gnu::noinline]] bool prefixed_operands(const InstantiationPlan& plan, uint32_t at, Cell* const* arguments,
+                                         int64_t* x, int64_t* y) {
+  const InstantiationPlan::Step& b = plan.steps[at + 1];
+  return read_short_integer(pair_right(plan.steps[at].cell), x) &&
+         read_short_integer(b.op == InstantiationPlan::Share ? b.cell : arguments[b.argument], y);
+}
 
 // The operands of the call the step at `at` heads, as words, when its
 // operators still have their bodies. Inline for a call of single steps,
@@ -807,6 +859,8 @@ bool tree_operands(const InstantiationPlan& plan, uint32_t at, Cell* const* argu
   auto part = [&](const InstantiationPlan::Step& step) {
     return step.op == InstantiationPlan::Share ? step.cell : arguments[step.argument];
   };
+  if (call.prefixed) [[unlikely]]
+    return prefixed_operands(plan, at, arguments, x, y);
   return read_short_integer(part(plan.steps[at + 1]), x) && read_short_integer(part(plan.steps[at + 3]), y);
 }
 
@@ -829,8 +883,9 @@ bool word_of_steps(const InstantiationPlan& plan, uint32_t at, Cell* const* argu
 [[gnu::noinline]] bool tree_operands(const InstantiationPlan& plan, uint32_t at, Cell* const* arguments,
                                      int64_t* x, int64_t* y) {
   const InstantiationPlan::Evaluation& call = plan.evaluations[plan.steps[at].evaluation - 1];
-  return guards_hold(plan, call) && word_of_steps(plan, at + 1, arguments, x) &&
-         word_of_steps(plan, call.second, arguments, y);
+  const bool first = call.prefixed ? read_short_integer(pair_right(plan.steps[at].cell), x)
+                                   : word_of_steps(plan, at + 1, arguments, x);
+  return guards_hold(plan, call) && first && word_of_steps(plan, call.second, arguments, y);
 }
 
 // The answer of the call the step at `at` heads, a call of single steps or
@@ -906,17 +961,26 @@ Cell* run_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t end, Cel
         if constexpr (Evaluates) {
           if (step.call != 0) [[unlikely]] {
             if (step.call == InstantiationPlan::kJoinsHead) break;
-            // below[-2] is f, below[-1] is a, top is b.
-            if (Cell* answer = evaluated_call(plan, step.call, below[-1], top)) {
-              release(below[-2]);
-              release(below[-1]);
-              release(top);
-              below -= 2;
-              top = answer;
-              break;
+            if (plan.evaluations[step.call - 1].prefixed) {
+              // below[-1] is (f a), a cell of the body, top is b.
+              if (Cell* answer = evaluated_prefixed_call(plan, step.call, below[-1], top)) {
+                --below;
+                top = answer;
+                break;
+              }
+            } else {
+              // below[-2] is f, below[-1] is a, top is b.
+              if (Cell* answer = evaluated_call(plan, step.call, below[-1], top)) {
+                release(below[-2]);
+                release(below[-1]);
+                release(top);
+                below -= 2;
+                top = answer;
+                break;
+              }
+              --below;
+              *(below - 1) = new_pair_of_analysed(*(below - 1), *below);
             }
-            --below;
-            *(below - 1) = new_pair_of_analysed(*(below - 1), *below);
           }
         }
         --below;
@@ -998,6 +1062,24 @@ Cell* join_level(const InstantiationPlan::Step& step, Cell* function, Cell* argu
                     : new_pair_of_analysed(function, argument);
 }
 
+// The spine a descent builds over an operator's value when its head is
+// the body cell `cell`, a spine of `prefix` levels (see
+// InstantiationPlan::Descent): new pairs, as the machine makes them when
+// it takes the cell apart, with one count.
+[[gnu::noinline]] Cell* valued_spine(Cell* cell, uint32_t prefix) {
+  std::array<Cell*, kLongestSharedSpine> levels;
+  Cell* head = cell;
+  for (uint32_t i = prefix; i-- > 0; head = pair_left(head)) levels[i] = pair_right(head);
+  Cell* spine = done_constant_of_head(head);
+  analysed_bits(spine);
+  retain(spine);
+  for (uint32_t i = 0; i < prefix; ++i) {
+    retain(levels[i]);
+    spine = new_pair_of_analysed(spine, levels[i]);
+  }
+  return spine;
+}
+
 // The focus with the descent `descent` (see InstantiationPlan::descents),
 // evaluated: the first argument not done, with the frames the machine
 // would push as it descended to it (the spine before it done, in a
@@ -1010,8 +1092,12 @@ Cell* descended_focus(const InstantiationPlan& plan, const InstantiationPlan::De
   }
   // An operator's value is where the machine would put it first.
   Cell* spine = plan.steps[descent.head].cell;
-  if (descent.guard_count != 0) spine = done_constant_of_head(spine);
-  retain(spine);
+  if (descent.valued && descent.prefix != 0) {
+    spine = valued_spine(spine, descent.prefix);
+  } else {
+    if (descent.valued) spine = done_constant_of_head(spine);
+    retain(spine);
+  }
   const InstantiationPlan::Steps* parts = &plan.descent_arguments[descent.first];
   for (uint32_t j = 0; j < descent.count; ++j) {
     Cell* argument = run_steps<true>(plan, parts[j].begin, parts[j].end, arguments);

@@ -97,15 +97,25 @@ struct InstantiationPlan {
   // spine. `head` is h's
   // step; a1 ... ak are the `count` entries of `descent_arguments` from
   // `first`, each the range of its steps, the level's Build just past it;
-  // an operator h has its slot among the guards (see `evaluations`). The
-  // body's focus has the descent `focus_descent`, a part's focus its
-  // Range's `descent`: one more than the index, or 0 for none.
+  // an operator h (`valued`) has its slot among the guards (see
+  // `evaluations`). The body's focus has the descent `focus_descent`, a
+  // part's focus its Range's `descent`: one more than the index, or 0 for
+  // none.
+  //
+  // h's step may share a cell of the body that is itself a spine, (g c1
+  // ... cm) with each ci done: a call written with its first arguments
+  // constant, as (7 + x) is ((+ 7) x). The spine is then g's, its first
+  // `prefix` levels that cell's. The machine keeps the cell, a done value,
+  // as it stands; an operator g it takes apart as it rewrites g, building
+  // the levels over g's value afresh.
   struct Descent {
     uint32_t head;
     uint32_t first;
     uint32_t count;
     uint32_t first_guard;
     uint32_t guard_count;
+    uint32_t prefix;
+    bool valued;
   };
   struct Steps {
     uint32_t begin;
@@ -156,6 +166,9 @@ struct InstantiationPlan {
     uint32_t second;  // from `second`
     uint32_t end;
     bool single;  // both operands single steps
+    // The head's step shares (f a), a cell of the body, and b is the
+    // operand the steps build: a call written (a op b) with a constant.
+    bool prefixed = false;
     // As an operand, the depth of the word tree this call makes: 1 for a
     // call of single steps with a value rule; 0 for none.
     uint8_t word_depth = 0;

@@ -155,6 +155,22 @@ TEST(FastEngine, ArithmeticInsideArithmeticIsWorkedOutInWords) {
   EXPECT_EQ(first_line(both("a\\ff 5,[+]\\x\\y\\mult x y,ff\\n\\(n+2)*3+(n+1)")), "150");
 }
 
+TEST(FastEngine, ACallWrittenWithAConstantFirstIsEvaluatedAsAnyOther) {
+  // (7+x) is ((+ 7) x), its (+ 7) one cell of the body: the spine through
+  // it is a strict head's all the same. A call returning to it, a choice
+  // on it, a word tree over it, a strict global's constant first
+  // arguments (the cell kept as it stands), answers past a word, and the
+  // operator defined otherwise.
+  EXPECT_EQ(first_line(both("a\\ff 9,ff\\n\\(n<1)(0)(7+ff(n-1))")), "63");
+  EXPECT_EQ(first_line(both("a\\ss 30,ss\\n\\(n<1)(0)((0=n%3)(n)(0)+ss(n-1))")), "165");
+  EXPECT_EQ(first_line(both("a\\ff 4,ff\\n\\(9<n*n)(1)(2)+(0=n)(3)(4)")), "5");
+  EXPECT_EQ(first_line(both("a\\ff 4,ff\\n\\2*(1+n*n)-(100-n)")), "062");
+  EXPECT_EQ(first_line(both("a\\ff 3,ff\\n\\(n<1)(V 0 0)(gg 1 2 (ff(n-1))),gg\\a\\b\\c\\V (a+b) c")),
+            "(V3 (V3 (V3 (V0 0))))");
+  EXPECT_EQ(first_line(both("a\\ff 3,ff\\n\\(n<1)(1)(999999999999999999+ff(n-1))")), "2999999999999999998");
+  EXPECT_EQ(first_line(both("a\\ff 5,[+]\\x\\y\\mult x y,ff\\n\\(n<1)(1)(2+ff(n-1))")), "32");
+}
+
 TEST(FastEngine, AnArgumentLeftInAFrameIsBuiltAsTheFocusItBecomes) {
   // The top of a body over-applied through an operator leaves its last
   // argument in a frame; a done value returning to it evaluates it: a

@@ -375,6 +375,60 @@ TEST_F(Instantiate, AnEvaluatedFocusHasTheAnswersOfItsStrictCalls) {
   EXPECT_EQ(print_expression(focus.get()), "(V (f (*5 2) 0))");
 }
 
+// A call written with its first argument constant, (+ 7 n), shares the
+// cell (+ 7) of the body: its spine is read through that cell, as the
+// machine's descent into it is. Every focus here is the state the machine
+// reaches by its own transitions from the focus as written.
+TEST_F(Instantiate, ASpineWhoseHeadIsACellOfTheBodyIsReadThroughIt) {
+  definitions().set("f", sexpr("((\\ x) ((\\ y) x))"));
+  std::vector<Frame> frames;
+  // Answered in words, alone and inside a word tree, and as a choice.
+  const CallOfFive words = call_of_five("((\\ n) (f (+ 7 n) (* 2 (- 9 n))))");
+  CellRef focus =
+      instantiate_into_frames(*words.plan, &words.raw, words.call.get(), frames, FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "(f12 8)");
+  EXPECT_TRUE(frames.empty());
+  // The choice's answer, its parts in frames (the part a truth takes is
+  // not known before K and H are first rewritten).
+  const CallOfFive choice = call_of_five("((\\ n) (< 9 n 1 (+ 1 n)))");
+  focus = instantiate_into_frames(*choice.plan, &choice.raw, choice.call.get(), frames, FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "H");
+  EXPECT_EQ(frames.size(), 2u);
+  frames.clear();
+  // A descent: the operator's value goes in, over a new pair of its own,
+  // as the machine rebuilds the shared cell it takes apart.
+  const CallOfFive operands = call_of_five("((\\ n) (+ 7 (f n 0)))");
+  focus = instantiate_into_frames(*operands.plan, &operands.raw, operands.call.get(), frames,
+                                  FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "(f5 0)");
+  ASSERT_EQ(frames_text(frames), "Function plus7");
+  Cell* written = pair_left(pair_right(operands.body.get()));
+  EXPECT_NE(frames[0].first.get(), written);
+  EXPECT_EQ(ref_count(frames[0].first.get()), 1u);
+  frames.clear();
+  // A strict global's first arguments constant: the machine keeps that
+  // cell, a done value, as it stands.
+  definitions().set("g", sexpr("((\\ x) ((\\ y) ((\\ z) x)))"));
+  const CallOfFive global = call_of_five("((\\ n) (g 1 2 (f n 0)))");
+  focus = instantiate_into_frames(*global.plan, &global.raw, global.call.get(), frames, FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "(f5 0)");
+  ASSERT_EQ(frames_text(frames), "Function (g1 2)");
+  EXPECT_EQ(frames[0].first.get(), pair_left(pair_right(global.body.get())));
+  frames.clear();
+  // The operator defined again: nothing is read through it.
+  CellRef plus = definitions().find("+")->share();
+  definitions().set("+", sexpr("mult"));
+  focus = instantiate_into_frames(*words.plan, &words.raw, words.call.get(), frames, FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "(+7 5)");
+  EXPECT_EQ(frames_text(frames), "Apply 8, Function f");
+  frames.clear();
+  focus = instantiate_into_frames(*operands.plan, &operands.raw, operands.call.get(), frames,
+                                  FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "(+7 (f5 0))");
+  EXPECT_TRUE(frames.empty());
+  definitions().set("+", std::move(plus));
+}
+
 // A settled plan has taken the rewrites of lazy heads the machine would
 // take as soon as the focus is built, and only those.
 TEST_F(Instantiate, ASettledPlanHasTakenTheRewritesOfLazyHeadsAtOnce) {
