@@ -343,6 +343,9 @@ Cell* shared_spine_head(Cell* cell, size_t* levels) {
 // Word trees nest no deeper than this, so that working one out takes
 // little native stack.
 constexpr uint8_t kDeepestWordTree = 8;
+// Nor do descents inside descents, which are built by recursion too.
+constexpr uint32_t kDeepestDescent = 8;
+constexpr uint32_t kNoEntry = UINT32_MAX;
 
 // Marks the word trees among the calls from `first` on (see
 // InstantiationPlan::Evaluation). A call is marked after the calls inside
@@ -387,6 +390,10 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
   struct Place {
     uint32_t root;
     std::vector<const CellRef*> guards;  // the slots of the operators above
+    // The entry of `descent_arguments` this place is, when the spine
+    // around it has a descent, and how many descents are around it.
+    uint32_t entry = kNoEntry;
+    uint32_t nesting = 0;
   };
   auto& steps = plan.steps;
   std::vector<Place> places{{end - 1, {}}};
@@ -430,20 +437,35 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
     auto maybe_pending = [&](uint32_t root) {
       return steps[root].op != InstantiationPlan::Argument && !answered_at_once(plan, root);
     };
-    if (place.root == end - 1 && levels >= 1 && levels == evaluated && !answered_at_once(plan, place.root) &&
+    // The focus's own spine has a descent; so has an operator's spine that
+    // is an argument in a descent (to kDeepestDescent), which becomes the
+    // focus when it is built not done, the arithmetic and comparisons
+    // nested in a call.
+    const bool descends = place.root == end - 1 ||
+                          (value != nullptr && place.entry != kNoEntry && place.nesting < kDeepestDescent);
+    uint32_t first_entry = kNoEntry;
+    if (descends && levels >= 1 && levels == evaluated && !answered_at_once(plan, place.root) &&
         std::any_of(arguments.begin(), arguments.end(), maybe_pending)) {
-      descent = static_cast<uint32_t>(plan.descents.size()) + 1;
-      plan.descents.push_back({node, static_cast<uint32_t>(plan.descent_arguments.size()),
-                               static_cast<uint32_t>(levels), static_cast<uint32_t>(plan.guards.size()),
-                               static_cast<uint32_t>(place.guards.size()), static_cast<uint32_t>(shared),
-                               value != nullptr});
+      const auto index = static_cast<uint32_t>(plan.descents.size()) + 1;
+      if (place.root == end - 1) {
+        descent = index;
+      } else {
+        plan.descent_arguments[place.entry].descent = index;
+      }
+      first_entry = static_cast<uint32_t>(plan.descent_arguments.size());
+      plan.descents.push_back(
+          {node, first_entry, static_cast<uint32_t>(levels), static_cast<uint32_t>(plan.guards.size()),
+           static_cast<uint32_t>(place.guards.size()), static_cast<uint32_t>(shared), value != nullptr});
       for (const CellRef* slot : place.guards) plan.guards.push_back({slot, slot->share()});
       for (size_t j = 1; j <= levels; ++j) {
         const uint32_t root = arguments[levels - j];
         plan.descent_arguments.push_back({start[root], root + 1});
       }
     }
-    for (size_t j = 1; j <= evaluated; ++j) places.push_back({arguments[levels - j], place.guards});
+    for (size_t j = 1; j <= evaluated; ++j) {
+      const uint32_t entry = first_entry == kNoEntry ? kNoEntry : first_entry + static_cast<uint32_t>(j - 1);
+      places.push_back({arguments[levels - j], place.guards, entry, place.nesting + 1});
+    }
     // (f a b): with a and b single steps, its two levels are the steps
     // after f's; else the pairs that a's steps and b's end in. With (f a)
     // one cell, its one level is the pair b's steps end in.
@@ -1080,13 +1102,26 @@ Cell* join_level(const InstantiationPlan::Step& step, Cell* function, Cell* argu
   return spine;
 }
 
-// The focus with the descent `descent` (see InstantiationPlan::descents),
-// evaluated: the first argument not done, with the frames the machine
-// would push as it descended to it (the spine before it done, in a
-// Function frame); else the spine, built from its parts. nullptr, with
-// nothing built, when an operator head has another body.
-Cell* descended_focus(const InstantiationPlan& plan, const InstantiationPlan::Descent& descent,
-                      Cell* const* arguments, std::vector<Frame>& frames) {
+// Where a descent stops: at `argument`, the first of its spine's
+// arguments that is not done, `spine` (one count) the levels before it.
+struct DescentStop {
+  const InstantiationPlan::Descent* descent;
+  Cell* spine;
+  uint32_t argument;
+};
+
+Cell* descend_nested(const InstantiationPlan& plan, const InstantiationPlan::Descent& descent,
+                     Cell* const* arguments, DescentStop* stops, size_t* depth);
+
+// The spine of the descent `descent` built up to its first argument not
+// done, which is answered: that argument, with the stop in stops[0] and,
+// when the argument is an operator's spine with a descent of its own, the
+// stops inside it after, *depth in all; else the spine, built from its
+// parts (*depth 0). nullptr, with nothing built, when an operator head
+// has another body.
+[[gnu::always_inline]] inline Cell* descend_to(const InstantiationPlan& plan,
+                                               const InstantiationPlan::Descent& descent,
+                                               Cell* const* arguments, DescentStop* stops, size_t* depth) {
   for (uint32_t g = descent.first_guard; g < descent.first_guard + descent.guard_count; ++g) {
     if (plan.guards[g].slot->get() != plan.guards[g].body.get()) return nullptr;
   }
@@ -1100,15 +1135,19 @@ Cell* descended_focus(const InstantiationPlan& plan, const InstantiationPlan::De
   }
   const InstantiationPlan::Steps* parts = &plan.descent_arguments[descent.first];
   for (uint32_t j = 0; j < descent.count; ++j) {
-    Cell* argument = run_steps<true>(plan, parts[j].begin, parts[j].end, arguments);
-    if (!is_done(argument)) {
-      for (uint32_t later = descent.count; later-- > j + 1;) {
-        frames.push_back(
-            {Frame::Apply,
-             CellRef::adopt(run_steps<true>(plan, parts[later].begin, parts[later].end, arguments)),
-             {}});
-      }
-      frames.push_back({Frame::Function, CellRef::adopt(spine), {}});
+    // An argument with a descent of its own, when the plan does not work
+    // it out in words, is built as far as that descent goes.
+    size_t inner = 0;
+    Cell* argument = nullptr;
+    if (parts[j].descent != 0) [[unlikely]] {
+      const InstantiationPlan::Descent& own = plan.descents[parts[j].descent - 1];
+      if (plan.steps[own.head].evaluation == 0)
+        argument = descend_nested(plan, own, arguments, stops + 1, &inner);
+    }
+    if (argument == nullptr) argument = run_steps<true>(plan, parts[j].begin, parts[j].end, arguments);
+    if (inner != 0 || !is_done(argument)) {
+      stops[0] = {&descent, spine, j};
+      *depth = inner + 1;
       return argument;
     }
     // The spine may be a call to evaluate, now that its arguments are
@@ -1118,12 +1157,47 @@ Cell* descended_focus(const InstantiationPlan& plan, const InstantiationPlan::De
       if (Cell* answer = evaluated_call(plan, call, pair_right(spine), argument)) {
         release(spine);
         release(argument);
+        *depth = 0;
         return answer;
       }
     }
     spine = join_level(plan.steps[parts[j].end], spine, argument);
   }
+  *depth = 0;
   return spine;
+}
+
+// descend_to for a descent inside another; recursive, to kDeepestDescent
+// levels.
+[[gnu::noinline]] Cell* descend_nested(const InstantiationPlan& plan,
+                                       const InstantiationPlan::Descent& descent, Cell* const* arguments,
+                                       DescentStop* stops, size_t* depth) {
+  return descend_to(plan, descent, arguments, stops, depth);
+}
+
+// The focus with the descent `descent` (see InstantiationPlan::descents),
+// evaluated: the first argument not done, with the frames the machine
+// would push as it descended to it, at each stop the arguments after it
+// in Apply frames, outermost first, and the spine before it in a Function
+// frame; else the spine. nullptr, with nothing built, when an operator
+// head has another body.
+Cell* descended_focus(const InstantiationPlan& plan, const InstantiationPlan::Descent& descent,
+                      Cell* const* arguments, std::vector<Frame>& frames) {
+  std::array<DescentStop, kDeepestDescent + 1> stops;
+  size_t depth = 0;
+  Cell* focus = descend_to(plan, descent, arguments, stops.data(), &depth);
+  for (size_t d = 0; d < depth; ++d) {
+    const DescentStop& stop = stops[d];
+    const InstantiationPlan::Steps* parts = &plan.descent_arguments[stop.descent->first];
+    for (uint32_t later = stop.descent->count; later-- > stop.argument + 1;) {
+      frames.push_back(
+          {Frame::Apply,
+           CellRef::adopt(run_steps<true>(plan, parts[later].begin, parts[later].end, arguments)),
+           {}});
+    }
+    frames.push_back({Frame::Function, CellRef::adopt(stop.spine), {}});
+  }
+  return focus;
 }
 
 // The steps [begin, end) built as the machine's new focus; `descent` is

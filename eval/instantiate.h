@@ -117,9 +117,13 @@ struct InstantiationPlan {
     uint32_t prefix;
     bool valued;
   };
+  // An argument that is an operator's spine may have a descent too,
+  // `descent` in its entry (one more than the index, or 0): built not
+  // done, it would be the focus the machine descends in at once.
   struct Steps {
     uint32_t begin;
     uint32_t end;
+    uint32_t descent = 0;
   };
   std::vector<Descent> descents;
   std::vector<Steps> descent_arguments;

@@ -155,6 +155,17 @@ TEST(FastEngine, ArithmeticInsideArithmeticIsWorkedOutInWords) {
   EXPECT_EQ(first_line(both("a\\ff 5,[+]\\x\\y\\mult x y,ff\\n\\(n+2)*3+(n+1)")), "150");
 }
 
+TEST(FastEngine, ADescentGoesOnIntoTheArithmeticAroundACall) {
+  // The calls a sum, a remainder or a comparison is made of, nested in a
+  // call or a choice: the machine takes each operator's spine apart in
+  // turn down to the call, and the answers return up through them.
+  EXPECT_EQ(first_line(both("a\\ff 20,ff\\n\\(n<2)(1)(ff(n-1)+ff(n-2)+1)")), "21891");
+  EXPECT_EQ(first_line(both("a\\ff 8,ff\\n\\(n<1)(0)(((ff(n-1)+1)%3=0)(ff(n-1)+2)(ff(n-1)+1))")), "11");
+  EXPECT_EQ(first_line(both("a\\hh 30,hh\\n\\(n<1)(1)(2*(hh(n-1)%1000)+1)")), "1647");
+  // With an operator defined otherwise on the way down.
+  EXPECT_EQ(first_line(both("a\\ff 6,[%]\\x\\y\\plus x y,ff\\n\\(n<1)(1)((ff(n-1)%3)*2)")), "442");
+}
+
 TEST(FastEngine, ACallWrittenWithAConstantFirstIsEvaluatedAsAnyOther) {
   // (7+x) is ((+ 7) x), its (+ 7) one cell of the body: the spine through
   // it is a strict head's all the same. A call returning to it, a choice

@@ -375,6 +375,42 @@ TEST_F(Instantiate, AnEvaluatedFocusHasTheAnswersOfItsStrictCalls) {
   EXPECT_EQ(print_expression(focus.get()), "(V (f (*5 2) 0))");
 }
 
+// An operator's spine that is the argument a descent stops at is the
+// focus the machine takes apart at once: the descent goes on into it,
+// and the frames of each level go on in the order the machine pushes
+// them, the outer first.
+TEST_F(Instantiate, ADescentGoesOnIntoAnOperatorsSpine) {
+  definitions().set("f", sexpr("((\\ x) ((\\ y) x))"));
+  std::vector<Frame> frames;
+  const CallOfFive nested = call_of_five("((\\ n) (f (- (* (f n 0) 2) n) 3))");
+  CellRef focus =
+      instantiate_into_frames(*nested.plan, &nested.raw, nested.call.get(), frames, FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "(f5 0)");
+  EXPECT_EQ(frames_text(frames), "Apply 3, Function f, Apply 5, Function dash, Apply 2, Function mult");
+  frames.clear();
+  // Through a constant first operand, and stopping at a later argument.
+  const CallOfFive later = call_of_five("((\\ n) (f (+ 1 (f n 0)) (+ n (f 0 n))))");
+  focus = instantiate_into_frames(*later.plan, &later.raw, later.call.get(), frames, FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "(f5 0)");
+  EXPECT_EQ(frames_text(frames), "Apply (+5 (f0 5)), Function f, Function plus1");
+  frames.clear();
+  // An inner spine all done is built as it stands, or answered, and the
+  // descent goes on past it.
+  const CallOfFive done = call_of_five("((\\ n) (f (+ (* n 2) 1) (- n (f 0 n))))");
+  focus = instantiate_into_frames(*done.plan, &done.raw, done.call.get(), frames, FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "(f0 5)");
+  EXPECT_EQ(frames_text(frames), "Function f11, Function dash5");
+  frames.clear();
+  // An operator defined again ends the descent where its spine starts.
+  CellRef minus = definitions().find("-")->share();
+  definitions().set("-", sexpr("plus"));
+  focus = instantiate_into_frames(*nested.plan, &nested.raw, nested.call.get(), frames, FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "(- (* (f5 0) 2) 5)");
+  EXPECT_EQ(frames_text(frames), "Apply 3, Function f");
+  frames.clear();
+  definitions().set("-", std::move(minus));
+}
+
 // A call written with its first argument constant, (+ 7 n), shares the
 // cell (+ 7) of the body: its spine is read through that cell, as the
 // machine's descent into it is. Every focus here is the state the machine
