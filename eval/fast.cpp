@@ -398,6 +398,13 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
     arguments = joined.data();
     call = nullptr;
   }
+  // A predicate's answer, with a choice's parts waiting in the frames:
+  // the machine would make the fresh truth, return it to them and rewrite
+  // it there; the part is taken without the atom.
+  if (plan->truth_root != 0 && !g_watching) [[unlikely]] {
+    const int truth = truth_of_plan(*plan, arguments);
+    if (truth >= 0 && take_part_by_truth(m, 0, truth != 0)) return;
+  }
   m.focus = instantiate_into_frames(*plan, arguments, call, m.frames, focus_head(m));
 }
 

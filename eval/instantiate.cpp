@@ -435,7 +435,12 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
     // the call's arguments is, and so is a call likely answered as it is
     // built.
     auto maybe_pending = [&](uint32_t root) {
-      return steps[root].op != InstantiationPlan::Argument && !answered_at_once(plan, root);
+      const InstantiationPlan::Step& step = steps[root];
+      if (step.op == InstantiationPlan::Argument ||
+          (step.op == InstantiationPlan::Share && is_done(step.cell))) {
+        return false;
+      }
+      return !answered_at_once(plan, root);
     };
     // The focus's own spine has a descent; so has an operator's spine that
     // is an argument in a descent (to kDeepestDescent), which becomes the
@@ -494,13 +499,20 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
 // and each frame argument's, or what its own top levels leave of it. They
 // share no step.
 void find_evaluations(InstantiationPlan& plan) {
-  if (plan.literal_only || plan.steps.size() < 5) return;
+  // The least call has three steps: (f a) one cell of the body, and b.
+  if (plan.literal_only || plan.steps.size() < 3) return;
   const std::vector<uint32_t> start = subtree_starts(plan.steps);
   const auto all = static_cast<uint32_t>(plan.steps.size());
   plan.focus_descent = find_evaluations_in(plan, start, 0, plan.top_parts != 0 ? plan.focus_end : all);
   for (Range& range : plan.frame_arguments) {
     range.descent = find_evaluations_in(plan, start, range.begin,
                                         range.inner_count != 0 ? range.inner_focus_end : range.end);
+  }
+  // A body that is one comparison: a predicate.
+  const InstantiationPlan::Step& head = plan.steps[0];
+  if (plan.top_parts == 0 && head.op == InstantiationPlan::Share && head.evaluation != 0) {
+    const InstantiationPlan::Evaluation& call = plan.evaluations[head.evaluation - 1];
+    if (call.truth != nullptr && call.end == all) plan.truth_root = head.evaluation;
   }
 }
 
@@ -1312,6 +1324,36 @@ int part_taken_by_comparison(const InstantiationPlan& plan, uint32_t begin, uint
   return truth_part(call.truth(x, y));
 }
 
+// The same for a focus (g a1 ... ak) of single steps, each a done value,
+// where g is a predicate: a global of k parameters whose body is one
+// comparison the plan works out in words (InstantiationPlan::truth_root).
+// The machine would rewrite g, answer the comparison and take the part;
+// none of the cells between can be seen.
+int part_taken_by_predicate(const InstantiationPlan& plan, uint32_t begin, uint32_t end,
+                            Cell* const* arguments) {
+  const InstantiationPlan::Step& head = plan.steps[begin];
+  const uint32_t count = (end - begin) / 2;
+  if (head.op != InstantiationPlan::Share || !is_atom(head.cell) || count == 0 || count > kMaxSpine ||
+      end - begin != 1 + 2 * count || atom_kind(head.cell) != AtomKind::name) {
+    return -1;
+  }
+  const InstantiationPlan* predicate = current_plan_of(resolve(head.cell));
+  if (predicate == nullptr || predicate->truth_root == 0 || predicate->parameters != count) return -1;
+  std::array<Cell*, kMaxSpine> given;
+  for (uint32_t i = 0; i < count; ++i) {
+    const InstantiationPlan::Step& step = plan.steps[begin + 1 + 2 * i];
+    if (step.op == InstantiationPlan::Build || plan.steps[begin + 2 + 2 * i].op != InstantiationPlan::Build) {
+      return -1;
+    }
+    given[i] = step.op == InstantiationPlan::Share ? step.cell : arguments[step.argument];
+    if (!is_done(given[i])) return -1;
+  }
+  const InstantiationPlan& evaluated = evaluated_plan(*predicate);
+  if (evaluated.truth_root == 0) return -1;
+  const int truth = truth_of_plan(evaluated, given.data());
+  return truth < 0 ? -1 : truth_part(truth != 0);
+}
+
 // The steps [begin, focus_end) built as the machine's focus, with the
 // parts [first, first + count) as its frames, as push_parts makes them.
 // When the focus is evaluated and answers a choice between two parts, the
@@ -1330,7 +1372,11 @@ Cell* focus_and_parts(const InstantiationPlan& plan, uint32_t begin, uint32_t fo
       return run_focus_steps(plan, begin, focus_end, arguments, head, descent, frames);
     }
     const bool chooses = head == FocusHead::evaluated && count == 2 && !g_watching;
-    int chosen = chooses ? part_taken_by_comparison(plan, begin, focus_end, arguments) : -1;
+    int chosen = -1;
+    if (chooses) {
+      chosen = part_taken_by_comparison(plan, begin, focus_end, arguments);
+      if (chosen < 0) chosen = part_taken_by_predicate(plan, begin, focus_end, arguments);
+    }
     if (chosen < 0) {
       Cell* focus = run_focus_steps(plan, begin, focus_end, arguments, head, descent, frames);
       chosen = chooses && is_atom(focus) ? chosen_part(focus) : -1;
@@ -1365,6 +1411,12 @@ Cell* focus_and_parts(const InstantiationPlan& plan, uint32_t begin, uint32_t fo
 }  // namespace
 
 int part_taken_by_truth(bool truth) { return truth_part(truth); }
+
+int truth_of_plan(const InstantiationPlan& plan, Cell* const* arguments) {
+  int64_t x, y;
+  if (!call_operands(plan, 0, arguments, &x, &y)) return -1;
+  return plan.evaluations[plan.truth_root - 1].truth(x, y) ? 1 : 0;
+}
 
 CellRef instantiate_into_frames(const InstantiationPlan& plan, Cell* const* arguments, Cell* call,
                                 std::vector<Frame>& frames, FocusHead head) {

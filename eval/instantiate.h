@@ -178,6 +178,9 @@ struct InstantiationPlan {
     uint8_t word_depth = 0;
   };
   std::vector<Evaluation> evaluations;
+  // A body that is one comparison the plan works out in words, x < 2 or
+  // n%2 = 0: one more than the index of its call, or 0.
+  uint32_t truth_root = 0;
   std::vector<Guard> guards;
   // The same body with the rewrites of lazy heads that the machine would
   // take as soon as the focus is built already taken: a spine (L a1 ... ak)
@@ -261,6 +264,11 @@ CellRef deferred_into_frames(const Frame& frame, std::vector<Frame>& frames,
 // -1 when it takes neither, or while the plans of those heads or the
 // analysis of a fresh atom are not known yet.
 int part_taken_by_truth(bool truth);
+// The truth (1 for K, 0 for H) that the body of a plan with a
+// `truth_root` answers for `arguments`, worked out in words; -1 where its
+// operands are no short integers or an operator on its path has another
+// body.
+int truth_of_plan(const InstantiationPlan& plan, Cell* const* arguments);
 // Arguments of binder shapes can make a new lambda or let node out of the
 // pair of a body they are put in (as its left part, or as the left part of
 // its left part), which changes how later substitutions walk it; the

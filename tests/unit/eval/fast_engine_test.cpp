@@ -155,6 +155,22 @@ TEST(FastEngine, ArithmeticInsideArithmeticIsWorkedOutInWords) {
   EXPECT_EQ(first_line(both("a\\ff 5,[+]\\x\\y\\mult x y,ff\\n\\(n+2)*3+(n+1)")), "150");
 }
 
+TEST(FastEngine, APredicateChoosesAsTheComparisonItIsMadeOf) {
+  // A global whose body is one comparison, as the condition of a choice:
+  // taking either part, of one argument and of two, over a word tree,
+  // past a word, with a constant first, on no short integer, and as a
+  // value that no choice takes.
+  EXPECT_EQ(first_line(both("a\\ff 20,ff\\n\\(small n)(1)(ff(n-1)+ff(n-2)+1),small\\x\\x<2")), "21891");
+  EXPECT_EQ(first_line(both("a\\ff 12,ff\\n\\(lt n 2)(n)(ff(n-1)+ff(n-2)),lt\\x\\y\\x<y")), "144");
+  EXPECT_EQ(
+      first_line(both("a\\ss 9,ss\\n\\(isz n)(0)((odd n 2)(n)(0)+ss(n-1)),isz\\n\\n=0,odd\\n\\m\\n%m=1")),
+      "25");
+  EXPECT_EQ(first_line(both("a\\ss 5,ss\\n\\(big n)(1)(2),big\\n\\999999999999999999<n*n")), "2");
+  EXPECT_EQ(first_line(both("a\\ff 6,ff\\n\\(small n)(1)(ff(n-1)*2),small\\x\\2>x")), "16");
+  EXPECT_EQ(first_line(both("a\\ss [x],ss\\n\\(small n)(1)(2),small\\x\\x<2")), "2");
+  EXPECT_EQ(first_line(both("a\\ss 4,ss\\n\\V (small n) 0,small\\x\\x<2")), "VH0");
+}
+
 TEST(FastEngine, ADescentGoesOnIntoTheArithmeticAroundACall) {
   // The calls a sum, a remainder or a comparison is made of, nested in a
   // call or a choice: the machine takes each operator's spine apart in
