@@ -400,10 +400,18 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
   }
   // A predicate's answer, with a choice's parts waiting in the frames:
   // the machine would make the fresh truth, return it to them and rewrite
-  // it there; the part is taken without the atom.
-  if (plan->truth_root != 0 && !g_watching) [[unlikely]] {
-    const int truth = truth_of_plan(*plan, arguments);
-    if (truth >= 0 && take_part_by_truth(m, 0, truth != 0)) return;
+  // it there; the part is taken without the atom. A body that is one
+  // call of a value rule answers in words and goes on as its word
+  // (answer_on): the machine would build the call, answer it, and return
+  // the answer to the frames.
+  if ((plan->truth_root | plan->value_root) != 0 && m.plain_apply && !g_watching) [[unlikely]] {
+    if (plan->truth_root != 0) {
+      const int truth = truth_of_plan(*plan, arguments);
+      if (truth >= 0 && take_part_by_truth(m, 0, truth != 0)) return;
+    } else if (int64_t word; value_of_plan(*plan, arguments, &word)) {
+      answer_on(m, word);
+      return;
+    }
   }
   m.focus = instantiate_into_frames(*plan, arguments, call, m.frames, focus_head(m));
 }

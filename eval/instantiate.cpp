@@ -508,11 +508,12 @@ void find_evaluations(InstantiationPlan& plan) {
     range.descent = find_evaluations_in(plan, start, range.begin,
                                         range.inner_count != 0 ? range.inner_focus_end : range.end);
   }
-  // A body that is one comparison: a predicate.
+  // A body that is one comparison, or one sum or product, in words.
   const InstantiationPlan::Step& head = plan.steps[0];
   if (plan.top_parts == 0 && head.op == InstantiationPlan::Share && head.evaluation != 0) {
     const InstantiationPlan::Evaluation& call = plan.evaluations[head.evaluation - 1];
-    if (call.truth != nullptr && call.end == all) plan.truth_root = head.evaluation;
+    if (call.end == all && call.truth != nullptr) plan.truth_root = head.evaluation;
+    if (call.end == all && call.values != nullptr) plan.value_root = head.evaluation;
   }
 }
 
@@ -1411,6 +1412,12 @@ Cell* focus_and_parts(const InstantiationPlan& plan, uint32_t begin, uint32_t fo
 }  // namespace
 
 int part_taken_by_truth(bool truth) { return truth_part(truth); }
+
+bool value_of_plan(const InstantiationPlan& plan, Cell* const* arguments, int64_t* value) {
+  int64_t x, y;
+  return call_operands(plan, 0, arguments, &x, &y) &&
+         plan.evaluations[plan.value_root - 1].values(x, y, value) && is_short_integer_value(*value);
+}
 
 int truth_of_plan(const InstantiationPlan& plan, Cell* const* arguments) {
   int64_t x, y;

@@ -181,6 +181,9 @@ struct InstantiationPlan {
   // A body that is one comparison the plan works out in words, x < 2 or
   // n%2 = 0: one more than the index of its call, or 0.
   uint32_t truth_root = 0;
+  // The same for a body that is one call of a value rule, x+1 or
+  // (x+y)*z.
+  uint32_t value_root = 0;
   std::vector<Guard> guards;
   // The same body with the rewrites of lazy heads that the machine would
   // take as soon as the focus is built already taken: a spine (L a1 ... ak)
@@ -269,6 +272,10 @@ int part_taken_by_truth(bool truth);
 // operands are no short integers or an operator on its path has another
 // body.
 int truth_of_plan(const InstantiationPlan& plan, Cell* const* arguments);
+// The short integer in *value that the body of a plan with a
+// `value_root` answers for `arguments`, worked out in words; false as
+// truth_of_plan answers -1, or for an answer past the short integers.
+bool value_of_plan(const InstantiationPlan& plan, Cell* const* arguments, int64_t* value);
 // Arguments of binder shapes can make a new lambda or let node out of the
 // pair of a body they are put in (as its left part, or as the left part of
 // its left part), which changes how later substitutions walk it; the

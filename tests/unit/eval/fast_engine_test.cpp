@@ -171,6 +171,20 @@ TEST(FastEngine, APredicateChoosesAsTheComparisonItIsMadeOf) {
   EXPECT_EQ(first_line(both("a\\ss 4,ss\\n\\V (small n) 0,small\\x\\x<2")), "VH0");
 }
 
+TEST(FastEngine, AHelperOfOneSumAnswersInWordsAndGoesOn) {
+  // A global whose body is one call of a value rule: its answer returns
+  // on to a sum, a comparison that a choice takes, or a call of two
+  // arguments; past a word, and on no short integer, the helper is
+  // rewritten as written.
+  EXPECT_EQ(first_line(both("a\\ff 20,ff\\n\\(n<2)(1)(inc(ff(n-1)+ff(n-2))),inc\\x\\x+1")), "21891");
+  EXPECT_EQ(first_line(both("a\\ss 9,ss\\n\\(n<1)(0)((dbl n=6)(100)(n)+ss(n-1)),dbl\\x\\x*2")), "142");
+  EXPECT_EQ(first_line(both("a\\ss 6,ss\\n\\(n<1)(0)(avg(ss(n-1),n*10)),avg\\x\\y\\(x+y)/2")), "50");
+  EXPECT_EQ(first_line(both("a\\ss 9,ss\\n\\(n<1)(100)(half(ss(n-1))-n),half\\x\\x/2")), "016");
+  EXPECT_EQ(first_line(both("a\\ss 2,ss\\n\\(n<1)(1)(sq(ss(n-1)*1000000000)),sq\\x\\x*x")),
+            "1" + std::string(54, '0'));
+  EXPECT_EQ(first_line(both("a\\ss 2,ss\\n\\inc [x],inc\\x\\x+1")), "[x1]");
+}
+
 TEST(FastEngine, ADescentGoesOnIntoTheArithmeticAroundACall) {
   // The calls a sum, a remainder or a comparison is made of, nested in a
   // call or a choice: the machine takes each operator's spine apart in
