@@ -495,6 +495,55 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
   return descent;
 }
 
+// The call the whole body is, (f a b) of a built-in with a word rule (or
+// an operator naming one), a and b single steps or calls of value rules
+// in words (or (f a) one cell of the body): its mark as an evaluation,
+// or 0. A call over-applied through its operator, whose second operand is
+// a part of the top levels, is marked here alone: no step names it, and
+// only the body as a whole is asked for it.
+uint32_t whole_call(InstantiationPlan& plan, const std::vector<uint32_t>& start) {
+  const auto& steps = plan.steps;
+  const auto all = static_cast<uint32_t>(steps.size());
+  std::vector<uint32_t> arguments;
+  uint32_t node = all - 1;
+  while (steps[node].op == InstantiationPlan::Build) {
+    arguments.push_back(node - 1);
+    node = start[node - 1] - 1;
+  }
+  const InstantiationPlan::Step& head = steps[node];
+  if (head.op != InstantiationPlan::Share) return 0;
+  if (head.evaluation != 0) return plan.evaluations[head.evaluation - 1].end == all ? head.evaluation : 0;
+  Cell* named = head.cell;
+  size_t shared = 0;
+  if (is_pair(named) && (named = shared_spine_head(head.cell, &shared)) == nullptr) return 0;
+  if (arguments.empty() || shared + arguments.size() != 2) return 0;
+  const CellRef* guard = nullptr;
+  if (Cell* value = done_constant_of_head(named)) {
+    guard = resolve(named).slot;
+    named = value;
+  }
+  const BuiltinEntry* builtin = binary_builtin_of(named);
+  if (builtin == nullptr || builtin->words == nullptr) return 0;
+  // An operand in words: a single step, or a call of a value rule whose
+  // steps it is.
+  auto in_words = [&](uint32_t root) {
+    if (steps[root].op != InstantiationPlan::Build) return true;
+    const InstantiationPlan::Step& inner = steps[start[root]];
+    if (inner.op != InstantiationPlan::Share || inner.evaluation == 0) return false;
+    const InstantiationPlan::Evaluation& call = plan.evaluations[inner.evaluation - 1];
+    return call.word_depth != 0 && call.end == root + 1;
+  };
+  const uint32_t second = arguments[0];
+  if (!in_words(second) || (shared == 0 && !in_words(arguments[1]))) return 0;
+  const bool single = steps[second].op != InstantiationPlan::Build &&
+                      (shared != 0 || steps[arguments[1]].op != InstantiationPlan::Build);
+  plan.evaluations.push_back({builtin->words, builtin->truths, builtin->values,
+                              static_cast<uint32_t>(plan.guards.size()), guard != nullptr ? 1u : 0u, node,
+                              start[second], all, single, shared != 0});
+  if (guard != nullptr) plan.guards.push_back({guard, guard->share()});
+  return static_cast<uint32_t>(plan.evaluations.size());
+}
+
 // The foci a plan builds: the body's, or what its top levels leave of it,
 // and each frame argument's, or what its own top levels leave of it. They
 // share no step.
@@ -508,12 +557,11 @@ void find_evaluations(InstantiationPlan& plan) {
     range.descent = find_evaluations_in(plan, start, range.begin,
                                         range.inner_count != 0 ? range.inner_focus_end : range.end);
   }
-  // A body that is one comparison, or one sum or product, in words.
-  const InstantiationPlan::Step& head = plan.steps[0];
-  if (plan.top_parts == 0 && head.op == InstantiationPlan::Share && head.evaluation != 0) {
-    const InstantiationPlan::Evaluation& call = plan.evaluations[head.evaluation - 1];
-    if (call.end == all && call.truth != nullptr) plan.truth_root = head.evaluation;
-    if (call.end == all && call.values != nullptr) plan.value_root = head.evaluation;
+  // A body that is one comparison, or one call of a value rule, in words.
+  if (const uint32_t root = whole_call(plan, start)) {
+    const InstantiationPlan::Evaluation& call = plan.evaluations[root - 1];
+    if (call.truth != nullptr) plan.truth_root = root;
+    if (call.values != nullptr) plan.value_root = root;
   }
 }
 
@@ -1413,16 +1461,32 @@ Cell* focus_and_parts(const InstantiationPlan& plan, uint32_t begin, uint32_t fo
 
 int part_taken_by_truth(bool truth) { return truth_part(truth); }
 
+namespace {
+
+// The operands of the call `call` the whole body is (see whole_call), as
+// words.
+bool whole_call_operands(const InstantiationPlan& plan, const InstantiationPlan::Evaluation& call,
+                         Cell* const* arguments, int64_t* x, int64_t* y) {
+  if (!guards_hold(plan, call)) return false;
+  const bool first = call.prefixed ? read_short_integer(pair_right(plan.steps[call.head].cell), x)
+                                   : word_of_steps(plan, call.head + 1, arguments, x);
+  return first && word_of_steps(plan, call.second, arguments, y);
+}
+
+}  // namespace
+
 bool value_of_plan(const InstantiationPlan& plan, Cell* const* arguments, int64_t* value) {
+  const InstantiationPlan::Evaluation& call = plan.evaluations[plan.value_root - 1];
   int64_t x, y;
-  return call_operands(plan, 0, arguments, &x, &y) &&
-         plan.evaluations[plan.value_root - 1].values(x, y, value) && is_short_integer_value(*value);
+  return whole_call_operands(plan, call, arguments, &x, &y) && call.values(x, y, value) &&
+         is_short_integer_value(*value);
 }
 
 int truth_of_plan(const InstantiationPlan& plan, Cell* const* arguments) {
+  const InstantiationPlan::Evaluation& call = plan.evaluations[plan.truth_root - 1];
   int64_t x, y;
-  if (!call_operands(plan, 0, arguments, &x, &y)) return -1;
-  return plan.evaluations[plan.truth_root - 1].truth(x, y) ? 1 : 0;
+  if (!whole_call_operands(plan, call, arguments, &x, &y)) return -1;
+  return call.truth(x, y) ? 1 : 0;
 }
 
 CellRef instantiate_into_frames(const InstantiationPlan& plan, Cell* const* arguments, Cell* call,

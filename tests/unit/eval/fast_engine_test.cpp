@@ -169,6 +169,9 @@ TEST(FastEngine, APredicateChoosesAsTheComparisonItIsMadeOf) {
   EXPECT_EQ(first_line(both("a\\ff 6,ff\\n\\(small n)(1)(ff(n-1)*2),small\\x\\2>x")), "16");
   EXPECT_EQ(first_line(both("a\\ss [x],ss\\n\\(small n)(1)(2),small\\x\\x<2")), "2");
   EXPECT_EQ(first_line(both("a\\ss 4,ss\\n\\V (small n) 0,small\\x\\x<2")), "VH0");
+  // A comparison over arithmetic, over-applied through its operator.
+  EXPECT_EQ(first_line(both("a\\ss 30,ss\\n\\(n<1)(0)((tri n)(n)(0)+ss(n-1)),tri\\n\\n%3=0")), "165");
+  EXPECT_EQ(first_line(both("a\\ss 30,ss\\n\\(n<1)(0)((gt n 20)(1)(0)+ss(n-1)),gt\\x\\y\\x-y>1")), "10");
 }
 
 TEST(FastEngine, AHelperOfOneSumAnswersInWordsAndGoesOn) {
@@ -179,6 +182,7 @@ TEST(FastEngine, AHelperOfOneSumAnswersInWordsAndGoesOn) {
   EXPECT_EQ(first_line(both("a\\ff 20,ff\\n\\(n<2)(1)(inc(ff(n-1)+ff(n-2))),inc\\x\\x+1")), "21891");
   EXPECT_EQ(first_line(both("a\\ss 9,ss\\n\\(n<1)(0)((dbl n=6)(100)(n)+ss(n-1)),dbl\\x\\x*2")), "142");
   EXPECT_EQ(first_line(both("a\\ss 6,ss\\n\\(n<1)(0)(avg(ss(n-1),n*10)),avg\\x\\y\\(x+y)/2")), "50");
+  EXPECT_EQ(first_line(both("a\\ss 6,ss\\n\\(n<1)(1)(lin(ss(n-1),n)%1000),lin\\x\\y\\x-y*3")), "938");
   EXPECT_EQ(first_line(both("a\\ss 9,ss\\n\\(n<1)(100)(half(ss(n-1))-n),half\\x\\x/2")), "016");
   EXPECT_EQ(first_line(both("a\\ss 2,ss\\n\\(n<1)(1)(sq(ss(n-1)*1000000000)),sq\\x\\x*x")),
             "1" + std::string(54, '0'));
