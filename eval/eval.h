@@ -79,7 +79,11 @@ struct Machine {
 // when a value returns to complete one; a choice answered so takes its
 // part at once (from a comparison's truth rule, without making the truth
 // atom it would take apart), and a focus built with an argument left to evaluate
-// starts from that argument, as the machine would after descending to it.
+// starts from that argument, as the machine would after descending to it,
+// going on into an operator's spine that the argument is. A predicate or
+// a helper whose body is one such call is answered as the call (see
+// InstantiationPlan::truth_root), and a call written with a constant
+// first operand (7+x) is read through the body's cell (7+) at its head.
 // The rewrites of lazy heads it would take as soon as a focus is built
 // (x ? y is I x y) are taken while the plan is made (see
 // InstantiationPlan::settled).
