@@ -322,6 +322,18 @@ bool answered_at_once(const InstantiationPlan& plan, uint32_t root) {
   return word_rule_of_head(steps[root - 4].cell) != nullptr;
 }
 
+// The spine whose steps end at `root`: the root of each level's argument,
+// outermost first, into `arguments`, and the step of its head.
+uint32_t spine_arguments(const InstantiationPlan& plan, const std::vector<uint32_t>& start, uint32_t root,
+                         std::vector<uint32_t>& arguments) {
+  uint32_t node = root;
+  while (plan.steps[node].op == InstantiationPlan::Build) {
+    arguments.push_back(node - 1);
+    node = start[node - 1] - 1;
+  }
+  return node;
+}
+
 // The longest spine of a body cell read through at the head of a spine
 // the plan builds.
 constexpr size_t kLongestSharedSpine = 4;
@@ -402,11 +414,7 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
     places.pop_back();
     // The spine's levels, outermost first, each by the root of its argument.
     std::vector<uint32_t> arguments;
-    uint32_t node = place.root;
-    while (steps[node].op == InstantiationPlan::Build) {
-      arguments.push_back(node - 1);
-      node = start[node - 1] - 1;
-    }
+    const uint32_t node = spine_arguments(plan, start, place.root, arguments);
     TOVE_ASSERT(node >= begin);
     InstantiationPlan::Step& head = steps[node];
     if (head.op != InstantiationPlan::Share) continue;
@@ -505,11 +513,7 @@ uint32_t whole_call(InstantiationPlan& plan, const std::vector<uint32_t>& start)
   const auto& steps = plan.steps;
   const auto all = static_cast<uint32_t>(steps.size());
   std::vector<uint32_t> arguments;
-  uint32_t node = all - 1;
-  while (steps[node].op == InstantiationPlan::Build) {
-    arguments.push_back(node - 1);
-    node = start[node - 1] - 1;
-  }
+  const uint32_t node = spine_arguments(plan, start, all - 1, arguments);
   const InstantiationPlan::Step& head = steps[node];
   if (head.op != InstantiationPlan::Share) return 0;
   if (head.evaluation != 0) return plan.evaluations[head.evaluation - 1].end == all ? head.evaluation : 0;
@@ -962,13 +966,21 @@ bool word_of_steps(const InstantiationPlan& plan, uint32_t at, Cell* const* argu
          is_short_integer_value(*out);
 }
 
+// The operands of the call `call` as words, each a single step or a call
+// of a value rule in words, when its operators still have their bodies:
+// a word tree's, and the call a whole body is (see whole_call).
+bool operands_in_words(const InstantiationPlan& plan, const InstantiationPlan::Evaluation& call,
+                       Cell* const* arguments, int64_t* x, int64_t* y) {
+  if (!guards_hold(plan, call)) return false;
+  const bool first = call.prefixed ? read_short_integer(pair_right(plan.steps[call.head].cell), x)
+                                   : word_of_steps(plan, call.head + 1, arguments, x);
+  return first && word_of_steps(plan, call.second, arguments, y);
+}
+
 // The operands of a word tree, as call_operands.
 [[gnu::noinline]] bool tree_operands(const InstantiationPlan& plan, uint32_t at, Cell* const* arguments,
                                      int64_t* x, int64_t* y) {
-  const InstantiationPlan::Evaluation& call = plan.evaluations[plan.steps[at].evaluation - 1];
-  const bool first = call.prefixed ? read_short_integer(pair_right(plan.steps[at].cell), x)
-                                   : word_of_steps(plan, at + 1, arguments, x);
-  return guards_hold(plan, call) && first && word_of_steps(plan, call.second, arguments, y);
+  return operands_in_words(plan, plan.evaluations[plan.steps[at].evaluation - 1], arguments, x, y);
 }
 
 // The answer of the call the step at `at` heads, a call of single steps or
@@ -1461,31 +1473,17 @@ Cell* focus_and_parts(const InstantiationPlan& plan, uint32_t begin, uint32_t fo
 
 int part_taken_by_truth(bool truth) { return truth_part(truth); }
 
-namespace {
-
-// The operands of the call `call` the whole body is (see whole_call), as
-// words.
-bool whole_call_operands(const InstantiationPlan& plan, const InstantiationPlan::Evaluation& call,
-                         Cell* const* arguments, int64_t* x, int64_t* y) {
-  if (!guards_hold(plan, call)) return false;
-  const bool first = call.prefixed ? read_short_integer(pair_right(plan.steps[call.head].cell), x)
-                                   : word_of_steps(plan, call.head + 1, arguments, x);
-  return first && word_of_steps(plan, call.second, arguments, y);
-}
-
-}  // namespace
-
 bool value_of_plan(const InstantiationPlan& plan, Cell* const* arguments, int64_t* value) {
   const InstantiationPlan::Evaluation& call = plan.evaluations[plan.value_root - 1];
   int64_t x, y;
-  return whole_call_operands(plan, call, arguments, &x, &y) && call.values(x, y, value) &&
+  return operands_in_words(plan, call, arguments, &x, &y) && call.values(x, y, value) &&
          is_short_integer_value(*value);
 }
 
 int truth_of_plan(const InstantiationPlan& plan, Cell* const* arguments) {
   const InstantiationPlan::Evaluation& call = plan.evaluations[plan.truth_root - 1];
   int64_t x, y;
-  if (!whole_call_operands(plan, call, arguments, &x, &y)) return -1;
+  if (!operands_in_words(plan, call, arguments, &x, &y)) return -1;
   return call.truth(x, y) ? 1 : 0;
 }
 
