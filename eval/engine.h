@@ -49,6 +49,8 @@ void return_to_frame(Machine& m);
 // (T x) or a function frame of that same shape; a Deferred frame's argument
 // is built first.
 Cell* apply_frame_argument(Frame& frame);
+// The frame is one apply_frame_argument answers for, without building it.
+bool applies_an_argument(const Frame& frame);
 // Evaluate the function part of the focus first (an apply frame keeps the
 // argument) or, when the function part is already a value, the argument.
 void descend(Machine& m, bool function_first);

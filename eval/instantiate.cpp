@@ -426,6 +426,29 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
       named = shared_spine_head(head.cell, &shared);
       if (named == nullptr) continue;
     }
+    // A partial application of a lazy head, as V x y, is taken apart in
+    // the same way when no apply frame waits above it: the machine then
+    // evaluates its arguments too, and otherwise rewrites it with them
+    // unevaluated, so they are no place of evaluations.
+    if (place.root == end - 1 && shared == 0 && is_lazy_head_atom(named)) {
+      const size_t levels = arguments.size();
+      const int arity = arity_of_bits(analysed_bits(named));
+      if (levels >= 1 && levels < static_cast<size_t>(arity) && arity < kArityUnbounded &&
+          std::any_of(arguments.begin(), arguments.end(), [&](uint32_t root) {
+            const InstantiationPlan::Step& step = steps[root];
+            return step.op == InstantiationPlan::Build;
+          })) {
+        descent = static_cast<uint32_t>(plan.descents.size()) + 1;
+        const auto first_entry = static_cast<uint32_t>(plan.descent_arguments.size());
+        plan.descents.push_back({node, first_entry, static_cast<uint32_t>(levels),
+                                 static_cast<uint32_t>(plan.guards.size()), 0, 0, false, true});
+        for (size_t j = 1; j <= levels; ++j) {
+          const uint32_t root = arguments[levels - j];
+          plan.descent_arguments.push_back({start[root], root + 1});
+        }
+      }
+      continue;
+    }
     Cell* value = done_constant_of_head(named);
     if (value != nullptr) {
       if (shared != 0 && shapes_binders(value)) continue;
@@ -1256,6 +1279,7 @@ Cell* descend_nested(const InstantiationPlan& plan, const InstantiationPlan::Des
 // head has another body.
 Cell* descended_focus(const InstantiationPlan& plan, const InstantiationPlan::Descent& descent,
                       Cell* const* arguments, std::vector<Frame>& frames) {
+  if (descent.lazy && !frames.empty() && applies_an_argument(frames.back())) return nullptr;
   std::array<DescentStop, kDeepestDescent + 1> stops;
   size_t depth = 0;
   Cell* focus = descend_to(plan, descent, arguments, stops.data(), &depth);

@@ -108,6 +108,10 @@ struct InstantiationPlan {
   // `prefix` levels that cell's. The machine keeps the cell, a done value,
   // as it stands; an operator g it takes apart as it rewrites g, building
   // the levels over g's value afresh.
+  //
+  // A lazy head h (`lazy`) of arity more than k is descended in the same
+  // way, but only when the frame the focus returns to applies no argument:
+  // else the machine takes the arguments of apply frames and rewrites.
   struct Descent {
     uint32_t head;
     uint32_t first;
@@ -116,6 +120,7 @@ struct InstantiationPlan {
     uint32_t guard_count;
     uint32_t prefix;
     bool valued;
+    bool lazy = false;
   };
   // An argument that is an operator's spine may have a descent too,
   // `descent` in its entry (one more than the index, or 0): built not

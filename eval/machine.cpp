@@ -70,14 +70,26 @@ void return_to_frame(Machine& m) {
   TOVE_ASSERT(false);
 }
 
+namespace {
+
+// A function frame's F of the shape (T x) applies the value to x, as an
+// apply frame does.
+bool is_apply_shaped(const Frame& frame) {
+  Cell* g = frame.first.get();
+  return frame.kind == Frame::Function && is_pair(g) && is_atom(pair_left(g)) &&
+         head_char(pair_left(g)) == 'T';
+}
+
+}  // namespace
+
 Cell* apply_frame_argument(Frame& frame) {
   if (frame.kind == Frame::Deferred) build_deferred_argument(frame);
   if (frame.kind == Frame::Apply) return frame.first.get();
-  if (frame.kind == Frame::Function) {
-    Cell* g = frame.first.get();
-    if (is_pair(g) && is_atom(pair_left(g)) && head_char(pair_left(g)) == 'T') return pair_right(g);
-  }
-  return nullptr;
+  return is_apply_shaped(frame) ? pair_right(frame.first.get()) : nullptr;
+}
+
+bool applies_an_argument(const Frame& frame) {
+  return frame.kind == Frame::Apply || frame.kind == Frame::Deferred || is_apply_shaped(frame);
 }
 
 void descend(Machine& m, bool function_first) {

@@ -411,6 +411,33 @@ TEST_F(Instantiate, ADescentGoesOnIntoAnOperatorsSpine) {
   definitions().set("-", std::move(minus));
 }
 
+// A partial application of a lazy head, (V a b), returned to a frame that
+// applies no argument is evaluated inside, first part first, as a strict
+// head's arguments are; under an apply frame the machine rewrites it with
+// the frame's argument instead, its parts as they are.
+TEST_F(Instantiate, APairOfPartsToWorkOutIsDescendedUnlessAnArgumentWaits) {
+  definitions().set("f", sexpr("((\\ x) ((\\ y) x))"));
+  const CallOfFive pair = call_of_five("((\\ n) (V (- n 2) (f n 1)))");
+  std::vector<Frame> frames;
+  frames.push_back({Frame::Function, sexpr("g"), {}});
+  CellRef focus =
+      instantiate_into_frames(*pair.plan, &pair.raw, pair.call.get(), frames, FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "(-5 2)");
+  EXPECT_EQ(frames_text(frames), "Function g, Apply (f5 1), Function V");
+  frames.clear();
+  frames.push_back({Frame::Apply, sexpr("K"), {}});
+  focus = instantiate_into_frames(*pair.plan, &pair.raw, pair.call.get(), frames, FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "(V (-5 2) (f5 1))");
+  EXPECT_EQ(frames_text(frames), "Apply K");
+  frames.clear();
+  // A first part done: the descent stops at the second.
+  const CallOfFive second = call_of_five("((\\ n) (V n (f n 1)))");
+  focus = instantiate_into_frames(*second.plan, &second.raw, second.call.get(), frames, FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "(f5 1)");
+  EXPECT_EQ(frames_text(frames), "Function V5");
+  frames.clear();
+}
+
 // A call written with its first argument constant, (+ 7 n), shares the
 // cell (+ 7) of the body: its spine is read through that cell, as the
 // machine's descent into it is. Every focus here is the state the machine
