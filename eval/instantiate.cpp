@@ -406,6 +406,8 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
     // around it has a descent, and how many descents are around it.
     uint32_t entry = kNoEntry;
     uint32_t nesting = 0;
+    // A part of a lazy head's spine with a descent (see below).
+    bool lazy_part = false;
   };
   auto& steps = plan.steps;
   std::vector<Place> places{{end - 1, {}}};
@@ -427,9 +429,10 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
       if (named == nullptr) continue;
     }
     // A partial application of a lazy head, as V x y, is taken apart in
-    // the same way when no apply frame waits above it: the machine then
-    // evaluates its arguments too, and otherwise rewrites it with them
-    // unevaluated, so they are no place of evaluations.
+    // the same way when no apply frame waits above it, and the machine
+    // then evaluates its arguments too, any call they are descended into
+    // as well. Else it rewrites them unevaluated: the focus is built with
+    // none of their calls evaluated (see run_focus_steps).
     if (place.root == end - 1 && shared == 0 && is_lazy_head_atom(named)) {
       const size_t levels = arguments.size();
       const int arity = arity_of_bits(analysed_bits(named));
@@ -445,6 +448,9 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
         for (size_t j = 1; j <= levels; ++j) {
           const uint32_t root = arguments[levels - j];
           plan.descent_arguments.push_back({start[root], root + 1});
+        }
+        for (size_t j = 1; j <= levels; ++j) {
+          places.push_back({arguments[levels - j], {}, first_entry + static_cast<uint32_t>(j - 1), 1, true});
         }
       }
       continue;
@@ -477,8 +483,9 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
     // is an argument in a descent (to kDeepestDescent), which becomes the
     // focus when it is built not done, the arithmetic and comparisons
     // nested in a call.
-    const bool descends = place.root == end - 1 ||
-                          (value != nullptr && place.entry != kNoEntry && place.nesting < kDeepestDescent);
+    const bool descends =
+        place.root == end - 1 ||
+        ((value != nullptr || place.lazy_part) && place.entry != kNoEntry && place.nesting < kDeepestDescent);
     uint32_t first_entry = kNoEntry;
     if (descends && levels >= 1 && levels == evaluated && !answered_at_once(plan, place.root) &&
         std::any_of(arguments.begin(), arguments.end(), maybe_pending)) {
@@ -1304,7 +1311,9 @@ Cell* descended_focus(const InstantiationPlan& plan, const InstantiationPlan::De
                                                     uint32_t end, Cell* const* arguments, FocusHead head,
                                                     uint32_t descent, std::vector<Frame>& frames) {
   if (head == FocusHead::evaluated && descent != 0) {
-    if (Cell* focus = descended_focus(plan, plan.descents[descent - 1], arguments, frames)) return focus;
+    const InstantiationPlan::Descent& spine = plan.descents[descent - 1];
+    if (Cell* focus = descended_focus(plan, spine, arguments, frames)) return focus;
+    if (spine.lazy) head = FocusHead::valued;
   }
   switch (head) {
     case FocusHead::as_written: break;

@@ -110,8 +110,10 @@ struct InstantiationPlan {
   // the levels over g's value afresh.
   //
   // A lazy head h (`lazy`) of arity more than k is descended in the same
-  // way, but only when the frame the focus returns to applies no argument:
-  // else the machine takes the arguments of apply frames and rewrites.
+  // way, and so is the call that each ai is, but only when the frame the
+  // focus returns to applies no argument: else the machine takes the
+  // arguments of apply frames and rewrites, and the focus is built with
+  // no call in the ai evaluated.
   struct Descent {
     uint32_t head;
     uint32_t first;

@@ -413,8 +413,9 @@ TEST_F(Instantiate, ADescentGoesOnIntoAnOperatorsSpine) {
 
 // A partial application of a lazy head, (V a b), returned to a frame that
 // applies no argument is evaluated inside, first part first, as a strict
-// head's arguments are; under an apply frame the machine rewrites it with
-// the frame's argument instead, its parts as they are.
+// head's arguments are, with the calls of short integers in them; under
+// an apply frame the machine rewrites it with the frame's argument
+// instead, its parts as they are written.
 TEST_F(Instantiate, APairOfPartsToWorkOutIsDescendedUnlessAnArgumentWaits) {
   definitions().set("f", sexpr("((\\ x) ((\\ y) x))"));
   const CallOfFive pair = call_of_five("((\\ n) (V (- n 2) (f n 1)))");
@@ -422,8 +423,14 @@ TEST_F(Instantiate, APairOfPartsToWorkOutIsDescendedUnlessAnArgumentWaits) {
   frames.push_back({Frame::Function, sexpr("g"), {}});
   CellRef focus =
       instantiate_into_frames(*pair.plan, &pair.raw, pair.call.get(), frames, FocusHead::evaluated);
-  EXPECT_EQ(print_expression(focus.get()), "(-5 2)");
-  EXPECT_EQ(frames_text(frames), "Function g, Apply (f5 1), Function V");
+  EXPECT_EQ(print_expression(focus.get()), "(f5 1)");
+  EXPECT_EQ(frames_text(frames), "Function g, Function V3");
+  frames.clear();
+  // The descent goes on into the call a part is, and the calls inside it.
+  const CallOfFive inside = call_of_five("((\\ n) (V (f (* (f n 0) 2) n) n))");
+  focus = instantiate_into_frames(*inside.plan, &inside.raw, inside.call.get(), frames, FocusHead::evaluated);
+  EXPECT_EQ(print_expression(focus.get()), "(f5 0)");
+  EXPECT_EQ(frames_text(frames), "Apply 5, Function V, Apply 5, Function f, Apply 2, Function mult");
   frames.clear();
   frames.push_back({Frame::Apply, sexpr("K"), {}});
   focus = instantiate_into_frames(*pair.plan, &pair.raw, pair.call.get(), frames, FocusHead::evaluated);
