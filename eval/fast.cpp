@@ -208,6 +208,34 @@ enum class Answered : uint8_t { no, fully, word };
   m.focus = small_integer_atom(v);
 }
 
+// A focus (f x), f a built-in with a word rule and x a short integer,
+// whose second argument y, a short integer, waits in the Apply frame on
+// top: the machine would return the focus there, build the call and
+// answer it at its next transition. The word rule answers it now, and
+// the answer goes on as answer_call's does.
+[[gnu::noinline]] bool answer_split_call(Machine& m) {
+  Cell* r = m.focus.get();
+  int64_t x, y;
+  if (g_watching || !m.plain_apply || !is_atom(pair_left(r)) || !read_short_integer(pair_right(r), &x) ||
+      !read_short_integer(m.frames.back().first.get(), &y)) {
+    return false;
+  }
+  const BuiltinEntry* builtin = binary_builtin_of(pair_left(r));
+  if (builtin == nullptr || builtin->words == nullptr) return false;
+  if (builtin->truths != nullptr && take_part_by_truth(m, 1, builtin->truths(x, y))) return true;
+  int64_t word;
+  if (builtin->values != nullptr && builtin->values(x, y, &word) && is_short_integer_value(word)) {
+    m.frames.pop_back();
+    answer_on(m, word);
+    return true;
+  }
+  CellRef answer = answer_by_words(builtin->words, x, y);
+  if (!answer) return false;
+  m.frames.pop_back();
+  m.focus = std::move(answer);
+  return true;
+}
+
 // A short integer v returning to a function frame F, where F v is a call
 // of a built-in with a word rule: F is (f a) with a a short integer, or
 // f itself with its second argument, a short integer, in the Apply frame
@@ -414,6 +442,8 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
     }
   }
   m.focus = instantiate_into_frames(*plan, arguments, call, m.frames, focus_head(m));
+  if (is_pair(m.focus.get()) && !m.frames.empty() && m.frames.back().kind == Frame::Apply)
+    answer_split_call(m);
 }
 
 // g a1 ... an = the plan of body run on a1 ... an; the plan is made on the

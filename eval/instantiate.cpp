@@ -368,6 +368,11 @@ void find_word_trees(InstantiationPlan& plan, const std::vector<uint32_t>& start
   // makes: 0 for a single step, -1 when it is no word tree.
   auto operand_depth = [&](uint32_t root) -> int {
     if (steps[root].op != InstantiationPlan::Build) return 0;
+    if (start[root] + 2 == root && steps[root - 2].op == InstantiationPlan::Argument &&
+        steps[root - 1].op == InstantiationPlan::Share && is_lazy_head_atom(steps[root - 1].cell)) {
+      steps[root - 2].evaluation = 1;
+      return 0;
+    }
     const InstantiationPlan::Step& head = steps[start[root]];
     if (head.op != InstantiationPlan::Share || head.evaluation == 0) return -1;
     const InstantiationPlan::Evaluation& call = plan.evaluations[head.evaluation - 1];
@@ -981,13 +986,52 @@ bool tree_operands(const InstantiationPlan& plan, uint32_t at, Cell* const* argu
   return read_short_integer(part(plan.steps[at + 1]), x) && read_short_integer(part(plan.steps[at + 3]), y);
 }
 
+// The part `selector` takes from `pair`, borrowed: the pair a done partial
+// application ((h x) y) of a lazy head whose body applies its third
+// parameter to the other two (V x y s = s x y), and the selector a lazy
+// head whose body gives one of its two parameters (K x y = x) or, with one,
+// a lazy head that gives its own (H x = I, I y = y). The machine rewrites
+// (pair selector) at once, through those plans, to the very cell x or y;
+// nullptr for anything else, while a plan is not made, or while watched.
+[[gnu::noinline]] Cell* selected_part(Cell* pair, Cell* selector) {
+  using Op = InstantiationPlan::Op;
+  if (g_watching || !is_pair(pair) || is_data(pair) || !is_done(pair) || !is_pair(pair_left(pair)) ||
+      is_data(pair_left(pair)) || !is_lazy_head_atom(selector)) {
+    return nullptr;
+  }
+  Cell* head = pair_left(pair_left(pair));
+  if (!is_lazy_head_atom(head)) return nullptr;
+  const InstantiationPlan* rule = current_plan_of_head(head);
+  if (rule == nullptr || rule->literal_only || rule->parameters != 3 || rule->head_argument != 2 ||
+      rule->head_spine.size() != 2 || rule->head_spine[0].op != Op::Argument ||
+      rule->head_spine[0].argument != 0 || rule->head_spine[1].op != Op::Argument ||
+      rule->head_spine[1].argument != 1) {
+    return nullptr;
+  }
+  const std::array<Cell*, 2> parts{pair_right(pair_left(pair)), pair_right(pair)};
+  const InstantiationPlan* taker = current_plan_of_head(selector);
+  if (taker == nullptr || taker->literal_only || taker->steps.size() != 1) return nullptr;
+  const InstantiationPlan::Step& only = taker->steps[0];
+  if (taker->parameters == 2) return only.op == Op::Argument ? parts[only.argument] : nullptr;
+  if (taker->parameters != 1 || only.op != Op::Share || !is_lazy_head_atom(only.cell)) return nullptr;
+  const InstantiationPlan* next = current_plan_of_head(only.cell);
+  const bool gives_own = next != nullptr && !next->literal_only && next->parameters == 1 &&
+                         next->steps.size() == 1 && next->steps[0].op == Op::Argument;
+  return gives_own ? parts[1] : nullptr;
+}
+
 // The word of the operand whose steps start at `at`: a single step's short
 // integer, or the value rule's answer to a call the step heads (see
 // InstantiationPlan::Evaluation). False where a leaf is no short integer,
 // a rule answers nothing or an answer is past the short integers.
 bool word_of_steps(const InstantiationPlan& plan, uint32_t at, Cell* const* arguments, int64_t* out) {
   const InstantiationPlan::Step& step = plan.steps[at];
-  if (step.op == InstantiationPlan::Argument) return read_short_integer(arguments[step.argument], out);
+  if (step.op == InstantiationPlan::Argument) {
+    Cell* operand = arguments[step.argument];
+    if (step.evaluation != 0) [[unlikely]]
+      operand = selected_part(operand, plan.steps[at + 1].cell);
+    return operand != nullptr && read_short_integer(operand, out);
+  }
   TOVE_ASSERT(step.op == InstantiationPlan::Share);
   if (step.evaluation == 0) return read_short_integer(step.cell, out);
   const InstantiationPlan::Evaluation& call = plan.evaluations[step.evaluation - 1];
@@ -1248,6 +1292,13 @@ Cell* descend_nested(const InstantiationPlan& plan, const InstantiationPlan::Des
         argument = descend_nested(plan, own, arguments, stops + 1, &inner);
     }
     if (argument == nullptr) argument = run_steps<true>(plan, parts[j].begin, parts[j].end, arguments);
+    if (inner == 0 && !is_done(argument) && is_pair(argument)) {
+      if (Cell* part = selected_part(pair_left(argument), pair_right(argument))) {
+        retain(part);
+        release(argument);
+        argument = part;
+      }
+    }
     if (inner != 0 || !is_done(argument)) {
       stops[0] = {&descent, spine, j};
       *depth = inner + 1;
@@ -1460,14 +1511,28 @@ Cell* focus_and_parts(const InstantiationPlan& plan, uint32_t begin, uint32_t fo
                       uint32_t first, uint32_t count, Cell* const* arguments, Cell* call,
                       std::vector<Frame>& frames, FocusHead head) {
   for (;;) {
-    // A descent's frames go above the parts'; its focus answers no choice.
-    if (head == FocusHead::evaluated && descent != 0) {
+    const bool chooses = head == FocusHead::evaluated && count == 2 && !g_watching;
+    int chosen = -1;
+    // A descent's frames go above the parts'. A descent that pushes none
+    // may end in an answer to the choice. A lazy head's asks for the
+    // frames below it, the parts.
+    if (head == FocusHead::evaluated && descent != 0 && plan.descents[descent - 1].lazy) {
       push_parts(plan, first, count, arguments, call, frames);
       return run_focus_steps(plan, begin, focus_end, arguments, head, descent, frames);
     }
-    const bool chooses = head == FocusHead::evaluated && count == 2 && !g_watching;
-    int chosen = -1;
-    if (chooses) {
+    if (head == FocusHead::evaluated && descent != 0) {
+      const size_t below = frames.size();
+      Cell* focus = run_focus_steps(plan, begin, focus_end, arguments, head, descent, frames);
+      const size_t above = frames.size();
+      chosen = chooses && above == below && is_atom(focus) ? chosen_part(focus) : -1;
+      if (chosen < 0) {
+        push_parts(plan, first, count, arguments, call, frames);
+        std::rotate(frames.begin() + static_cast<std::ptrdiff_t>(below),
+                    frames.begin() + static_cast<std::ptrdiff_t>(above), frames.end());
+        return focus;
+      }
+      release(focus);
+    } else if (chooses) {
       chosen = part_taken_by_comparison(plan, begin, focus_end, arguments);
       if (chosen < 0) chosen = part_taken_by_predicate(plan, begin, focus_end, arguments);
     }

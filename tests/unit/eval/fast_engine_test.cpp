@@ -174,6 +174,32 @@ TEST(FastEngine, APredicateChoosesAsTheComparisonItIsMadeOf) {
   EXPECT_EQ(first_line(both("a\\ss 30,ss\\n\\(n<1)(0)((gt n 20)(1)(0)+ss(n-1)),gt\\x\\y\\x-y>1")), "10");
 }
 
+TEST(FastEngine, APartOfAPairIsAnOperandAsTheSelectorTakesIt) {
+  // (s K) and (s H) of a pair given as an argument, in arithmetic and in
+  // a comparison that a choice takes, down the pairs of a stream; a part
+  // that is no short integer, an argument that is no pair, a number (a
+  // list of bits), and pairs and selectors of the program's own. The
+  // plans of V, K and H are made by the first rewrites, so each loop's
+  // later calls take the part from the pair.
+  EXPECT_EQ(first_line(both("a\\ff 5,ff\\n\\(n<1)(0)(df(V n (n*2))+ff(n-1)),df\\s\\(s K)*10-(s H)")), "120");
+  EXPECT_EQ(first_line(both("a\\ff 9,ff\\n\\(n<1)(0)((lt(V n 4))(1)(0)+ff(n-1)),lt\\s\\(s K)<(s H)")), "3");
+  EXPECT_EQ(first_line(both("a\\ff(3,V 9 (V 10 K)),ff\\p\\s\\((s K)%p=0)(1)(2)")), "1");
+  EXPECT_EQ(first_line(both("a\\ff(V 4 (V 5 K)),ff\\s\\(s K)+(s H K)*2")), "14");
+  EXPECT_EQ(first_line(both("a\\ff(V 4 5),ff\\s\\((s H)<(s K))(1)(2)")), "2");
+  EXPECT_EQ(first_line(both("a\\tk(6,nx 1),nx\\n\\V (n*n) (u\\nx(n+1)),"
+                            "tk\\k\\s\\(k<1)(0)((s K)%7+tk(k-1,s H I))")),
+            "14");
+  EXPECT_EQ(first_line(both("a\\ff(V [x] 5),ff\\s\\(s K)+(s H)")), "[x5]");
+  EXPECT_EQ(first_line(both("a\\ff(V 4611686018427387904 5),ff\\s\\((s K)%10=4)(1)(2)")), "1");
+  EXPECT_EQ(first_line(both("a\\ff(7),ff\\s\\((s K)=0)(1)(2)")), "Z");
+  EXPECT_EQ(first_line(both("a\\ff(K),ff\\s\\(s K)+1")), "Z");
+  const std::string loop = "a\\ff 5,ff\\n\\(n<1)(0)(df(V n (n*2))+ff(n-1)),";
+  EXPECT_EQ(first_line(both(loop + "df\\s\\(s K)*10-(s H),V\\a\\b\\c\\c b a")), "285");
+  EXPECT_EQ(first_line(both(loop + "df\\s\\(s Q)*10-(s K),Q\\x\\y\\y")), "285");
+  EXPECT_EQ(first_line(both(loop + "df\\s\\(s E)*10-(s K),E\\x\\L,L\\x\\x")), "285");
+  EXPECT_EQ(first_line(both(loop + "df\\s\\(s E)*10-(s K),E\\x\\L,L\\x\\x 1")), "Z");
+}
+
 TEST(FastEngine, AHelperOfOneSumAnswersInWordsAndGoesOn) {
   // A global whose body is one call of a value rule: its answer returns
   // on to a sum, a comparison that a choice takes, or a call of two
