@@ -157,6 +157,30 @@ bool take_part_by_truth(Machine& m, size_t taken, bool truth) {
 // answered a word that goes on to the next frame.
 enum class Answered : uint8_t { no, fully, word };
 
+// The call (f x y) of a built-in with a word rule, whose parts wait in
+// the top `taken` frames: a truth takes a part of the choice below them,
+// a word answer goes into *v, any other answer becomes the focus. The
+// frames go in either case.
+[[gnu::always_inline]] inline Answered answer_operands(Machine& m, Cell* f, int64_t x, int64_t y,
+                                                       size_t taken, int64_t& v) {
+  const BuiltinEntry* builtin = binary_builtin_of(f);
+  if (builtin == nullptr || builtin->words == nullptr) return Answered::no;
+  if (builtin->truths != nullptr && take_part_by_truth(m, taken, builtin->truths(x, y))) {
+    return Answered::fully;
+  }
+  int64_t word;
+  if (builtin->values != nullptr && builtin->values(x, y, &word) && is_short_integer_value(word)) {
+    for (size_t i = 0; i < taken; ++i) m.frames.pop_back();
+    v = word;
+    return Answered::word;
+  }
+  CellRef answer = answer_by_words(builtin->words, x, y);
+  if (!answer) return Answered::no;
+  for (size_t i = 0; i < taken; ++i) m.frames.pop_back();
+  m.focus = std::move(answer);
+  return Answered::fully;
+}
+
 // The call F v, F in the top frame, a function frame, answered as
 // answer_returned_call says; a word answer replaces v.
 [[gnu::always_inline]] inline Answered answer_call(Machine& m, int64_t& v) {
@@ -176,22 +200,7 @@ enum class Answered : uint8_t { no, fully, word };
     x = v;
     taken = 2;
   }
-  const BuiltinEntry* builtin = binary_builtin_of(f);
-  if (builtin == nullptr || builtin->words == nullptr) return Answered::no;
-  if (builtin->truths != nullptr && take_part_by_truth(m, taken, builtin->truths(x, y))) {
-    return Answered::fully;
-  }
-  int64_t word;
-  if (builtin->values != nullptr && builtin->values(x, y, &word) && is_short_integer_value(word)) {
-    for (size_t i = 0; i < taken; ++i) m.frames.pop_back();
-    v = word;
-    return Answered::word;
-  }
-  CellRef answer = answer_by_words(builtin->words, x, y);
-  if (!answer) return Answered::no;
-  for (size_t i = 0; i < taken; ++i) m.frames.pop_back();
-  m.focus = std::move(answer);
-  return Answered::fully;
+  return answer_operands(m, f, x, y, taken, v);
 }
 
 // The word v answered, going on to the frames while they make such calls;
@@ -220,19 +229,13 @@ enum class Answered : uint8_t { no, fully, word };
       !read_short_integer(m.frames.back().first.get(), &y)) {
     return false;
   }
-  const BuiltinEntry* builtin = binary_builtin_of(pair_left(r));
-  if (builtin == nullptr || builtin->words == nullptr) return false;
-  if (builtin->truths != nullptr && take_part_by_truth(m, 1, builtin->truths(x, y))) return true;
-  int64_t word;
-  if (builtin->values != nullptr && builtin->values(x, y, &word) && is_short_integer_value(word)) {
-    m.frames.pop_back();
-    answer_on(m, word);
-    return true;
+  int64_t word = 0;
+  switch (answer_operands(m, pair_left(r), x, y, 1, word)) {
+    case Answered::no: return false;
+    case Answered::fully: return true;
+    case Answered::word: break;
   }
-  CellRef answer = answer_by_words(builtin->words, x, y);
-  if (!answer) return false;
-  m.frames.pop_back();
-  m.focus = std::move(answer);
+  answer_on(m, word);
   return true;
 }
 
