@@ -1292,7 +1292,9 @@ Cell* descend_nested(const InstantiationPlan& plan, const InstantiationPlan::Des
         argument = descend_nested(plan, own, arguments, stops + 1, &inner);
     }
     if (argument == nullptr) argument = run_steps<true>(plan, parts[j].begin, parts[j].end, arguments);
-    if (inner == 0 && !is_done(argument) && is_pair(argument)) {
+    // An argument (s K), s an argument of the call, may be a part to take.
+    if (inner == 0 && parts[j].end - parts[j].begin == 3 &&
+        plan.steps[parts[j].begin].op == InstantiationPlan::Argument && !is_done(argument)) {
       if (Cell* part = selected_part(pair_left(argument), pair_right(argument))) {
         retain(part);
         release(argument);
@@ -1511,28 +1513,14 @@ Cell* focus_and_parts(const InstantiationPlan& plan, uint32_t begin, uint32_t fo
                       uint32_t first, uint32_t count, Cell* const* arguments, Cell* call,
                       std::vector<Frame>& frames, FocusHead head) {
   for (;;) {
-    const bool chooses = head == FocusHead::evaluated && count == 2 && !g_watching;
-    int chosen = -1;
-    // A descent's frames go above the parts'. A descent that pushes none
-    // may end in an answer to the choice. A lazy head's asks for the
-    // frames below it, the parts.
-    if (head == FocusHead::evaluated && descent != 0 && plan.descents[descent - 1].lazy) {
+    // A descent's frames go above the parts'; its focus answers no choice.
+    if (head == FocusHead::evaluated && descent != 0) {
       push_parts(plan, first, count, arguments, call, frames);
       return run_focus_steps(plan, begin, focus_end, arguments, head, descent, frames);
     }
-    if (head == FocusHead::evaluated && descent != 0) {
-      const size_t below = frames.size();
-      Cell* focus = run_focus_steps(plan, begin, focus_end, arguments, head, descent, frames);
-      const size_t above = frames.size();
-      chosen = chooses && above == below && is_atom(focus) ? chosen_part(focus) : -1;
-      if (chosen < 0) {
-        push_parts(plan, first, count, arguments, call, frames);
-        std::rotate(frames.begin() + static_cast<std::ptrdiff_t>(below),
-                    frames.begin() + static_cast<std::ptrdiff_t>(above), frames.end());
-        return focus;
-      }
-      release(focus);
-    } else if (chooses) {
+    const bool chooses = head == FocusHead::evaluated && count == 2 && !g_watching;
+    int chosen = -1;
+    if (chooses) {
       chosen = part_taken_by_comparison(plan, begin, focus_end, arguments);
       if (chosen < 0) chosen = part_taken_by_predicate(plan, begin, focus_end, arguments);
     }
