@@ -444,6 +444,12 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
       return;
     }
   }
+  if (plan->steps.size() == 3) [[unlikely]] {
+    if (Cell* part = part_selected_by_plan(*plan, arguments)) {
+      m.focus = CellRef::retained(part);
+      return;
+    }
+  }
   m.focus = instantiate_into_frames(*plan, arguments, call, m.frames, focus_head(m));
   if (is_pair(m.focus.get()) && !m.frames.empty() && m.frames.back().kind == Frame::Apply)
     answer_split_call(m);

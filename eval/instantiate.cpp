@@ -359,6 +359,11 @@ constexpr uint8_t kDeepestWordTree = 8;
 constexpr uint32_t kDeepestDescent = 8;
 constexpr uint32_t kNoEntry = UINT32_MAX;
 
+// An atom that may name a definition: a name, no data, no binder.
+bool names_a_rule(Cell* c) {
+  return is_atom(c) && !is_data(c) && atom_kind(c) == AtomKind::name && !is_binder(c);
+}
+
 // Marks the word trees among the calls from `first` on (see
 // InstantiationPlan::Evaluation). A call is marked after the calls inside
 // it, which find_evaluations_in marks later.
@@ -369,7 +374,7 @@ void find_word_trees(InstantiationPlan& plan, const std::vector<uint32_t>& start
   auto operand_depth = [&](uint32_t root) -> int {
     if (steps[root].op != InstantiationPlan::Build) return 0;
     if (start[root] + 2 == root && steps[root - 2].op == InstantiationPlan::Argument &&
-        steps[root - 1].op == InstantiationPlan::Share && is_lazy_head_atom(steps[root - 1].cell)) {
+        steps[root - 1].op == InstantiationPlan::Share && names_a_rule(steps[root - 1].cell)) {
       steps[root - 2].evaluation = 1;
       return 0;
     }
@@ -987,20 +992,22 @@ bool tree_operands(const InstantiationPlan& plan, uint32_t at, Cell* const* argu
 }
 
 // The part `selector` takes from `pair`, borrowed: the pair a done partial
-// application ((h x) y) of a lazy head whose body applies its third
-// parameter to the other two (V x y s = s x y), and the selector a lazy
-// head whose body gives one of its two parameters (K x y = x) or, with one,
-// a lazy head that gives its own (H x = I, I y = y). The machine rewrites
-// (pair selector) at once, through those plans, to the very cell x or y;
-// nullptr for anything else, while a plan is not made, or while watched.
+// application ((h x) y) of a definition whose body applies its third
+// parameter to the other two (V x y s = s x y, or a program's own), and
+// the selector a definition whose body gives one of its two parameters
+// (K x y = x) or, with one, a definition that gives its own (H x = I,
+// I y = y). Every part is done, so the machine rewrites (pair selector)
+// at once, lazy heads or not, through those plans, to the very cell x or
+// y; nullptr for anything else, while a plan is not made, or while
+// watched.
 [[gnu::noinline]] Cell* selected_part(Cell* pair, Cell* selector) {
   using Op = InstantiationPlan::Op;
   if (g_watching || !is_pair(pair) || is_data(pair) || !is_done(pair) || !is_pair(pair_left(pair)) ||
-      is_data(pair_left(pair)) || !is_lazy_head_atom(selector)) {
+      is_data(pair_left(pair)) || !names_a_rule(selector)) {
     return nullptr;
   }
   Cell* head = pair_left(pair_left(pair));
-  if (!is_lazy_head_atom(head)) return nullptr;
+  if (!names_a_rule(head)) return nullptr;
   const InstantiationPlan* rule = current_plan_of_head(head);
   if (rule == nullptr || rule->literal_only || rule->parameters != 3 || rule->head_argument != 2 ||
       rule->head_spine.size() != 2 || rule->head_spine[0].op != Op::Argument ||
@@ -1013,12 +1020,25 @@ bool tree_operands(const InstantiationPlan& plan, uint32_t at, Cell* const* argu
   if (taker == nullptr || taker->literal_only || taker->steps.size() != 1) return nullptr;
   const InstantiationPlan::Step& only = taker->steps[0];
   if (taker->parameters == 2) return only.op == Op::Argument ? parts[only.argument] : nullptr;
-  if (taker->parameters != 1 || only.op != Op::Share || !is_lazy_head_atom(only.cell)) return nullptr;
+  if (taker->parameters != 1 || only.op != Op::Share || !names_a_rule(only.cell)) return nullptr;
   const InstantiationPlan* next = current_plan_of_head(only.cell);
   const bool gives_own = next != nullptr && !next->literal_only && next->parameters == 1 &&
                          next->steps.size() == 1 && next->steps[0].op == Op::Argument;
   return gives_own ? parts[1] : nullptr;
 }
+
+}  // namespace
+
+Cell* part_selected_by_plan(const InstantiationPlan& plan, Cell* const* arguments) {
+  const auto& steps = plan.steps;
+  if (steps.size() != 3 || plan.literal_only || steps[0].op != InstantiationPlan::Argument ||
+      steps[1].op != InstantiationPlan::Share) {
+    return nullptr;
+  }
+  return selected_part(arguments[steps[0].argument], steps[1].cell);
+}
+
+namespace {
 
 // The word of the operand whose steps start at `at`: a single step's short
 // integer, or the value rule's answer to a call the step heads (see

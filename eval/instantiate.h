@@ -243,6 +243,11 @@ const InstantiationPlan& plan_for(Cell* body);
 // The body instantiated with `arguments` (a1 first, borrowed); when the plan
 // cannot stand for these arguments, the literal rewrite gives the result.
 CellRef instantiate(const InstantiationPlan& plan, Cell* const* arguments);
+// The part a body (s c) takes from its argument s, a pair, by the selector
+// c (as (s K) takes x from V x y): the cell the machine's rewrites of the
+// pair and the selector end at, borrowed; nullptr for any other body or
+// argument.
+Cell* part_selected_by_plan(const InstantiationPlan& plan, Cell* const* arguments);
 // How a new focus is built: as the rewrite writes it; with the value of
 // an operator at its head (a constant whose body is a done value, as "<"
 // names `less`), where the machine's next transition would put it; or

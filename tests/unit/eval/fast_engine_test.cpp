@@ -198,6 +198,16 @@ TEST(FastEngine, APartOfAPairIsAnOperandAsTheSelectorTakesIt) {
   EXPECT_EQ(first_line(both(loop + "df\\s\\(s Q)*10-(s K),Q\\x\\y\\y")), "285");
   EXPECT_EQ(first_line(both(loop + "df\\s\\(s E)*10-(s K),E\\x\\L,L\\x\\x")), "285");
   EXPECT_EQ(first_line(both(loop + "df\\s\\(s E)*10-(s K),E\\x\\L,L\\x\\x 1")), "Z");
+  // A pair and selectors that are no lazy heads: their parts are done, so
+  // the machine rewrites them at once all the same.
+  const std::string pairs = "a\\ff 5,ff\\n\\(n<1)(0)(df(cons n (n*2))+ff(n-1)),cons\\x\\y\\f\\f x y,";
+  EXPECT_EQ(first_line(both(pairs + "df\\s\\(s K)*10-(s H)")), "120");
+  EXPECT_EQ(first_line(both(pairs + "df\\s\\(s snd)*10-(s fst),fst\\x\\y\\x,snd\\x\\y\\y")), "285");
+  EXPECT_EQ(first_line(both(pairs + "df\\s\\(s nd)*10-(s fst),fst\\x\\y\\x,nd\\x\\I")), "285");
+  // A helper whose body is such a part, and one whose selector is its
+  // second argument.
+  EXPECT_EQ(first_line(both(pairs + "df\\s\\(hd s)*10-(tl s),hd\\l\\l K,tl\\l\\l H")), "120");
+  EXPECT_EQ(first_line(both(pairs + "df\\s\\(by s H)*10-(by s K),by\\l\\c\\l c")), "285");
 }
 
 TEST(FastEngine, AHelperOfOneSumAnswersInWordsAndGoesOn) {
