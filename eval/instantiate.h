@@ -38,9 +38,9 @@ struct InstantiationPlan {
       uint32_t mask = 0;
       // Share: one more than the index in `evaluations` of the call this
       // cell heads, when both its arguments are single steps; else 0.
-      // Argument: nonzero when the argument, applied to the lazy head the
-      // next step shares, is an operand of a word tree, as (s K) is: the
-      // part that selector takes from the pair the argument is.
+      // Argument: nonzero when the argument, applied to the name the next
+      // step shares, is an operand of a word tree, as (s K) is: the part
+      // that selector takes from the pair the argument is.
       uint32_t evaluation;
     };
     union {
