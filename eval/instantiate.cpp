@@ -375,7 +375,12 @@ void find_word_trees(InstantiationPlan& plan, const std::vector<uint32_t>& start
     if (steps[root].op != InstantiationPlan::Build) return 0;
     if (start[root] + 2 == root && steps[root - 2].op == InstantiationPlan::Argument &&
         steps[root - 1].op == InstantiationPlan::Share && names_a_rule(steps[root - 1].cell)) {
-      steps[root - 2].evaluation = 1;
+      steps[root - 2].evaluation = InstantiationPlan::kSelected;
+      return 0;
+    }
+    if (start[root] + 2 == root && steps[root - 2].op == InstantiationPlan::Share &&
+        names_a_rule(steps[root - 2].cell) && steps[root - 1].op == InstantiationPlan::Argument) {
+      steps[root - 1].evaluation = InstantiationPlan::kSelectedByHelper;
       return 0;
     }
     const InstantiationPlan::Step& head = steps[start[root]];
@@ -1040,6 +1045,20 @@ Cell* part_selected_by_plan(const InstantiationPlan& plan, Cell* const* argument
 
 namespace {
 
+// The part the call (helper pair) takes, borrowed, for a helper of one
+// parameter whose body is such a part (hd\l\l K); nullptr otherwise.
+Cell* part_selected_by_helper(Cell* helper, Cell* pair) {
+  if (!names_a_rule(helper)) return nullptr;
+  const InstantiationPlan* plan = current_plan_of_head(helper);
+  return plan != nullptr && plan->parameters == 1 ? part_selected_by_plan(*plan, &pair) : nullptr;
+}
+
+// The part a built call (s K) or (hd s) takes from its pair, borrowed.
+[[gnu::noinline]] Cell* part_of_pair_call(Cell* call) {
+  Cell* f = pair_left(call);
+  return is_pair(f) ? selected_part(f, pair_right(call)) : part_selected_by_helper(f, pair_right(call));
+}
+
 // The word of the operand whose steps start at `at`: a single step's short
 // integer, or the value rule's answer to a call the step heads (see
 // InstantiationPlan::Evaluation). False where a leaf is no short integer,
@@ -1053,7 +1072,15 @@ bool word_of_steps(const InstantiationPlan& plan, uint32_t at, Cell* const* argu
     return operand != nullptr && read_short_integer(operand, out);
   }
   TOVE_ASSERT(step.op == InstantiationPlan::Share);
-  if (step.evaluation == 0) return read_short_integer(step.cell, out);
+  if (step.evaluation == 0) {
+    const InstantiationPlan::Step& next = plan.steps[at + 1];
+    if (next.op == InstantiationPlan::Argument && next.evaluation == InstantiationPlan::kSelectedByHelper)
+        [[unlikely]] {
+      Cell* part = part_selected_by_helper(step.cell, arguments[next.argument]);
+      return part != nullptr && read_short_integer(part, out);
+    }
+    return read_short_integer(step.cell, out);
+  }
   const InstantiationPlan::Evaluation& call = plan.evaluations[step.evaluation - 1];
   int64_t x, y;
   return call.values != nullptr && call_operands(plan, at, arguments, &x, &y) && call.values(x, y, out) &&
@@ -1312,10 +1339,10 @@ Cell* descend_nested(const InstantiationPlan& plan, const InstantiationPlan::Des
         argument = descend_nested(plan, own, arguments, stops + 1, &inner);
     }
     if (argument == nullptr) argument = run_steps<true>(plan, parts[j].begin, parts[j].end, arguments);
-    // An argument (s K), s an argument of the call, may be a part to take.
-    if (inner == 0 && parts[j].end - parts[j].begin == 3 &&
-        plan.steps[parts[j].begin].op == InstantiationPlan::Argument && !is_done(argument)) {
-      if (Cell* part = selected_part(pair_left(argument), pair_right(argument))) {
+    // An argument (s K) or (hd s), s an argument of the call, may be a
+    // part to take.
+    if (inner == 0 && parts[j].end - parts[j].begin == 3 && !is_done(argument) && is_pair(argument)) {
+      if (Cell* part = part_of_pair_call(argument)) {
         retain(part);
         release(argument);
         argument = part;

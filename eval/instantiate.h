@@ -38,9 +38,11 @@ struct InstantiationPlan {
       uint32_t mask = 0;
       // Share: one more than the index in `evaluations` of the call this
       // cell heads, when both its arguments are single steps; else 0.
-      // Argument: nonzero when the argument, applied to the name the next
-      // step shares, is an operand of a word tree, as (s K) is: the part
-      // that selector takes from the pair the argument is.
+      // Argument: kSelected when the argument, applied to the name the
+      // next step shares, is an operand of a word tree, as (s K) is: the
+      // part that selector takes from the pair the argument is; and
+      // kSelectedByHelper when the name the step before shares is applied
+      // to it so, as (hd s) is, hd\l\l K.
       uint32_t evaluation;
     };
     union {
@@ -53,6 +55,8 @@ struct InstantiationPlan {
   };
   static_assert(sizeof(Step) == 16);
   static constexpr uint32_t kJoinsHead = UINT32_MAX;
+  static constexpr uint32_t kSelected = 1;
+  static constexpr uint32_t kSelectedByHelper = 2;
   CellRef body;         // the whole definition body, lambda nodes included
   uint32_t number = 0;  // the plan's place among the plans made, for frames
   size_t parameters = 0;

@@ -207,6 +207,10 @@ TEST(FastEngine, APartOfAPairIsAnOperandAsTheSelectorTakesIt) {
   // A helper whose body is such a part, and one whose selector is its
   // second argument.
   EXPECT_EQ(first_line(both(pairs + "df\\s\\(hd s)*10-(tl s),hd\\l\\l K,tl\\l\\l H")), "120");
+  EXPECT_EQ(first_line(both("a\\ff 9,ff\\n\\(n<1)(0)((lt(V n 4))(1)(0)+ff(n-1)),lt\\s\\(hd s)<(tl s),"
+                            "hd\\l\\l K,tl\\l\\l H")),
+            "3");
+  EXPECT_EQ(first_line(both("a\\ff 9,ff\\n\\(n<1)(0)((hd(V n 4))%3+ff(n-1)),hd\\l\\l K")), "9");
   EXPECT_EQ(first_line(both(pairs + "df\\s\\(by s H)*10-(by s K),by\\l\\c\\l c")), "285");
 }
 
