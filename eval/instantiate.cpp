@@ -364,6 +364,48 @@ bool names_a_rule(Cell* c) {
   return is_atom(c) && !is_data(c) && atom_kind(c) == AtomKind::name && !is_binder(c);
 }
 
+// A name defined, for now, as \v (v c) with c a name: a helper that may
+// take a part from a pair (see part_selected_by_helper, which asks its
+// plan whenever it is called).
+bool may_select(Cell* name) {
+  if (!names_a_rule(name)) return false;
+  const Resolved& entry = resolve(name);
+  if (entry.builtin != nullptr || entry.slot == nullptr) return false;
+  Cell* body = entry.slot->get();
+  if (!is_lambda_node(body)) return false;
+  Cell* inner = pair_right(body);
+  return is_pair(inner) && is_atom(pair_left(inner)) && !is_data(pair_left(inner)) &&
+         atom_text(pair_left(inner)) == atom_text(pair_right(pair_left(body))) &&
+         names_a_rule(pair_right(inner));
+}
+
+// Marks the steps [begin, end) when they build (s K) or (hd s), s an
+// argument (see InstantiationPlan::Step::evaluation).
+bool mark_selection(InstantiationPlan& plan, uint32_t begin, uint32_t end) {
+  auto& steps = plan.steps;
+  using Op = InstantiationPlan::Op;
+  if (end - begin != 3) return false;
+  if (steps[begin].op == Op::Argument && steps[begin + 1].op == Op::Share &&
+      names_a_rule(steps[begin + 1].cell)) {
+    steps[begin].evaluation = InstantiationPlan::kSelected;
+    return true;
+  }
+  if (steps[begin].op == Op::Share && steps[begin + 1].op == Op::Argument && may_select(steps[begin].cell)) {
+    steps[begin + 1].evaluation = InstantiationPlan::kSelectedByHelper;
+    return true;
+  }
+  return false;
+}
+
+// The steps from `begin` build a call that mark_selection marked.
+bool marked_selection(const InstantiationPlan& plan, uint32_t begin) {
+  const InstantiationPlan::Step& first = plan.steps[begin];
+  const InstantiationPlan::Step& second = plan.steps[begin + 1];
+  return (first.op == InstantiationPlan::Argument && first.evaluation == InstantiationPlan::kSelected) ||
+         (second.op == InstantiationPlan::Argument &&
+          second.evaluation == InstantiationPlan::kSelectedByHelper);
+}
+
 // Marks the word trees among the calls from `first` on (see
 // InstantiationPlan::Evaluation). A call is marked after the calls inside
 // it, which find_evaluations_in marks later.
@@ -373,16 +415,7 @@ void find_word_trees(InstantiationPlan& plan, const std::vector<uint32_t>& start
   // makes: 0 for a single step, -1 when it is no word tree.
   auto operand_depth = [&](uint32_t root) -> int {
     if (steps[root].op != InstantiationPlan::Build) return 0;
-    if (start[root] + 2 == root && steps[root - 2].op == InstantiationPlan::Argument &&
-        steps[root - 1].op == InstantiationPlan::Share && names_a_rule(steps[root - 1].cell)) {
-      steps[root - 2].evaluation = InstantiationPlan::kSelected;
-      return 0;
-    }
-    if (start[root] + 2 == root && steps[root - 2].op == InstantiationPlan::Share &&
-        names_a_rule(steps[root - 2].cell) && steps[root - 1].op == InstantiationPlan::Argument) {
-      steps[root - 1].evaluation = InstantiationPlan::kSelectedByHelper;
-      return 0;
-    }
+    if (start[root] + 2 == root && mark_selection(plan, root - 2, root + 1)) return 0;
     const InstantiationPlan::Step& head = steps[start[root]];
     if (head.op != InstantiationPlan::Share || head.evaluation == 0) return -1;
     const InstantiationPlan::Evaluation& call = plan.evaluations[head.evaluation - 1];
@@ -463,6 +496,7 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
         for (size_t j = 1; j <= levels; ++j) {
           const uint32_t root = arguments[levels - j];
           plan.descent_arguments.push_back({start[root], root + 1});
+          mark_selection(plan, start[root], root + 1);
         }
         for (size_t j = 1; j <= levels; ++j) {
           places.push_back({arguments[levels - j], {}, first_entry + static_cast<uint32_t>(j - 1), 1, true});
@@ -518,6 +552,7 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
       for (size_t j = 1; j <= levels; ++j) {
         const uint32_t root = arguments[levels - j];
         plan.descent_arguments.push_back({start[root], root + 1});
+        mark_selection(plan, start[root], root + 1);
       }
     }
     for (size_t j = 1; j <= evaluated; ++j) {
@@ -1341,7 +1376,8 @@ Cell* descend_nested(const InstantiationPlan& plan, const InstantiationPlan::Des
     if (argument == nullptr) argument = run_steps<true>(plan, parts[j].begin, parts[j].end, arguments);
     // An argument (s K) or (hd s), s an argument of the call, may be a
     // part to take.
-    if (inner == 0 && parts[j].end - parts[j].begin == 3 && !is_done(argument) && is_pair(argument)) {
+    if (inner == 0 && parts[j].end - parts[j].begin == 3 && marked_selection(plan, parts[j].begin) &&
+        !is_done(argument)) {
       if (Cell* part = part_of_pair_call(argument)) {
         retain(part);
         release(argument);
