@@ -294,15 +294,17 @@ void read_top_levels(InstantiationPlan& plan) {
   }
 }
 
+// An atom that may name a definition: a name, no data, no binder.
+bool names_a_rule(Cell* c) {
+  return is_atom(c) && !is_data(c) && atom_kind(c) == AtomKind::name && !is_binder(c);
+}
+
 // A head whose spine the machine evaluates the first `arity` arguments
 // of, each before any rewrite: the name of a built-in or of a definition,
 // of bounded arity one or more, with no lazy letter, no binder. The
 // analysis of a body cell never changes, so neither does the answer.
 bool evaluates_arguments(Cell* head, int* arity) {
-  if (!is_atom(head) || is_data(head) || atom_kind(head) != AtomKind::name || is_binder(head) ||
-      is_lazy_head_atom(head)) {
-    return false;
-  }
+  if (!names_a_rule(head) || is_lazy_head_atom(head)) return false;
   const Resolved& name = resolve(head);
   if (name.builtin == nullptr && name.slot == nullptr) return false;
   *arity = arity_of_bits(analysed_bits(head));
@@ -358,11 +360,6 @@ constexpr uint8_t kDeepestWordTree = 8;
 // Nor do descents inside descents, which are built by recursion too.
 constexpr uint32_t kDeepestDescent = 8;
 constexpr uint32_t kNoEntry = UINT32_MAX;
-
-// An atom that may name a definition: a name, no data, no binder.
-bool names_a_rule(Cell* c) {
-  return is_atom(c) && !is_data(c) && atom_kind(c) == AtomKind::name && !is_binder(c);
-}
 
 // A name defined, for now, as \v (v c) with c a name: a helper that may
 // take a part from a pair (see part_selected_by_helper, which asks its
