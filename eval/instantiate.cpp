@@ -803,10 +803,13 @@ class Settler {
   bool arguments_lead_ = false;
 };
 
+void find_choices(InstantiationPlan& plan, const std::vector<Cell*>& raw,
+                  const std::unordered_set<Cell*>& body_cells, uint32_t nesting);
+
 // Fills the plan of `plan.body` from `result`, its literal rewrite on the
 // stand-ins `raw` (see read_steps).
 void read_plan(InstantiationPlan& plan, Cell* result, const std::vector<Cell*>& raw,
-               const std::unordered_set<Cell*>& body_cells) {
+               const std::unordered_set<Cell*>& body_cells, uint32_t nesting = 0) {
   read_steps(plan, result, raw, body_cells);
   read_top_levels(plan);
   find_evaluations(plan);
@@ -838,6 +841,7 @@ void read_plan(InstantiationPlan& plan, Cell* result, const std::vector<Cell*>& 
   // A call being evaluated may keep its head and first argument apart, one
   // part more waiting for each call inside its second argument.
   plan.depth += plan.evaluations.size();
+  if (!plan.literal_only && !g_watching) find_choices(plan, raw, body_cells, nesting);
 }
 
 void number_plan(InstantiationPlan& plan) {
@@ -887,6 +891,73 @@ CellRef tree_of_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t en
   }
   TOVE_ASSERT(parts.size() == 1);
   return std::move(parts.back());
+}
+
+// The steps [begin, end) of a descent's argument build a choice ((c x) y)
+// whose test c may be answered as the argument is reached: a comparison
+// marked as a call the plan works out in words, or a call of a named
+// global on single steps, which may be a predicate. The test's steps are
+// [begin, *test_end), x's [x->begin, x->end) and y's after.
+bool reads_as_choice(const InstantiationPlan& plan, const std::vector<uint32_t>& start, uint32_t begin,
+                     uint32_t end, uint32_t* test_end, InstantiationPlan::Steps* x,
+                     InstantiationPlan::Steps* y) {
+  using Op = InstantiationPlan::Op;
+  const auto& steps = plan.steps;
+  if (end - begin < 5 || steps[end - 1].op != Op::Build) return false;
+  const uint32_t inner = start[end - 2] - 1;  // (c x)
+  if (inner <= begin || steps[inner].op != Op::Build || start[inner] != begin) return false;
+  const uint32_t x_begin = start[inner - 1];
+  if (x_begin <= begin || start[x_begin - 1] != begin) return false;
+  const InstantiationPlan::Step& head = steps[begin];
+  if (head.op != Op::Share) return false;
+  bool test = false;
+  if (head.evaluation != 0) {
+    const InstantiationPlan::Evaluation& call = plan.evaluations[head.evaluation - 1];
+    test = call.truth != nullptr && call.end == x_begin;
+  } else if (is_atom(head.cell) && atom_kind(head.cell) == AtomKind::name) {
+    const uint32_t count = (x_begin - begin) / 2;
+    test = count != 0 && x_begin - begin == 1 + 2 * count;
+  }
+  if (!test) return false;
+  *test_end = x_begin;
+  *x = {x_begin, inner};
+  *y = {start[end - 2], end - 1};
+  return true;
+}
+
+// Marks the choices among the plan's descent arguments and makes the
+// plans of their parts (see InstantiationPlan::Steps::choice). The plan
+// of a part is one of choices nested `nesting` deep; past the depth that
+// descents reach, a part would never be taken.
+void find_choices(InstantiationPlan& plan, const std::vector<Cell*>& raw,
+                  const std::unordered_set<Cell*>& body_cells, uint32_t nesting) {
+  if (plan.descent_arguments.empty() || nesting >= kDeepestDescent) return;
+  const std::vector<uint32_t> start = subtree_starts(plan.steps);
+  for (InstantiationPlan::Steps& argument : plan.descent_arguments) {
+    uint32_t test_end = 0;
+    InstantiationPlan::Steps x{}, y{};
+    if (argument.descent != 0 ||
+        !reads_as_choice(plan, start, argument.begin, argument.end, &test_end, &x, &y)) {
+      continue;
+    }
+    InstantiationPlan::Choice choice{test_end, {}};
+    bool any = false;
+    for (size_t i = 0; i < 2; ++i) {
+      const InstantiationPlan::Steps& side = i == 0 ? x : y;
+      const CellRef tree = tree_of_steps(plan, side.begin, side.end, raw);
+      auto part = std::make_unique<InstantiationPlan>();
+      part->body = plan.body.share();
+      part->parameters = plan.parameters;
+      read_plan(*part, tree.get(), raw, body_cells, nesting + 1);
+      if (part->literal_only || part->top_parts != 0) continue;
+      number_plan(*part);
+      choice.parts[i] = std::move(part);
+      any = true;
+    }
+    if (!any) continue;
+    plan.choices.push_back(std::move(choice));
+    argument.choice = static_cast<uint32_t>(plan.choices.size());
+  }
 }
 
 // Settles the plan's parts that a rewrite may make the focus (see
@@ -1305,7 +1376,8 @@ Cell* focus_head_value(const InstantiationPlan& plan, uint32_t begin, uint32_t e
 
 // The new pair of a level of a spine the plan builds: `step` is the
 // level's Build.
-Cell* join_level(const InstantiationPlan::Step& step, Cell* function, Cell* argument) {
+[[gnu::always_inline]] inline Cell* join_level(const InstantiationPlan::Step& step, Cell* function,
+                                               Cell* argument) {
   return step.plain ? new_plain_pair_of_analysed(function, argument, step.mask)
                     : new_pair_of_analysed(function, argument);
 }
@@ -1331,13 +1403,18 @@ Cell* join_level(const InstantiationPlan::Step& step, Cell* function, Cell* argu
 // Where a descent stops: at `argument`, the first of its spine's
 // arguments that is not done, `spine` (one count) the levels before it.
 struct DescentStop {
+  const InstantiationPlan* plan;
   const InstantiationPlan::Descent* descent;
   Cell* spine;
   uint32_t argument;
 };
 
-Cell* descend_nested(const InstantiationPlan& plan, const InstantiationPlan::Descent& descent,
-                     Cell* const* arguments, DescentStop* stops, size_t* depth);
+Cell* descended_argument(const InstantiationPlan& plan, const InstantiationPlan::Steps& argument,
+                         Cell* const* arguments, DescentStop* stops, const DescentStop* last, size_t* depth);
+inline int part_taken_by_comparison(const InstantiationPlan& plan, uint32_t begin, uint32_t end,
+                                    Cell* const* arguments);
+int part_taken_by_predicate(const InstantiationPlan& plan, uint32_t begin, uint32_t end,
+                            Cell* const* arguments);
 
 // The spine of the descent `descent` built up to its first argument not
 // done, which is answered: that argument, with the stop in stops[0] and,
@@ -1347,7 +1424,8 @@ Cell* descend_nested(const InstantiationPlan& plan, const InstantiationPlan::Des
 // has another body.
 [[gnu::always_inline]] inline Cell* descend_to(const InstantiationPlan& plan,
                                                const InstantiationPlan::Descent& descent,
-                                               Cell* const* arguments, DescentStop* stops, size_t* depth) {
+                                               Cell* const* arguments, DescentStop* stops,
+                                               const DescentStop* last, size_t* depth) {
   for (uint32_t g = descent.first_guard; g < descent.first_guard + descent.guard_count; ++g) {
     if (plan.guards[g].slot->get() != plan.guards[g].body.get()) return nullptr;
   }
@@ -1365,10 +1443,8 @@ Cell* descend_nested(const InstantiationPlan& plan, const InstantiationPlan::Des
     // it out in words, is built as far as that descent goes.
     size_t inner = 0;
     Cell* argument = nullptr;
-    if (parts[j].descent != 0) [[unlikely]] {
-      const InstantiationPlan::Descent& own = plan.descents[parts[j].descent - 1];
-      if (plan.steps[own.head].evaluation == 0)
-        argument = descend_nested(plan, own, arguments, stops + 1, &inner);
+    if ((parts[j].descent | parts[j].choice) != 0 && stops < last) [[unlikely]] {
+      argument = descended_argument(plan, parts[j], arguments, stops + 1, last, &inner);
     }
     if (argument == nullptr) argument = run_steps<true>(plan, parts[j].begin, parts[j].end, arguments);
     // An argument (s K) or (hd s), s an argument of the call, may be a
@@ -1382,7 +1458,7 @@ Cell* descend_nested(const InstantiationPlan& plan, const InstantiationPlan::Des
       }
     }
     if (inner != 0 || !is_done(argument)) {
-      stops[0] = {&descent, spine, j};
+      stops[0] = {&plan, &descent, spine, j};
       *depth = inner + 1;
       return argument;
     }
@@ -1403,12 +1479,48 @@ Cell* descend_nested(const InstantiationPlan& plan, const InstantiationPlan::Des
   return spine;
 }
 
-// descend_to for a descent inside another; recursive, to kDeepestDescent
-// levels.
+// descend_to for a descent inside another; recursive, to as many levels
+// as the stops have room for.
 [[gnu::noinline]] Cell* descend_nested(const InstantiationPlan& plan,
                                        const InstantiationPlan::Descent& descent, Cell* const* arguments,
-                                       DescentStop* stops, size_t* depth) {
-  return descend_to(plan, descent, arguments, stops, depth);
+                                       DescentStop* stops, const DescentStop* last, size_t* depth) {
+  return descend_to(plan, descent, arguments, stops, last, depth);
+}
+
+// The part a descent's argument `choice` takes (see
+// InstantiationPlan::Steps::choice), built by its plan as that plan's
+// focus, evaluated, any stops inside it from stops[0] and *depth in all;
+// nullptr, with nothing built, when the test's truth is not known yet or
+// that part has no plan.
+Cell* chosen_argument(const InstantiationPlan& plan, const InstantiationPlan::Steps& choice,
+                      Cell* const* arguments, DescentStop* stops, const DescentStop* last, size_t* depth) {
+  if (g_watching) return nullptr;
+  const InstantiationPlan::Choice& parts = plan.choices[choice.choice - 1];
+  int taken = part_taken_by_comparison(plan, choice.begin, parts.test_end, arguments);
+  if (taken < 0) taken = part_taken_by_predicate(plan, choice.begin, parts.test_end, arguments);
+  if (taken < 0 || parts.parts[taken] == nullptr) return nullptr;
+  const InstantiationPlan& part = *parts.parts[taken];
+  const auto all = static_cast<uint32_t>(part.steps.size());
+  if (part.focus_descent != 0) {
+    const InstantiationPlan::Descent& own = part.descents[part.focus_descent - 1];
+    if (part.steps[own.head].evaluation == 0) {
+      if (Cell* built = descend_nested(part, own, arguments, stops, last, depth)) return built;
+    }
+  }
+  return run_steps<true>(part, 0, all, arguments);
+}
+
+// A descent's argument with a descent of its own, when the plan does not
+// work it out in words, built as far as that descent goes; or one that
+// is a choice, by the part it takes. nullptr, with nothing built, for
+// neither.
+[[gnu::noinline]] Cell* descended_argument(const InstantiationPlan& plan,
+                                           const InstantiationPlan::Steps& argument, Cell* const* arguments,
+                                           DescentStop* stops, const DescentStop* last, size_t* depth) {
+  if (argument.descent == 0) return chosen_argument(plan, argument, arguments, stops, last, depth);
+  const InstantiationPlan::Descent& own = plan.descents[argument.descent - 1];
+  if (plan.steps[own.head].evaluation != 0) return nullptr;
+  return descend_nested(plan, own, arguments, stops, last, depth);
 }
 
 // The focus with the descent `descent` (see InstantiationPlan::descents),
@@ -1422,14 +1534,14 @@ Cell* descended_focus(const InstantiationPlan& plan, const InstantiationPlan::De
   if (descent.lazy && !frames.empty() && applies_an_argument(frames.back())) return nullptr;
   std::array<DescentStop, kDeepestDescent + 1> stops;
   size_t depth = 0;
-  Cell* focus = descend_to(plan, descent, arguments, stops.data(), &depth);
+  Cell* focus = descend_to(plan, descent, arguments, stops.data(), &stops.back(), &depth);
   for (size_t d = 0; d < depth; ++d) {
     const DescentStop& stop = stops[d];
-    const InstantiationPlan::Steps* parts = &plan.descent_arguments[stop.descent->first];
+    const InstantiationPlan::Steps* parts = &stop.plan->descent_arguments[stop.descent->first];
     for (uint32_t later = stop.descent->count; later-- > stop.argument + 1;) {
       frames.push_back(
           {Frame::Apply,
-           CellRef::adopt(run_steps<true>(plan, parts[later].begin, parts[later].end, arguments)),
+           CellRef::adopt(run_steps<true>(*stop.plan, parts[later].begin, parts[later].end, arguments)),
            {}});
     }
     frames.push_back({Frame::Function, CellRef::adopt(stop.spine), {}});
@@ -1541,8 +1653,8 @@ constinit std::array<TruthPart, 2> g_truth_parts{};
 // whose root is one, that its truth rule answers: the atom the word rule
 // would make, a fresh K or H taken apart at once, is never made. -1 when
 // the steps build something else, or as part_taken_by_truth.
-int part_taken_by_comparison(const InstantiationPlan& plan, uint32_t begin, uint32_t end,
-                             Cell* const* arguments) {
+[[gnu::always_inline]] inline int part_taken_by_comparison(const InstantiationPlan& plan, uint32_t begin,
+                                                           uint32_t end, Cell* const* arguments) {
   const InstantiationPlan::Step& head = plan.steps[begin];
   if (head.op != InstantiationPlan::Share || head.evaluation == 0) return -1;
   const InstantiationPlan::Evaluation& call = plan.evaluations[head.evaluation - 1];

@@ -12,6 +12,7 @@
 // cells it names stay alive and the body's address identifies the plan.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -134,13 +135,31 @@ struct InstantiationPlan {
   // An argument that is an operator's spine may have a descent too,
   // `descent` in its entry (one more than the index, or 0): built not
   // done, it would be the focus the machine descends in at once.
+  //
+  // An argument written as a choice ((c x) y), whose test c is a
+  // comparison the plan works out in words or a predicate's call, has
+  // `choice` in its entry (one more than the index in `choices`, or 0).
+  // The machine would descend into it, answer c, rewrite the fresh truth
+  // to the part it takes and go on evaluating that part where the choice
+  // stood, dropping the other unbuilt. When the truth is known as the
+  // argument is reached, the part taken is built instead, by its own plan
+  // (the part as a body of the same parameters), its calls evaluated and
+  // descended into as that plan's focus. A part whose plan has top levels
+  // of its own, or depends on the arguments' shapes, has none and is never
+  // taken so.
   struct Steps {
     uint32_t begin;
     uint32_t end;
     uint32_t descent = 0;
+    uint32_t choice = 0;
+  };
+  struct Choice {
+    uint32_t test_end;                                        // the test's steps are [begin, test_end)
+    std::array<std::unique_ptr<InstantiationPlan>, 2> parts;  // x's, then y's
   };
   std::vector<Descent> descents;
   std::vector<Steps> descent_arguments;
+  std::vector<Choice> choices;
   uint32_t focus_descent = 0;
   // A body that applies one of its arguments to parts that need no new
   // pairs, (x a1 ... ak) with each a a body cell or an argument: the index

@@ -214,6 +214,27 @@ TEST(FastEngine, APartOfAPairIsAnOperandAsTheSelectorTakesIt) {
   EXPECT_EQ(first_line(both(pairs + "df\\s\\(by s H)*10-(by s K),by\\l\\c\\l c")), "285");
 }
 
+TEST(FastEngine, AChoiceGivenAsAnArgumentTakesItsPartAsItIsReached) {
+  // A choice written as an argument of a call, its test a comparison in
+  // words or a predicate: the part taken is built where the choice stood,
+  // its own arithmetic and calls worked out as the machine would.
+  EXPECT_EQ(first_line(both("a\\ln(27,0),ln\\n\\c\\(n=1)(c)(ln((n%2=0)(n/2)(3*n+1),c+1))")), "111");
+  EXPECT_EQ(first_line(both("a\\go(0,0),even\\n\\n%2=0,go\\i\\c\\(i=20)(c)(go(i+1,(even i)(c+i)(c-1)))")),
+            "80");
+  const std::string go = "a\\go(0,0),go\\i\\c\\(i=12)(c)(go(i+1,";
+  // A part that is one argument, a call of a definition, a choice itself
+  // (which has top levels of its own), or no short integer.
+  EXPECT_EQ(first_line(both(go + "(i%3=0)(i)(c)))")), "9");
+  EXPECT_EQ(first_line(both(go + "(i%2=0)(inc(c))(c+10))),inc\\x\\x+1")), "66");
+  EXPECT_EQ(first_line(both(go + "(i<5)(c+1)((i<9)(c+2)(c))))")), "13");
+  EXPECT_EQ(first_line(both(go + "(i=11)([x])(c+1)))")), "[x]");
+  // A test on no short integer, and truths that take the other part.
+  EXPECT_EQ(first_line(both("a\\go(0,[a]),go\\i\\c\\(i=3)(c)(go(i+1,(c=[a])(c+[b])(c+[c])))")), "[abcc]");
+  EXPECT_EQ(first_line(both("a\\go(0,0),go\\i\\c\\(i=12)(go(i+1,(i%3=0)(c+1)(c)))(c),K\\x\\y\\y,H\\x\\y\\x")),
+            "8");
+  EXPECT_EQ(first_line(both(go + "(i%3=0)(c+1)(c))),H\\x\\y\\y")), "4");
+}
+
 TEST(FastEngine, AHelperOfOneSumAnswersInWordsAndGoesOn) {
   // A global whose body is one call of a value rule: its answer returns
   // on to a sum, a comparison that a choice takes, or a call of two
