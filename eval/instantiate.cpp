@@ -525,13 +525,12 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
       }
       return !answered_at_once(plan, root);
     };
-    // The focus's own spine has a descent; so has an operator's spine that
-    // is an argument in a descent (to kDeepestDescent), which becomes the
-    // focus when it is built not done, the arithmetic and comparisons
-    // nested in a call.
+    // The focus's own spine has a descent; so has a strict head's spine
+    // that is an argument in a descent (to kDeepestDescent), which becomes
+    // the focus when it is built not done: the arithmetic, comparisons and
+    // calls nested in a call.
     const bool descends =
-        place.root == end - 1 ||
-        ((value != nullptr || place.lazy_part) && place.entry != kNoEntry && place.nesting < kDeepestDescent);
+        place.root == end - 1 || (place.entry != kNoEntry && place.nesting < kDeepestDescent);
     uint32_t first_entry = kNoEntry;
     if (descends && levels >= 1 && levels == evaluated && !answered_at_once(plan, place.root) &&
         std::any_of(arguments.begin(), arguments.end(), maybe_pending)) {
@@ -1418,10 +1417,9 @@ int part_taken_by_predicate(const InstantiationPlan& plan, uint32_t begin, uint3
 
 // The spine of the descent `descent` built up to its first argument not
 // done, which is answered: that argument, with the stop in stops[0] and,
-// when the argument is an operator's spine with a descent of its own, the
-// stops inside it after, *depth in all; else the spine, built from its
-// parts (*depth 0). nullptr, with nothing built, when an operator head
-// has another body.
+// when the argument is a strict head's spine with a descent of its own,
+// or a choice taking a part that has one, the stops inside it after, *depth in all; else the spine, built
+// from its parts (*depth 0). nullptr, with nothing built, when an operator head has another body.
 [[gnu::always_inline]] inline Cell* descend_to(const InstantiationPlan& plan,
                                                const InstantiationPlan::Descent& descent,
                                                Cell* const* arguments, DescentStop* stops,

@@ -132,7 +132,7 @@ struct InstantiationPlan {
     bool valued;
     bool lazy = false;
   };
-  // An argument that is an operator's spine may have a descent too,
+  // An argument that is a strict head's spine may have a descent too,
   // `descent` in its entry (one more than the index, or 0): built not
   // done, it would be the focus the machine descends in at once.
   //

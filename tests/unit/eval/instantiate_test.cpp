@@ -292,21 +292,25 @@ TEST_F(Instantiate, AnEvaluatedFocusHasTheAnswersOfItsStrictCalls) {
   // f's two arguments are evaluated, V's are not, and a third argument of
   // f waits in a frame for whatever f's rewrite gives. The second argument
   // is a call left to make: the machine would descend to it, (f 6) in a
-  // Function frame.
+  // Function frame, and on into it to V's partial application, whose part
+  // is still to work out, (f 15) in a Function frame.
   const CallOfFive c = call_of_five("((\\ n) (f (+ n 1) (f (* n 3) (V (- n 2))) (+ n 4)))");
   const CallOfFive below = call_of_five("((\\ n) (+ (f (* n 2) 0) 1))");
   std::vector<Frame> frames;
   CellRef focus = instantiate_into_frames(*c.plan, &c.raw, c.call.get(), frames, FocusHead::evaluated);
-  EXPECT_EQ(print_expression(focus.get()), "(f15 (V (-5 2)))");
-  ASSERT_EQ(frames_text(frames), "Deferred K5, Function f6");
+  EXPECT_EQ(print_expression(focus.get()), "(V (-5 2))");
+  ASSERT_EQ(frames_text(frames), "Deferred K5, Function f6, Function f15");
   // The answers come analysed, and so do the pairs built over them.
-  CellRef fresh = sexpr("(f 15 (V (- 5 2)))");
+  CellRef fresh = sexpr("(V (- 5 2))");
   analyse_node(fresh.get());
   EXPECT_EQ(analysis_bits(focus.get()), analysis_bits(fresh.get()));
   EXPECT_EQ(payload(focus.get()), payload(fresh.get()));
   CellRef head = sexpr("(f 6)");
   analyse_node(head.get());
   EXPECT_EQ(analysis_bits(frames[1].first.get()), analysis_bits(head.get()));
+  CellRef below_head = sexpr("(f 15)");
+  analyse_node(below_head.get());
+  EXPECT_EQ(analysis_bits(frames[2].first.get()), analysis_bits(below_head.get()));
   frames.clear();
   // A branch taken as the focus: a comparison answers "K" or "H".
   const CallOfFive b = call_of_five("((\\ n) (< n 0 1 (< n 9 (+ n 1) (+ n 2))))");
