@@ -381,6 +381,11 @@ bool may_select(Cell* name) {
 bool mark_selection(InstantiationPlan& plan, uint32_t begin, uint32_t end) {
   auto& steps = plan.steps;
   using Op = InstantiationPlan::Op;
+  // ((s c) x), as s H I forces a stream's tail: the part, applied to x.
+  if (end - begin == 5 && steps[begin + 2].op == Op::Build && steps[begin + 3].op != Op::Build &&
+      steps[begin + 4].op == Op::Build) {
+    return mark_selection(plan, begin, begin + 3);
+  }
   if (end - begin != 3) return false;
   if (steps[begin].op == Op::Argument && steps[begin + 1].op == Op::Share &&
       names_a_rule(steps[begin + 1].cell)) {
@@ -1107,22 +1112,20 @@ bool tree_operands(const InstantiationPlan& plan, uint32_t at, Cell* const* argu
 // at once, lazy heads or not, through those plans, to the very cell x or
 // y; nullptr for anything else, while a plan is not made, or while
 // watched.
-[[gnu::noinline]] Cell* selected_part(Cell* pair, Cell* selector) {
+// A pair's rule, V x y c = c x y: its body applies its third parameter
+// to the other two.
+bool is_pair_rule(const InstantiationPlan* rule) {
   using Op = InstantiationPlan::Op;
-  if (g_watching || !is_pair(pair) || is_data(pair) || !is_done(pair) || !is_pair(pair_left(pair)) ||
-      is_data(pair_left(pair)) || !names_a_rule(selector)) {
-    return nullptr;
-  }
-  Cell* head = pair_left(pair_left(pair));
-  if (!names_a_rule(head)) return nullptr;
-  const InstantiationPlan* rule = current_plan_of_head(head);
-  if (rule == nullptr || rule->literal_only || rule->parameters != 3 || rule->head_argument != 2 ||
-      rule->head_spine.size() != 2 || rule->head_spine[0].op != Op::Argument ||
-      rule->head_spine[0].argument != 0 || rule->head_spine[1].op != Op::Argument ||
-      rule->head_spine[1].argument != 1) {
-    return nullptr;
-  }
-  const std::array<Cell*, 2> parts{pair_right(pair_left(pair)), pair_right(pair)};
+  return rule != nullptr && !rule->literal_only && rule->parameters == 3 && rule->head_argument == 2 &&
+         rule->head_spine.size() == 2 && rule->head_spine[0].op == Op::Argument &&
+         rule->head_spine[0].argument == 0 && rule->head_spine[1].op == Op::Argument &&
+         rule->head_spine[1].argument == 1;
+}
+
+// The part of two done `parts` that `selector`, a name, takes: as K x y =
+// x does by its own rule, or as H x = I with I y = y does through another.
+Cell* part_taken_by_selector(const std::array<Cell*, 2>& parts, Cell* selector) {
+  using Op = InstantiationPlan::Op;
   const InstantiationPlan* taker = current_plan_of_head(selector);
   if (taker == nullptr || taker->literal_only || taker->steps.size() != 1) return nullptr;
   const InstantiationPlan::Step& only = taker->steps[0];
@@ -1134,7 +1137,25 @@ bool tree_operands(const InstantiationPlan& plan, uint32_t at, Cell* const* argu
   return gives_own ? parts[1] : nullptr;
 }
 
+[[gnu::noinline]] Cell* selected_part(Cell* pair, Cell* selector) {
+  if (g_watching || !is_pair(pair) || is_data(pair) || !is_done(pair) || !is_pair(pair_left(pair)) ||
+      is_data(pair_left(pair)) || !names_a_rule(selector)) {
+    return nullptr;
+  }
+  Cell* head = pair_left(pair_left(pair));
+  if (!names_a_rule(head) || !is_pair_rule(current_plan_of_head(head))) return nullptr;
+  return part_taken_by_selector({pair_right(pair_left(pair)), pair_right(pair)}, selector);
+}
+
 }  // namespace
+
+Cell* part_taken_by_pair_rule(const InstantiationPlan& rule, Cell* const* arguments) {
+  if (!names_a_rule(arguments[2]) || g_watching || !is_pair_rule(&rule) || !is_done(arguments[0]) ||
+      !is_done(arguments[1])) {
+    return nullptr;
+  }
+  return part_taken_by_selector({arguments[0], arguments[1]}, arguments[2]);
+}
 
 Cell* part_selected_by_plan(const InstantiationPlan& plan, Cell* const* arguments) {
   const auto& steps = plan.steps;
@@ -1159,6 +1180,24 @@ Cell* part_selected_by_helper(Cell* helper, Cell* pair) {
 [[gnu::noinline]] Cell* part_of_pair_call(Cell* call) {
   Cell* f = pair_left(call);
   return is_pair(f) ? selected_part(f, pair_right(call)) : part_selected_by_helper(f, pair_right(call));
+}
+
+// An argument built as (s c) or (hd s), one count, as the part taken, or
+// as (part x) when it was built as ((s c) x), the rewrites of the pair and
+// the selector ending there: a new pair over the very cells the machine's
+// would join. The argument itself when it takes no part.
+[[gnu::noinline]] Cell* selected_argument(Cell* argument, bool applied) {
+  Cell* call = applied ? pair_left(argument) : argument;
+  Cell* part = part_of_pair_call(call);
+  if (part == nullptr) return argument;
+  retain(part);
+  if (applied) {
+    Cell* x = pair_right(argument);
+    retain(x);
+    part = new_pair_of_analysed(part, x);
+  }
+  release(argument);
+  return part;
 }
 
 // The word of the operand whose steps start at `at`: a single step's short
@@ -1446,14 +1485,11 @@ int part_taken_by_predicate(const InstantiationPlan& plan, uint32_t begin, uint3
     }
     if (argument == nullptr) argument = run_steps<true>(plan, parts[j].begin, parts[j].end, arguments);
     // An argument (s K) or (hd s), s an argument of the call, may be a
-    // part to take.
-    if (inner == 0 && parts[j].end - parts[j].begin == 3 && marked_selection(plan, parts[j].begin) &&
+    // part to take, and one (s H I) a part to apply.
+    const uint32_t length = parts[j].end - parts[j].begin;
+    if (inner == 0 && (length == 3 || length == 5) && marked_selection(plan, parts[j].begin) &&
         !is_done(argument)) {
-      if (Cell* part = part_of_pair_call(argument)) {
-        retain(part);
-        release(argument);
-        argument = part;
-      }
+      argument = selected_argument(argument, length == 5);
     }
     if (inner != 0 || !is_done(argument)) {
       stops[0] = {&plan, &descent, spine, j};

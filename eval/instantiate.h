@@ -271,6 +271,11 @@ CellRef instantiate(const InstantiationPlan& plan, Cell* const* arguments);
 // pair and the selector end at, borrowed; nullptr for any other body or
 // argument.
 Cell* part_selected_by_plan(const InstantiationPlan& plan, Cell* const* arguments);
+// The part a call of a pair's rule, V x y c = c x y, ends at when x and
+// y are done and c is a selector as K or H is (see part_selected_by_plan):
+// the very cell x or y, borrowed; nullptr for any other rule or
+// arguments, or while watched.
+Cell* part_taken_by_pair_rule(const InstantiationPlan& rule, Cell* const* arguments);
 // How a new focus is built: as the rewrite writes it; with the value of
 // an operator at its head (a constant whose body is a done value, as "<"
 // names `less`), where the machine's next transition would put it; or

@@ -235,6 +235,26 @@ TEST(FastEngine, AChoiceGivenAsAnArgumentTakesItsPartAsItIsReached) {
   EXPECT_EQ(first_line(both(go + "(i%3=0)(c+1)(c))),H\\x\\y\\y")), "4");
 }
 
+TEST(FastEngine, AStreamsTailIsTakenFromItsPairAndApplied) {
+  // s H I, written out or as a helper, forces the tail of a stream whose
+  // pairs are the prelude's V or the program's own, the tail a partial
+  // application of a global or a lambda; and a selector that takes no
+  // part as K and H do.
+  const std::string take = "tk\\k\\s\\(k<1)(0)((s K)%7+tk(k-1,s H I))";
+  EXPECT_EQ(first_line(both("a\\tk(6,nx 1 I),nx\\n\\u\\V (n*n) (nx(n+1))," + take)), "14");
+  EXPECT_EQ(first_line(both("a\\tk(6,nx 1),nx\\n\\V (n*n) (u\\nx(n+1))," + take)), "14");
+  EXPECT_EQ(first_line(both("a\\tt(5,fr 2 I),hd\\s\\s K,tl\\s\\s H I,fr\\n\\u\\V n (fr(n+1)),"
+                            "tt\\n\\s\\(n<1)(0)((hd s)+tt(n-1,tl s))")),
+            "20");
+  const std::string own = "fr\\n\\u\\cons n (fr(n+1)),cons\\x\\y\\f\\f x y,fst\\x\\y\\x,snd\\x\\y\\y,";
+  EXPECT_EQ(first_line(both("a\\tt(5,fr 2 I)," + own + "tt\\n\\s\\(n<1)(0)((s fst)+tt(n-1,s snd I))")), "20");
+  EXPECT_EQ(first_line(both("a\\tt(5,fr 2 I)," + own + "tt\\n\\s\\(n<1)(0)(tt(n-1,s snd I)-(s fst))")),
+            "020");
+  EXPECT_EQ(first_line(both("a\\tt(3,fr 2 I)," + own +
+                            "tt\\n\\s\\(n<1)(0)((s dup)+tt(n-1,s snd I)),dup\\x\\y\\x*x")),
+            "29");
+}
+
 TEST(FastEngine, AHelperOfOneSumAnswersInWordsAndGoesOn) {
   // A global whose body is one call of a value rule: its answer returns
   // on to a sum, a comparison that a choice takes, or a call of two
