@@ -642,6 +642,12 @@ void find_evaluations(InstantiationPlan& plan) {
     range.descent = find_evaluations_in(plan, start, range.begin,
                                         range.inner_count != 0 ? range.inner_focus_end : range.end);
   }
+  // An argument the plan works out in words is built so, never descended.
+  for (InstantiationPlan::Steps& argument : plan.descent_arguments) {
+    if (argument.descent != 0 && plan.steps[plan.descents[argument.descent - 1].head].evaluation != 0) {
+      argument.descent = 0;
+    }
+  }
   // A body that is one comparison, or one call of a value rule, in words.
   if (const uint32_t root = whole_call(plan, start)) {
     const InstantiationPlan::Evaluation& call = plan.evaluations[root - 1];
@@ -1544,17 +1550,14 @@ Cell* chosen_argument(const InstantiationPlan& plan, const InstantiationPlan::St
   return run_steps<true>(part, 0, all, arguments);
 }
 
-// A descent's argument with a descent of its own, when the plan does not
-// work it out in words, built as far as that descent goes; or one that
-// is a choice, by the part it takes. nullptr, with nothing built, for
-// neither.
+// A descent's argument with a descent of its own, built as far as that
+// descent goes; or one that is a choice, by the part it takes. nullptr,
+// with nothing built, when neither is taken.
 [[gnu::noinline]] Cell* descended_argument(const InstantiationPlan& plan,
                                            const InstantiationPlan::Steps& argument, Cell* const* arguments,
                                            DescentStop* stops, const DescentStop* last, size_t* depth) {
   if (argument.descent == 0) return chosen_argument(plan, argument, arguments, stops, last, depth);
-  const InstantiationPlan::Descent& own = plan.descents[argument.descent - 1];
-  if (plan.steps[own.head].evaluation != 0) return nullptr;
-  return descend_nested(plan, own, arguments, stops, last, depth);
+  return descend_nested(plan, plan.descents[argument.descent - 1], arguments, stops, last, depth);
 }
 
 // The focus with the descent `descent` (see InstantiationPlan::descents),
