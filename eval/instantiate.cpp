@@ -1182,27 +1182,27 @@ Cell* part_selected_by_helper(Cell* helper, Cell* pair) {
   return plan != nullptr && plan->parameters == 1 ? part_selected_by_plan(*plan, &pair) : nullptr;
 }
 
-// The part a built call (s K) or (hd s) takes from its pair, borrowed.
-[[gnu::noinline]] Cell* part_of_pair_call(Cell* call) {
-  Cell* f = pair_left(call);
-  return is_pair(f) ? selected_part(f, pair_right(call)) : part_selected_by_helper(f, pair_right(call));
-}
-
-// An argument built as (s c) or (hd s), one count, as the part taken, or
-// as (part x) when it was built as ((s c) x), the rewrites of the pair and
-// the selector ending there: a new pair over the very cells the machine's
-// would join. The argument itself when it takes no part.
-[[gnu::noinline]] Cell* selected_argument(Cell* argument, bool applied) {
-  Cell* call = applied ? pair_left(argument) : argument;
-  Cell* part = part_of_pair_call(call);
-  if (part == nullptr) return argument;
+// The argument whose steps [begin, begin + length) build (s c) or
+// (hd s), marked so, as the part taken, one count; or as (part x) when
+// they build ((s c) x): the rewrites of the pair and the selector would
+// end there, and the pairs they rewrite are never built. nullptr, with
+// nothing built, when no part is taken.
+[[gnu::noinline]] Cell* selected_from_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t length,
+                                            Cell* const* arguments) {
+  using Op = InstantiationPlan::Op;
+  const InstantiationPlan::Step& first = plan.steps[begin];
+  const InstantiationPlan::Step& second = plan.steps[begin + 1];
+  Cell* part = first.op == Op::Argument && first.evaluation == InstantiationPlan::kSelected
+                   ? selected_part(arguments[first.argument], second.cell)
+                   : part_selected_by_helper(first.cell, arguments[second.argument]);
+  if (part == nullptr) return nullptr;
   retain(part);
-  if (applied) {
-    Cell* x = pair_right(argument);
+  if (length == 5) {
+    const InstantiationPlan::Step& applied = plan.steps[begin + 3];
+    Cell* x = applied.op == Op::Share ? applied.cell : arguments[applied.argument];
     retain(x);
     part = new_pair_of_analysed(part, x);
   }
-  release(argument);
   return part;
 }
 
@@ -1489,14 +1489,13 @@ int part_taken_by_predicate(const InstantiationPlan& plan, uint32_t begin, uint3
     if ((parts[j].descent | parts[j].choice) != 0 && stops < last) [[unlikely]] {
       argument = descended_argument(plan, parts[j], arguments, stops + 1, last, &inner);
     }
-    if (argument == nullptr) argument = run_steps<true>(plan, parts[j].begin, parts[j].end, arguments);
     // An argument (s K) or (hd s), s an argument of the call, may be a
     // part to take, and one (s H I) a part to apply.
     const uint32_t length = parts[j].end - parts[j].begin;
-    if (inner == 0 && (length == 3 || length == 5) && marked_selection(plan, parts[j].begin) &&
-        !is_done(argument)) {
-      argument = selected_argument(argument, length == 5);
+    if (argument == nullptr && (length == 3 || length == 5) && marked_selection(plan, parts[j].begin)) {
+      argument = selected_from_steps(plan, parts[j].begin, length, arguments);
     }
+    if (argument == nullptr) argument = run_steps<true>(plan, parts[j].begin, parts[j].end, arguments);
     if (inner != 0 || !is_done(argument)) {
       stops[0] = {&plan, &descent, spine, j};
       *depth = inner + 1;
