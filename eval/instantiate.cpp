@@ -354,6 +354,27 @@ Cell* shared_spine_head(Cell* cell, size_t* levels) {
   return c;
 }
 
+// The head atom of `cell`, a closed cell of the body at the head of a
+// spine, (g c1 ... cm) with some ci not done, and m in *levels; one more
+// than the index of the first such ci in *held. nullptr for any other
+// cell. The machine, descending, evaluates that ci first, each cell
+// after it waiting in an apply frame and (g c1 ... ci-1) in a function
+// frame: all cells of the body, the same at every call.
+Cell* held_spine_head(Cell* cell, size_t* levels, uint32_t* held) {
+  if (node_mask(cell) != 0) return nullptr;
+  size_t m = 0;
+  size_t first = 0;
+  Cell* c = cell;
+  for (; is_pair(c) && !is_data(c); c = pair_left(c)) {
+    if (++m > kLongestSharedSpine) return nullptr;
+    if (!is_done(pair_right(c))) first = m;
+  }
+  if (first == 0 || !is_atom(c)) return nullptr;
+  *levels = m;
+  *held = static_cast<uint32_t>(m - first + 1);
+  return c;
+}
+
 // Word trees nest no deeper than this, so that working one out takes
 // little native stack.
 constexpr uint8_t kDeepestWordTree = 8;
@@ -474,9 +495,10 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
     // (see InstantiationPlan::Descent).
     Cell* named = head.cell;
     size_t shared = 0;
+    uint32_t held = 0;
     if (is_pair(named)) {
       named = shared_spine_head(head.cell, &shared);
-      if (named == nullptr) continue;
+      if (named == nullptr && (named = held_spine_head(head.cell, &shared, &held)) == nullptr) continue;
     }
     // A partial application of a lazy head, as V x y, is taken apart in
     // the same way when no apply frame waits above it, and the machine
@@ -507,11 +529,12 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
       continue;
     }
     Cell* value = done_constant_of_head(named);
+    if (held != 0 && value != nullptr) continue;
     if (value != nullptr) {
       if (shared != 0 && shapes_binders(value)) continue;
       place.guards.push_back(resolve(named).slot);
       named = value;
-    } else if (shared != 0 && !is_done(head.cell)) {
+    } else if (held == 0 && shared != 0 && !is_done(head.cell)) {
       continue;
     }
     int arity = 0;
@@ -538,7 +561,7 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
         place.root == end - 1 || (place.entry != kNoEntry && place.nesting < kDeepestDescent);
     uint32_t first_entry = kNoEntry;
     if (descends && levels >= 1 && levels == evaluated && !answered_at_once(plan, place.root) &&
-        std::any_of(arguments.begin(), arguments.end(), maybe_pending)) {
+        (held != 0 || std::any_of(arguments.begin(), arguments.end(), maybe_pending))) {
       const auto index = static_cast<uint32_t>(plan.descents.size()) + 1;
       if (place.root == end - 1) {
         descent = index;
@@ -546,9 +569,10 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
         plan.descent_arguments[place.entry].descent = index;
       }
       first_entry = static_cast<uint32_t>(plan.descent_arguments.size());
-      plan.descents.push_back(
-          {node, first_entry, static_cast<uint32_t>(levels), static_cast<uint32_t>(plan.guards.size()),
-           static_cast<uint32_t>(place.guards.size()), static_cast<uint32_t>(shared), value != nullptr});
+      plan.descents.push_back({node, first_entry, static_cast<uint32_t>(levels),
+                               static_cast<uint32_t>(plan.guards.size()),
+                               static_cast<uint32_t>(place.guards.size()), static_cast<uint32_t>(shared),
+                               value != nullptr, false, held});
       for (const CellRef* slot : place.guards) plan.guards.push_back({slot, slot->share()});
       for (size_t j = 1; j <= levels; ++j) {
         const uint32_t root = arguments[levels - j];
@@ -563,7 +587,7 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
     // (f a b): with a and b single steps, its two levels are the steps
     // after f's; else the pairs that a's steps and b's end in. With (f a)
     // one cell, its one level is the pair b's steps end in.
-    if (rule == nullptr || arity != 2 || shared + levels < 2 || shared > 1) continue;
+    if (rule == nullptr || held != 0 || arity != 2 || shared + levels < 2 || shared > 1) continue;
     const auto marked = static_cast<uint32_t>(plan.evaluations.size()) + 1;
     const uint32_t second = arguments[levels - 2 + shared];
     const bool single =
@@ -1460,6 +1484,41 @@ inline int part_taken_by_comparison(const InstantiationPlan& plan, uint32_t begi
 int part_taken_by_predicate(const InstantiationPlan& plan, uint32_t begin, uint32_t end,
                             Cell* const* arguments);
 
+// A stop before every argument the steps build (see Descent::held); one
+// more is 0.
+constexpr uint32_t kHeldArgument = UINT32_MAX;
+
+// The argument a descent with a held level stops at, one count, with the
+// stop in stops[0]: the cell's levels below it wait in the stop's spine.
+// nullptr, with nothing built, when an operator on its path has another
+// body.
+[[gnu::noinline]] Cell* held_argument(const InstantiationPlan& plan,
+                                      const InstantiationPlan::Descent& descent, DescentStop* stops,
+                                      size_t* depth) {
+  for (uint32_t g = descent.first_guard; g < descent.first_guard + descent.guard_count; ++g) {
+    if (plan.guards[g].slot->get() != plan.guards[g].body.get()) return nullptr;
+  }
+  Cell* level = plan.steps[descent.head].cell;
+  for (uint32_t i = descent.prefix; i > descent.held; --i) level = pair_left(level);
+  Cell* argument = pair_right(level);
+  retain(argument);
+  retain(pair_left(level));
+  stops[0] = {&plan, &descent, pair_left(level), kHeldArgument};
+  *depth = 1;
+  return argument;
+}
+
+// The levels of a held descent's cell after the one held, in apply
+// frames, outermost first, as the machine takes the cell apart.
+[[gnu::noinline]] void push_held_levels(const InstantiationPlan& plan,
+                                        const InstantiationPlan::Descent& descent,
+                                        std::vector<Frame>& frames) {
+  Cell* level = plan.steps[descent.head].cell;
+  for (uint32_t i = descent.prefix; i > descent.held; --i, level = pair_left(level)) {
+    frames.push_back({Frame::Apply, CellRef::retained(pair_right(level)), {}});
+  }
+}
+
 // The spine of the descent `descent` built up to its first argument not
 // done, which is answered: that argument, with the stop in stops[0] and,
 // when the argument is a strict head's spine with a descent of its own,
@@ -1542,7 +1601,9 @@ Cell* chosen_argument(const InstantiationPlan& plan, const InstantiationPlan::St
   const auto all = static_cast<uint32_t>(part.steps.size());
   if (part.focus_descent != 0) {
     const InstantiationPlan::Descent& own = part.descents[part.focus_descent - 1];
-    if (part.steps[own.head].evaluation == 0) {
+    if (own.held != 0) {
+      if (Cell* built = held_argument(part, own, stops, depth)) return built;
+    } else if (part.steps[own.head].evaluation == 0) {
       if (Cell* built = descend_nested(part, own, arguments, stops, last, depth)) return built;
     }
   }
@@ -1556,7 +1617,9 @@ Cell* chosen_argument(const InstantiationPlan& plan, const InstantiationPlan::St
                                            const InstantiationPlan::Steps& argument, Cell* const* arguments,
                                            DescentStop* stops, const DescentStop* last, size_t* depth) {
   if (argument.descent == 0) return chosen_argument(plan, argument, arguments, stops, last, depth);
-  return descend_nested(plan, plan.descents[argument.descent - 1], arguments, stops, last, depth);
+  const InstantiationPlan::Descent& own = plan.descents[argument.descent - 1];
+  if (own.held != 0) return held_argument(plan, own, stops, depth);
+  return descend_nested(plan, own, arguments, stops, last, depth);
 }
 
 // The focus with the descent `descent` (see InstantiationPlan::descents),
@@ -1570,16 +1633,24 @@ Cell* descended_focus(const InstantiationPlan& plan, const InstantiationPlan::De
   if (descent.lazy && !frames.empty() && applies_an_argument(frames.back())) return nullptr;
   std::array<DescentStop, kDeepestDescent + 1> stops;
   size_t depth = 0;
-  Cell* focus = descend_to(plan, descent, arguments, stops.data(), &stops.back(), &depth);
+  Cell* focus;
+  if (descent.held != 0) [[unlikely]] {
+    focus = held_argument(plan, descent, stops.data(), &depth);
+  } else {
+    focus = descend_to(plan, descent, arguments, stops.data(), &stops.back(), &depth);
+  }
   for (size_t d = 0; d < depth; ++d) {
     const DescentStop& stop = stops[d];
     const InstantiationPlan::Steps* parts = &stop.plan->descent_arguments[stop.descent->first];
+    // A held stop's argument is one before the first: every one is later.
     for (uint32_t later = stop.descent->count; later-- > stop.argument + 1;) {
       frames.push_back(
           {Frame::Apply,
            CellRef::adopt(run_steps<true>(*stop.plan, parts[later].begin, parts[later].end, arguments)),
            {}});
     }
+    if (stop.argument == kHeldArgument) [[unlikely]]
+      push_held_levels(*stop.plan, *stop.descent, frames);
     frames.push_back({Frame::Function, CellRef::adopt(stop.spine), {}});
   }
   return focus;

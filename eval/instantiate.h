@@ -131,6 +131,12 @@ struct InstantiationPlan {
     uint32_t prefix;
     bool valued;
     bool lazy = false;
+    // One more than the index among the `prefix` levels of h's cell of
+    // its first argument not done, or 0. The cell is then no done value:
+    // the machine takes it apart and evaluates that argument first, so the
+    // descent always stops there, every later argument in an apply frame
+    // (see held_spine_head).
+    uint32_t held = 0;
   };
   // An argument that is a strict head's spine may have a descent too,
   // `descent` in its entry (one more than the index, or 0): built not
