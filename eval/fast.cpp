@@ -382,7 +382,7 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
   std::array<std::array<Cell*, kMaxSpine>, 2> buffers;
   for (size_t hop = 0; plan->head_argument >= 0 && !plan->literal_only; ++hop) {
     // V x y c with c a selector: the rewrites of V and of c end at a part.
-    if (plan->head_argument == 2 && (hop != 0 || s.count == 3)) [[unlikely]] {
+    if (plan->head_argument == 2 && (hop != 0 || s.count == 3) && is_atom(arguments[2])) [[unlikely]] {
       if (Cell* part = part_taken_by_pair_rule(*plan, arguments)) {
         m.focus = CellRef::retained(part);
         return;

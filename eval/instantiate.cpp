@@ -1477,8 +1477,10 @@ struct DescentStop {
   uint32_t argument;
 };
 
-Cell* descended_argument(const InstantiationPlan& plan, const InstantiationPlan::Steps& argument,
-                         Cell* const* arguments, DescentStop* stops, const DescentStop* last, size_t* depth);
+Cell* descend_nested(const InstantiationPlan& plan, const InstantiationPlan::Descent& descent,
+                     Cell* const* arguments, DescentStop* stops, const DescentStop* last, size_t* depth);
+Cell* chosen_argument(const InstantiationPlan& plan, const InstantiationPlan::Steps& choice,
+                      Cell* const* arguments, DescentStop* stops, const DescentStop* last, size_t* depth);
 inline int part_taken_by_comparison(const InstantiationPlan& plan, uint32_t begin, uint32_t end,
                                     Cell* const* arguments);
 int part_taken_by_predicate(const InstantiationPlan& plan, uint32_t begin, uint32_t end,
@@ -1546,7 +1548,9 @@ constexpr uint32_t kHeldArgument = UINT32_MAX;
     size_t inner = 0;
     Cell* argument = nullptr;
     if ((parts[j].descent | parts[j].choice) != 0 && stops < last) [[unlikely]] {
-      argument = descended_argument(plan, parts[j], arguments, stops + 1, last, &inner);
+      argument = parts[j].descent != 0 ? descend_nested(plan, plan.descents[parts[j].descent - 1], arguments,
+                                                        stops + 1, last, &inner)
+                                       : chosen_argument(plan, parts[j], arguments, stops + 1, last, &inner);
     }
     // An argument (s K) or (hd s), s an argument of the call, may be a
     // part to take, and one (s H I) a part to apply.
@@ -1577,11 +1581,12 @@ constexpr uint32_t kHeldArgument = UINT32_MAX;
   return spine;
 }
 
-// descend_to for a descent inside another; recursive, to as many levels
-// as the stops have room for.
+// descend_to for a descent inside another, or held_argument for a held
+// one; recursive, to as many levels as the stops have room for.
 [[gnu::noinline]] Cell* descend_nested(const InstantiationPlan& plan,
                                        const InstantiationPlan::Descent& descent, Cell* const* arguments,
                                        DescentStop* stops, const DescentStop* last, size_t* depth) {
+  if (descent.held != 0) return held_argument(plan, descent, stops, depth);
   return descend_to(plan, descent, arguments, stops, last, depth);
 }
 
@@ -1590,8 +1595,9 @@ constexpr uint32_t kHeldArgument = UINT32_MAX;
 // focus, evaluated, any stops inside it from stops[0] and *depth in all;
 // nullptr, with nothing built, when the test's truth is not known yet or
 // that part has no plan.
-Cell* chosen_argument(const InstantiationPlan& plan, const InstantiationPlan::Steps& choice,
-                      Cell* const* arguments, DescentStop* stops, const DescentStop* last, size_t* depth) {
+[[gnu::noinline]] Cell* chosen_argument(const InstantiationPlan& plan, const InstantiationPlan::Steps& choice,
+                                        Cell* const* arguments, DescentStop* stops, const DescentStop* last,
+                                        size_t* depth) {
   if (g_watching) return nullptr;
   const InstantiationPlan::Choice& parts = plan.choices[choice.choice - 1];
   int taken = part_taken_by_comparison(plan, choice.begin, parts.test_end, arguments);
@@ -1601,25 +1607,11 @@ Cell* chosen_argument(const InstantiationPlan& plan, const InstantiationPlan::St
   const auto all = static_cast<uint32_t>(part.steps.size());
   if (part.focus_descent != 0) {
     const InstantiationPlan::Descent& own = part.descents[part.focus_descent - 1];
-    if (own.held != 0) {
-      if (Cell* built = held_argument(part, own, stops, depth)) return built;
-    } else if (part.steps[own.head].evaluation == 0) {
+    if (part.steps[own.head].evaluation == 0) {
       if (Cell* built = descend_nested(part, own, arguments, stops, last, depth)) return built;
     }
   }
   return run_steps<true>(part, 0, all, arguments);
-}
-
-// A descent's argument with a descent of its own, built as far as that
-// descent goes; or one that is a choice, by the part it takes. nullptr,
-// with nothing built, when neither is taken.
-[[gnu::noinline]] Cell* descended_argument(const InstantiationPlan& plan,
-                                           const InstantiationPlan::Steps& argument, Cell* const* arguments,
-                                           DescentStop* stops, const DescentStop* last, size_t* depth) {
-  if (argument.descent == 0) return chosen_argument(plan, argument, arguments, stops, last, depth);
-  const InstantiationPlan::Descent& own = plan.descents[argument.descent - 1];
-  if (own.held != 0) return held_argument(plan, own, stops, depth);
-  return descend_nested(plan, own, arguments, stops, last, depth);
 }
 
 // The focus with the descent `descent` (see InstantiationPlan::descents),
