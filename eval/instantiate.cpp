@@ -1059,14 +1059,18 @@ const InstantiationPlan* settled_part(const InstantiationPlan& plan, const Range
   return names_hold(part) && !needs_literal_rewrite(part, arguments) ? &part : nullptr;
 }
 
-// Every operator the path of the marked call `call` was read through still
-// has the body it had then.
-bool guards_hold(const InstantiationPlan& plan, const InstantiationPlan::Evaluation& call) {
-  for (uint32_t g = call.first_guard; g < call.first_guard + call.guard_count; ++g) {
+// Every operator the guards [first, first + count) name still has the
+// body it had when the plan read through it.
+bool guards_hold(const InstantiationPlan& plan, uint32_t first, uint32_t count) {
+  for (uint32_t g = first; g < first + count; ++g) {
     const InstantiationPlan::Guard& guard = plan.guards[g];
     if (guard.slot->get() != guard.body.get()) return false;
   }
   return true;
+}
+// The same for the path of the marked call `call`.
+bool guards_hold(const InstantiationPlan& plan, const InstantiationPlan::Evaluation& call) {
+  return guards_hold(plan, call.first_guard, call.guard_count);
 }
 
 // The parts waiting while a plan runs. Plans never run inside one another,
@@ -1133,15 +1137,6 @@ bool tree_operands(const InstantiationPlan& plan, uint32_t at, Cell* const* argu
   return read_short_integer(part(plan.steps[at + 1]), x) && read_short_integer(part(plan.steps[at + 3]), y);
 }
 
-// The part `selector` takes from `pair`, borrowed: the pair a done partial
-// application ((h x) y) of a definition whose body applies its third
-// parameter to the other two (V x y s = s x y, or a program's own), and
-// the selector a definition whose body gives one of its two parameters
-// (K x y = x) or, with one, a definition that gives its own (H x = I,
-// I y = y). Every part is done, so the machine rewrites (pair selector)
-// at once, lazy heads or not, through those plans, to the very cell x or
-// y; nullptr for anything else, while a plan is not made, or while
-// watched.
 // A pair's rule, V x y c = c x y: its body applies its third parameter
 // to the other two.
 bool is_pair_rule(const InstantiationPlan* rule) {
@@ -1167,6 +1162,15 @@ Cell* part_taken_by_selector(const std::array<Cell*, 2>& parts, Cell* selector) 
   return gives_own ? parts[1] : nullptr;
 }
 
+// The part `selector` takes from `pair`, borrowed: the pair a done partial
+// application ((h x) y) of a definition whose body applies its third
+// parameter to the other two (V x y s = s x y, or a program's own), and
+// the selector a definition whose body gives one of its two parameters
+// (K x y = x) or, with one, a definition that gives its own (H x = I,
+// I y = y). Every part is done, so the machine rewrites (pair selector)
+// at once, lazy heads or not, through those plans, to the very cell x or
+// y; nullptr for anything else, while a plan is not made, or while
+// watched.
 [[gnu::noinline]] Cell* selected_part(Cell* pair, Cell* selector) {
   if (g_watching || !is_pair(pair) || is_data(pair) || !is_done(pair) || !is_pair(pair_left(pair)) ||
       is_data(pair_left(pair)) || !names_a_rule(selector)) {
@@ -1497,9 +1501,7 @@ constexpr uint32_t kHeldArgument = UINT32_MAX;
 [[gnu::noinline]] Cell* held_argument(const InstantiationPlan& plan,
                                       const InstantiationPlan::Descent& descent, DescentStop* stops,
                                       size_t* depth) {
-  for (uint32_t g = descent.first_guard; g < descent.first_guard + descent.guard_count; ++g) {
-    if (plan.guards[g].slot->get() != plan.guards[g].body.get()) return nullptr;
-  }
+  if (!guards_hold(plan, descent.first_guard, descent.guard_count)) return nullptr;
   Cell* level = plan.steps[descent.head].cell;
   for (uint32_t i = descent.prefix; i > descent.held; --i) level = pair_left(level);
   Cell* argument = pair_right(level);
@@ -1524,15 +1526,14 @@ constexpr uint32_t kHeldArgument = UINT32_MAX;
 // The spine of the descent `descent` built up to its first argument not
 // done, which is answered: that argument, with the stop in stops[0] and,
 // when the argument is a strict head's spine with a descent of its own,
-// or a choice taking a part that has one, the stops inside it after, *depth in all; else the spine, built
-// from its parts (*depth 0). nullptr, with nothing built, when an operator head has another body.
+// or a choice taking a part that has one, the stops inside it after,
+// *depth in all; else the spine, built from its parts (*depth 0).
+// nullptr, with nothing built, when an operator head has another body.
 [[gnu::always_inline]] inline Cell* descend_to(const InstantiationPlan& plan,
                                                const InstantiationPlan::Descent& descent,
                                                Cell* const* arguments, DescentStop* stops,
                                                const DescentStop* last, size_t* depth) {
-  for (uint32_t g = descent.first_guard; g < descent.first_guard + descent.guard_count; ++g) {
-    if (plan.guards[g].slot->get() != plan.guards[g].body.get()) return nullptr;
-  }
+  if (!guards_hold(plan, descent.first_guard, descent.guard_count)) return nullptr;
   // An operator's value is where the machine would put it first.
   Cell* spine = plan.steps[descent.head].cell;
   if (descent.valued && descent.prefix != 0) {
@@ -1543,8 +1544,8 @@ constexpr uint32_t kHeldArgument = UINT32_MAX;
   }
   const InstantiationPlan::Steps* parts = &plan.descent_arguments[descent.first];
   for (uint32_t j = 0; j < descent.count; ++j) {
-    // An argument with a descent of its own, when the plan does not work
-    // it out in words, is built as far as that descent goes.
+    // An argument with a descent of its own is built as far as that
+    // descent goes, and a choice as far as the part it takes goes.
     size_t inner = 0;
     Cell* argument = nullptr;
     if ((parts[j].descent | parts[j].choice) != 0 && stops < last) [[unlikely]] {
