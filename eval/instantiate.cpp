@@ -840,6 +840,21 @@ class Settler {
 void find_choices(InstantiationPlan& plan, const std::vector<Cell*>& raw,
                   const std::unordered_set<Cell*>& body_cells, uint32_t nesting);
 
+// The rule shapes of a plan (see InstantiationPlan::pair_rule).
+void read_rule_shape(InstantiationPlan& plan) {
+  using Op = InstantiationPlan::Op;
+  if (plan.literal_only) return;
+  const auto& spine = plan.head_spine;
+  plan.pair_rule = plan.parameters == 3 && plan.head_argument == 2 && spine.size() == 2 &&
+                   spine[0].op == Op::Argument && spine[0].argument == 0 && spine[1].op == Op::Argument &&
+                   spine[1].argument == 1;
+  if (plan.steps.size() != 1) return;
+  const InstantiationPlan::Step& only = plan.steps[0];
+  if (plan.parameters == 2 && only.op == Op::Argument) plan.selects = static_cast<int8_t>(only.argument);
+  plan.gives_name = plan.parameters == 1 && only.op == Op::Share && names_a_rule(only.cell);
+  plan.gives_own = plan.parameters == 1 && only.op == Op::Argument;
+}
+
 // Fills the plan of `plan.body` from `result`, its literal rewrite on the
 // stand-ins `raw` (see read_steps).
 void read_plan(InstantiationPlan& plan, Cell* result, const std::vector<Cell*>& raw,
@@ -875,6 +890,7 @@ void read_plan(InstantiationPlan& plan, Cell* result, const std::vector<Cell*>& 
   // A call being evaluated may keep its head and first argument apart, one
   // part more waiting for each call inside its second argument.
   plan.depth += plan.evaluations.size();
+  read_rule_shape(plan);
   if (!plan.literal_only && !g_watching) find_choices(plan, raw, body_cells, nesting);
 }
 
@@ -1139,27 +1155,17 @@ bool tree_operands(const InstantiationPlan& plan, uint32_t at, Cell* const* argu
 
 // A pair's rule, V x y c = c x y: its body applies its third parameter
 // to the other two.
-bool is_pair_rule(const InstantiationPlan* rule) {
-  using Op = InstantiationPlan::Op;
-  return rule != nullptr && !rule->literal_only && rule->parameters == 3 && rule->head_argument == 2 &&
-         rule->head_spine.size() == 2 && rule->head_spine[0].op == Op::Argument &&
-         rule->head_spine[0].argument == 0 && rule->head_spine[1].op == Op::Argument &&
-         rule->head_spine[1].argument == 1;
-}
+bool is_pair_rule(const InstantiationPlan* rule) { return rule != nullptr && rule->pair_rule; }
 
 // The part of two done `parts` that `selector`, a name, takes: as K x y =
 // x does by its own rule, or as H x = I with I y = y does through another.
 Cell* part_taken_by_selector(const std::array<Cell*, 2>& parts, Cell* selector) {
-  using Op = InstantiationPlan::Op;
   const InstantiationPlan* taker = current_plan_of_head(selector);
-  if (taker == nullptr || taker->literal_only || taker->steps.size() != 1) return nullptr;
-  const InstantiationPlan::Step& only = taker->steps[0];
-  if (taker->parameters == 2) return only.op == Op::Argument ? parts[only.argument] : nullptr;
-  if (taker->parameters != 1 || only.op != Op::Share || !names_a_rule(only.cell)) return nullptr;
-  const InstantiationPlan* next = current_plan_of_head(only.cell);
-  const bool gives_own = next != nullptr && !next->literal_only && next->parameters == 1 &&
-                         next->steps.size() == 1 && next->steps[0].op == Op::Argument;
-  return gives_own ? parts[1] : nullptr;
+  if (taker == nullptr) return nullptr;
+  if (taker->selects >= 0) return parts[taker->selects];
+  if (!taker->gives_name) return nullptr;
+  const InstantiationPlan* next = current_plan_of_head(taker->steps[0].cell);
+  return next != nullptr && next->gives_own ? parts[1] : nullptr;
 }
 
 // The part `selector` takes from `pair`, borrowed: the pair a done partial
@@ -1637,9 +1643,14 @@ Cell* descended_focus(const InstantiationPlan& plan, const InstantiationPlan::De
     const InstantiationPlan::Steps* parts = &stop.plan->descent_arguments[stop.descent->first];
     // A held stop's argument is one before the first: every one is later.
     for (uint32_t later = stop.descent->count; later-- > stop.argument + 1;) {
+      // An argument or a cell of the body is built by no step.
+      const InstantiationPlan::Steps& part = parts[later];
+      const InstantiationPlan::Step& only = stop.plan->steps[part.begin];
       frames.push_back(
           {Frame::Apply,
-           CellRef::adopt(run_steps<true>(*stop.plan, parts[later].begin, parts[later].end, arguments)),
+           part.end - part.begin == 1
+               ? CellRef::retained(only.op == InstantiationPlan::Share ? only.cell : arguments[only.argument])
+               : CellRef::adopt(run_steps<true>(*stop.plan, part.begin, part.end, arguments)),
            {}});
     }
     if (stop.argument == kHeldArgument) [[unlikely]]
@@ -1763,6 +1774,48 @@ constinit std::array<TruthPart, 2> g_truth_parts{};
   return truth_part(call.truth(x, y));
 }
 
+// The steps one operand of a word tree spans from `at`: a single step, a
+// part taken (s K) or (hd s), or a marked call.
+uint32_t operand_length(const InstantiationPlan& plan, uint32_t at) {
+  const InstantiationPlan::Step& step = plan.steps[at];
+  if (step.op == InstantiationPlan::Argument) return step.evaluation != 0 ? 3 : 1;
+  if (step.evaluation != 0) return plan.evaluations[step.evaluation - 1].end - at;
+  const InstantiationPlan::Step& next = plan.steps[at + 1];
+  return next.op == InstantiationPlan::Argument && next.evaluation == InstantiationPlan::kSelectedByHelper
+             ? 3
+             : 1;
+}
+
+// The same for a choice whose test is written (f a) b with b a short
+// integer in the top part nearest the focus, as (s K)%p=0 is ((= a) 0)
+// while a is no single cell: the steps [begin, end) build (f a), f a
+// comparison or an operator naming one, a an operand in words. The
+// machine would evaluate a, return it to f, build the call over b and
+// answer it; `b` is that part's range.
+int part_taken_by_split_comparison(const InstantiationPlan& plan, uint32_t begin, uint32_t end,
+                                   const Range& b, Cell* const* arguments) {
+  const InstantiationPlan::Step& head = plan.steps[begin];
+  if (b.end - b.begin != 1 || head.op != InstantiationPlan::Share || end - begin < 3 ||
+      operand_length(plan, begin + 1) != end - begin - 2) {
+    return -1;
+  }
+  const InstantiationPlan::Step& second = plan.steps[b.begin];
+  int64_t x, y;
+  if (!read_short_integer(second.op == InstantiationPlan::Share ? second.cell : arguments[second.argument],
+                          &y)) {
+    return -1;
+  }
+  const BuiltinEntry* builtin = binary_builtin_of(head.cell);
+  if (builtin == nullptr) {
+    Cell* value = done_constant_of_head(head.cell);
+    builtin = value != nullptr ? binary_builtin_of(value) : nullptr;
+  }
+  if (builtin == nullptr || builtin->truths == nullptr || !word_of_steps(plan, begin + 1, arguments, &x)) {
+    return -1;
+  }
+  return truth_part(builtin->truths(x, y));
+}
+
 // The same for a focus (g a1 ... ak) of single steps, each a done value,
 // where g is a predicate: a global of k parameters whose body is one
 // comparison the plan works out in words (InstantiationPlan::truth_root).
@@ -1805,13 +1858,18 @@ Cell* focus_and_parts(const InstantiationPlan& plan, uint32_t begin, uint32_t fo
                       uint32_t first, uint32_t count, Cell* const* arguments, Cell* call,
                       std::vector<Frame>& frames, FocusHead head) {
   for (;;) {
+    // A test written with its second operand in the part nearest the
+    // focus: the parts are then (y x b).
+    int chosen = head == FocusHead::evaluated && count == 3 && !g_watching
+                     ? part_taken_by_split_comparison(plan, begin, focus_end, plan.frame_arguments[first + 2],
+                                                      arguments)
+                     : -1;
     // A descent's frames go above the parts'; its focus answers no choice.
-    if (head == FocusHead::evaluated && descent != 0) {
+    if (chosen < 0 && head == FocusHead::evaluated && descent != 0) {
       push_parts(plan, first, count, arguments, call, frames);
       return run_focus_steps(plan, begin, focus_end, arguments, head, descent, frames);
     }
     const bool chooses = head == FocusHead::evaluated && count == 2 && !g_watching;
-    int chosen = -1;
     if (chooses) {
       chosen = part_taken_by_comparison(plan, begin, focus_end, arguments);
       if (chosen < 0) chosen = part_taken_by_predicate(plan, begin, focus_end, arguments);

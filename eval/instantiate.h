@@ -174,6 +174,16 @@ struct InstantiationPlan {
   // once, so the call goes straight on to that rewrite.
   int head_argument = -1;
   std::vector<Step> head_spine;
+  // What the rule does with a pair's parts, read once from the steps
+  // above: `pair_rule` for a body that applies its third parameter to the
+  // other two (V x y c = c x y, or a program's own pair), `selects` 0 or 1
+  // for one that gives its first or second of two (K x y = x), `gives_name`
+  // for one of one parameter that gives a name of the body (H x = I), and
+  // `gives_own` for one that gives its argument (I y = y).
+  bool pair_rule = false;
+  int8_t selects = -1;
+  bool gives_name = false;
+  bool gives_own = false;
   // Calls the machine would evaluate as soon as the focus they belong to
   // is built: (f a b), with f a built-in of two arguments that has a word
   // rule (or an operator naming one), and the path from the root of its

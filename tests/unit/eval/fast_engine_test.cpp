@@ -235,6 +235,27 @@ TEST(FastEngine, AChoiceGivenAsAnArgumentTakesItsPartAsItIsReached) {
   EXPECT_EQ(first_line(both(go + "(i%3=0)(c+1)(c))),H\\x\\y\\y")), "4");
 }
 
+TEST(FastEngine, AChoiceWhoseTestEndsInAConstantTakesItsPart) {
+  // (a op b) with a no single cell and b a constant: the machine evaluates
+  // a, returns it to op, applies the answer to b and the truth to the
+  // parts. Tests on a remainder, a part taken from a pair, a helper's part;
+  // swapped truths, texts, and a choice applied on.
+  const std::string go = "a\\go(0,0),go\\i\\c\\(i=30)(c)(";
+  EXPECT_EQ(first_line(both(go + "(i%3=0)(go(i+1,c+1))(go(i+1,c)))")), "10");
+  EXPECT_EQ(first_line(both(go + "(i*i-i>100)(c+i)(go(i+1,c+1)))")), "22");
+  EXPECT_EQ(first_line(both(go + "(i%3=0)(inc)(dec)(go(i+1,c))),inc\\x\\x+1,dec\\x\\x-1")), "010");
+  EXPECT_EQ(first_line(both(go + "(i%3=[0])(go(i+1,c+1))(go(i+1,c)))")), "0");
+  const std::string swapped = "a\\go(0,0),go\\i\\c\\(i=30)((i%3=0)(go(i+1,c+1))(go(i+1,c)))(c),";
+  EXPECT_EQ(first_line(both(swapped + "K\\x\\y\\y,H\\x\\y\\x")), "20");
+  const std::string stream = "a\\ct(9,fr 1 I),fr\\n\\u\\V n (fr(n+1)),hd\\s\\s K,";
+  EXPECT_EQ(first_line(both(stream + "ct\\k\\s\\(k<1)(0)(((s K)%3=0)(1+ct(k-1,s H I))(ct(k-1,s H I)))")),
+            "3");
+  EXPECT_EQ(first_line(both(stream + "ct\\k\\s\\(k<1)(0)(((hd s)%2=1)(1+ct(k-1,s H I))(ct(k-1,s H I)))")),
+            "5");
+  EXPECT_EQ(first_line(both("a\\go(0,[a]),go\\i\\c\\(i=3)(c)((c+i=[a1])(go(i+1,c+[x]))(go(i+1,c+[y])))")),
+            "[ayyy]");
+}
+
 TEST(FastEngine, AStreamsTailIsTakenFromItsPairAndApplied) {
   // s H I, written out or as a helper, forces the tail of a stream whose
   // pairs are the prelude's V or the program's own, the tail a partial
