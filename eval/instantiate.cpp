@@ -295,7 +295,7 @@ void read_top_levels(InstantiationPlan& plan) {
 }
 
 // An atom that may name a definition: a name, no data, no binder.
-bool names_a_rule(Cell* c) {
+[[gnu::always_inline]] inline bool names_a_rule(Cell* c) {
   return is_atom(c) && !is_data(c) && atom_kind(c) == AtomKind::name && !is_binder(c);
 }
 
