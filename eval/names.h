@@ -146,7 +146,7 @@ inline const InstantiationPlan* current_plan_of(const Resolved& name) {
   return name.plan->body.get() == name.slot->get() ? name.plan : nullptr;
 }
 // The same for the global a head atom names.
-inline const InstantiationPlan* current_plan_of_head(Cell* head) {
+[[gnu::always_inline]] inline const InstantiationPlan* current_plan_of_head(Cell* head) {
   return is_atom(head) ? current_plan_of(resolve(head)) : nullptr;
 }
 
