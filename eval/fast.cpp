@@ -504,6 +504,17 @@ bool run_fast(Machine& m, uint64_t pause) {
         std::swap(top.first, m.focus);
         continue;
       }
+      if (top.kind == Frame::Apply && m.plain_apply && is_lambda_node(r) && is_done(top.first.get()) &&
+          !g_watching) [[unlikely]] {
+        // \ v e a = e[v := a]: the pair the machine would build here is
+        // the redex it rewrites at its next transition.
+        const CellRef argument = std::move(top.first);
+        m.frames.pop_back();
+        const CellRef lambda = std::move(m.focus);
+        m.focus = substitute_analysed(pair_right(r), static_cast<char>(head_char(pair_right(pair_left(r)))),
+                                      argument.get());
+        continue;
+      }
       if (top.kind == Frame::Function || (top.kind == Frame::Apply && m.plain_apply)) {
         Cell* other = top.first.leak();
         Cell* value = m.focus.leak();

@@ -256,6 +256,17 @@ TEST(FastEngine, AChoiceWhoseTestEndsInAConstantTakesItsPart) {
             "[ayyy]");
 }
 
+TEST(FastEngine, ALambdaReturnedToAnArgumentTakesIt) {
+  // A lambda a call answers, applied to a done argument that waits in a
+  // frame: one parameter, two, a letter bound again inside, a lambda given
+  // a lambda, and an argument still to evaluate.
+  EXPECT_EQ(first_line(both("a\\(pk 3) 5,pk\\n\\(n<0)(u\\u)(v\\v*n)")), "15");
+  EXPECT_EQ(first_line(both("a\\(mk 2) 3 4,mk\\n\\(n<0)(0)(x\\y\\x*n+y)")), "10");
+  EXPECT_EQ(first_line(both("a\\(pk 3) 5,pk\\n\\(n<0)(0)(n\\n+1)")), "6");
+  EXPECT_EQ(first_line(both("a\\(tw 1)(y\\y+10) 5,tw\\n\\(n<0)(0)(f\\x\\f(f x))")), "25");
+  EXPECT_EQ(first_line(both("a\\(pk 3)(2+3),pk\\n\\(n<0)(u\\u)(v\\v*n)")), "15");
+}
+
 TEST(FastEngine, AStreamsTailIsTakenFromItsPairAndApplied) {
   // s H I, written out or as a helper, forces the tail of a stream whose
   // pairs are the prelude's V or the program's own, the tail a partial
