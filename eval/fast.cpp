@@ -111,6 +111,21 @@ bool replace_constant_head(Machine& m) {
   return true;
 }
 
+// An over-applied focus ((s c) a), s a done pair and c a selector that
+// takes a part from it at once (see part_selected_from), as a stream's
+// tail is forced by (s H) I: the machine would put a in an apply frame and
+// rewrite (s c), its rewrites ending at that part.
+bool take_selected_part(Machine& m) {
+  Cell* r = m.focus.get();
+  Cell* selection = pair_left(r);
+  if (!is_pair(selection) || !is_atom(pair_right(selection))) return false;
+  Cell* part = part_selected_from(pair_left(selection), pair_right(selection));
+  if (part == nullptr) return false;
+  m.frames.push_back({Frame::Apply, CellRef::retained(pair_right(r)), {}});
+  m.focus = CellRef::retained(part);
+  return true;
+}
+
 // The result of a rewrite that takes the argument of the frame `index`
 // from the top (0 for the top) of the top d, Apply or Deferred frames,
 // and drops the others: it becomes the focus, the d frames gone.
@@ -531,7 +546,7 @@ bool run_fast(Machine& m, uint64_t pause) {
     ++m.steps;
     const int d = arity_of_bits(bits);
     if (d < 0) {
-      if (!replace_constant_head(m)) descend(m, true);
+      if (!take_selected_part(m) && !replace_constant_head(m)) descend(m, true);
       continue;
     }
     if (d == 0) {

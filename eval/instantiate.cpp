@@ -1197,6 +1197,8 @@ Cell* part_taken_by_pair_rule(const InstantiationPlan& rule, Cell* const* argume
   return part_taken_by_selector({arguments[0], arguments[1]}, arguments[2]);
 }
 
+Cell* part_selected_from(Cell* pair, Cell* selector) { return selected_part(pair, selector); }
+
 Cell* part_selected_by_plan(const InstantiationPlan& plan, Cell* const* arguments) {
   const auto& steps = plan.steps;
   if (steps.size() != 3 || plan.literal_only || steps[0].op != InstantiationPlan::Argument ||

@@ -292,6 +292,9 @@ Cell* part_selected_by_plan(const InstantiationPlan& plan, Cell* const* argument
 // the very cell x or y, borrowed; nullptr for any other rule or
 // arguments, or while watched.
 Cell* part_taken_by_pair_rule(const InstantiationPlan& rule, Cell* const* arguments);
+// The part the call (pair selector) ends at, the same way: pair a done
+// partial application of such a rule, borrowed; nullptr otherwise.
+Cell* part_selected_from(Cell* pair, Cell* selector);
 // How a new focus is built: as the rewrite writes it; with the value of
 // an operator at its head (a constant whose body is a done value, as "<"
 // names `less`), where the machine's next transition would put it; or

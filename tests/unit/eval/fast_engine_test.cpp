@@ -285,6 +285,13 @@ TEST(FastEngine, AStreamsTailIsTakenFromItsPairAndApplied) {
   EXPECT_EQ(first_line(both("a\\tt(3,fr 2 I)," + own +
                             "tt\\n\\s\\(n<1)(0)((s dup)+tt(n-1,s snd I)),dup\\x\\y\\x*x")),
             "29");
+  // Forced inside a lambda's body, a cell no plan builds: ((s c) I) with
+  // the program's own pair and selector, and a selection applied on.
+  EXPECT_EQ(first_line(both("a\\tt(5,fr 2),fr\\n\\cons n (u\\fr(n+1))," + own.substr(own.find(',') + 1) +
+                            "tt\\n\\s\\(n<1)(0)((s fst)+tt(n-1,s snd I))")),
+            "20");
+  EXPECT_EQ(first_line(both("a\\(V inc 2) K 5,inc\\x\\x+1")), "6");
+  EXPECT_EQ(first_line(both("a\\(V 3 inc) H 5,inc\\x\\x+1")), "6");
 }
 
 TEST(FastEngine, AHelperOfOneSumAnswersInWordsAndGoesOn) {
