@@ -111,17 +111,31 @@ bool replace_constant_head(Machine& m) {
   return true;
 }
 
+// The letter a lambda node ((\ v) e) binds.
+char bound_letter(const Cell* lambda) { return static_cast<char>(head_char(pair_right(pair_left(lambda)))); }
+
+// \ v e a = e[v := a], for a done.
+CellRef lambda_applied(Cell* lambda, Cell* a) {
+  return substitute_analysed(pair_right(lambda), bound_letter(lambda), a);
+}
+
 // An over-applied focus ((s c) a), s a done pair and c a selector that
 // takes a part from it at once (see part_selected_from), as a stream's
 // tail is forced by (s H) I: the machine would put a in an apply frame and
-// rewrite (s c), its rewrites ending at that part.
+// rewrite (s c), its rewrites ending at that part. A lambda part and a
+// done a then meet as the part returns to that frame: \ v e a = e[v := a].
 bool take_selected_part(Machine& m) {
   Cell* r = m.focus.get();
   Cell* selection = pair_left(r);
   if (!is_pair(selection) || !is_atom(pair_right(selection))) return false;
   Cell* part = part_selected_from(pair_left(selection), pair_right(selection));
   if (part == nullptr) return false;
-  m.frames.push_back({Frame::Apply, CellRef::retained(pair_right(r)), {}});
+  Cell* a = pair_right(r);
+  if (m.plain_apply && is_lambda_node(part) && is_done(a)) {
+    m.focus = lambda_applied(part, a);
+    return true;
+  }
+  m.frames.push_back({Frame::Apply, CellRef::retained(a), {}});
   m.focus = CellRef::retained(part);
   return true;
 }
@@ -366,13 +380,13 @@ bool reduce_with_frame_arguments(Machine& m, int d, bool returning) {
 bool apply_built_lambda(Machine& m, Cell* x, Cell* const* given, size_t k) {
   Cell* first = given[0];
   if (!is_done(first)) return false;
-  const char v = static_cast<char>(head_char(pair_right(pair_left(x))));
+  const char v = bound_letter(x);
   Cell* e = pair_right(x);
   size_t taken = 1;
   CellRef result;
   if (k >= 2 && is_lambda_node(e) && is_done(given[1]) && !shapes_binders(first) &&
       !shapes_binders(given[1])) {
-    const char w = static_cast<char>(head_char(pair_right(pair_left(e))));
+    const char w = bound_letter(e);
     if (w != v) {
       result = substitute_two_analysed(pair_right(e), v, first, w, given[1]);
       taken = 2;
@@ -526,8 +540,7 @@ bool run_fast(Machine& m, uint64_t pause) {
         const CellRef argument = std::move(top.first);
         m.frames.pop_back();
         const CellRef lambda = std::move(m.focus);
-        m.focus = substitute_analysed(pair_right(r), static_cast<char>(head_char(pair_right(pair_left(r)))),
-                                      argument.get());
+        m.focus = lambda_applied(r, argument.get());
         continue;
       }
       if (top.kind == Frame::Function || (top.kind == Frame::Apply && m.plain_apply)) {
