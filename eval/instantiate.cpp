@@ -382,9 +382,10 @@ constexpr uint8_t kDeepestWordTree = 8;
 constexpr uint32_t kDeepestDescent = 8;
 constexpr uint32_t kNoEntry = UINT32_MAX;
 
-// A name defined, for now, as \v (v c) with c a name: a helper that may
-// take a part from a pair (see part_selected_by_helper, which asks its
-// plan whenever it is called).
+// A name defined, for now, as \v (v c) with c a name, or \v ((v c) x)
+// with x an atom: a helper that may take a part from a pair, or apply the
+// part to x, as tl\s\s H I does (see part_selected_by_helper and
+// part_applied_by_helper, which ask its plan whenever it is called).
 bool may_select(Cell* name) {
   if (!names_a_rule(name)) return false;
   const Resolved& entry = resolve(name);
@@ -392,6 +393,7 @@ bool may_select(Cell* name) {
   Cell* body = entry.slot->get();
   if (!is_lambda_node(body)) return false;
   Cell* inner = pair_right(body);
+  if (is_pair(inner) && is_pair(pair_left(inner)) && is_atom(pair_right(inner))) inner = pair_left(inner);
   return is_pair(inner) && is_atom(pair_left(inner)) && !is_data(pair_left(inner)) &&
          atom_text(pair_left(inner)) == atom_text(pair_right(pair_left(body))) &&
          names_a_rule(pair_right(inner));
@@ -1218,11 +1220,30 @@ Cell* part_selected_by_helper(Cell* helper, Cell* pair) {
   return plan != nullptr && plan->parameters == 1 ? part_selected_by_plan(*plan, &pair) : nullptr;
 }
 
+// The part the call (helper pair) applies to a cell of its body, borrowed,
+// into *part, and that cell into *applied, for a helper of one parameter
+// whose body is ((l c) x) (tl\s\s H I); false otherwise.
+bool part_applied_by_helper(Cell* helper, Cell* pair, Cell** part, Cell** applied) {
+  using Op = InstantiationPlan::Op;
+  if (!names_a_rule(helper)) return false;
+  const InstantiationPlan* plan = current_plan_of_head(helper);
+  if (plan == nullptr || plan->parameters != 1 || plan->literal_only || plan->steps.size() != 5) return false;
+  const auto& steps = plan->steps;
+  if (steps[0].op != Op::Argument || steps[1].op != Op::Share || steps[2].op != Op::Build ||
+      steps[3].op != Op::Share || steps[4].op != Op::Build) {
+    return false;
+  }
+  *part = selected_part(pair, steps[1].cell);
+  *applied = steps[3].cell;
+  return *part != nullptr;
+}
+
 // The argument whose steps [begin, begin + length) build (s c) or
 // (hd s), marked so, as the part taken, one count; or as (part x) when
-// they build ((s c) x): the rewrites of the pair and the selector would
-// end there, and the pairs they rewrite are never built. nullptr, with
-// nothing built, when no part is taken.
+// they build ((s c) x) or a call of a helper whose body is one: the
+// rewrites of the pair and the selector would end there, and the pairs
+// they rewrite are never built. nullptr, with nothing built, when no part
+// is taken.
 [[gnu::noinline]] Cell* selected_from_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t length,
                                             Cell* const* arguments) {
   using Op = InstantiationPlan::Op;
@@ -1231,6 +1252,12 @@ Cell* part_selected_by_helper(Cell* helper, Cell* pair) {
   Cell* part = first.op == Op::Argument && first.evaluation == InstantiationPlan::kSelected
                    ? selected_part(arguments[first.argument], second.cell)
                    : part_selected_by_helper(first.cell, arguments[second.argument]);
+  if (Cell * applied; part == nullptr && length == 3 && first.op == Op::Share &&
+                      part_applied_by_helper(first.cell, arguments[second.argument], &part, &applied)) {
+    retain(part);
+    retain(applied);
+    return new_pair_of_analysed(part, applied);
+  }
   if (part == nullptr) return nullptr;
   retain(part);
   if (length == 5) {

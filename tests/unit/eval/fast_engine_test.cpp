@@ -290,6 +290,11 @@ TEST(FastEngine, AStreamsTailIsTakenFromItsPairAndApplied) {
   EXPECT_EQ(first_line(both("a\\tt(5,fr 2),fr\\n\\cons n (u\\fr(n+1))," + own.substr(own.find(',') + 1) +
                             "tt\\n\\s\\(n<1)(0)((s fst)+tt(n-1,s snd I))")),
             "20");
+  // A helper that applies the part to a cell of its own, a tail that
+  // reads what it is applied to.
+  EXPECT_EQ(first_line(both("a\\tt(3,fr 0 5),fr\\n\\u\\V (n+u) (fr(n+1)),hd\\s\\s K,tl\\s\\s H 5,"
+                            "tt\\n\\s\\(n<1)(0)((hd s)+tt(n-1,tl s))")),
+            "18");
   EXPECT_EQ(first_line(both("a\\(V inc 2) K 5,inc\\x\\x+1")), "6");
   EXPECT_EQ(first_line(both("a\\(V 3 inc) H 5,inc\\x\\x+1")), "6");
 }
