@@ -1159,15 +1159,81 @@ bool tree_operands(const InstantiationPlan& plan, uint32_t at, Cell* const* argu
 // to the other two.
 bool is_pair_rule(const InstantiationPlan* rule) { return rule != nullptr && rule->pair_rule; }
 
-// The part of two done `parts` that `selector`, a name, takes: as K x y =
-// x does by its own rule, or as H x = I with I y = y does through another.
+// The part, 0 or 1, of two done parts that `selector`, a name, takes: as
+// K x y = x does by its own rule, or as H x = I with I y = y does through
+// another; -1 for none. The slots of the names read go into `read`.
+int selector_part(Cell* selector, std::array<const CellRef*, 2>* read) {
+  const Resolved& name = resolve(selector);
+  const InstantiationPlan* taker = current_plan_of(name);
+  if (taker == nullptr) return -1;
+  (*read)[0] = name.slot;
+  if (taker->selects >= 0) return taker->selects;
+  if (!taker->gives_name) return -1;
+  const Resolved& given = resolve(taker->steps[0].cell);
+  const InstantiationPlan* next = current_plan_of(given);
+  (*read)[1] = given.slot;
+  return next != nullptr && next->gives_own ? 1 : -1;
+}
+
 Cell* part_taken_by_selector(const std::array<Cell*, 2>& parts, Cell* selector) {
-  const InstantiationPlan* taker = current_plan_of_head(selector);
-  if (taker == nullptr) return nullptr;
-  if (taker->selects >= 0) return parts[taker->selects];
-  if (!taker->gives_name) return nullptr;
-  const InstantiationPlan* next = current_plan_of_head(taker->steps[0].cell);
-  return next != nullptr && next->gives_own ? parts[1] : nullptr;
+  std::array<const CellRef*, 2> read{};
+  const int part = selector_part(selector, &read);
+  return part >= 0 ? parts[part] : nullptr;
+}
+
+// The bodies the definitions `slots` held when an answer was read from
+// their plans: the answer holds while each slot still holds its body. The
+// counts on the bodies keep any other body from taking their addresses.
+template <size_t N>
+struct BodiesRead {
+  std::array<const CellRef*, N> slots{};
+  std::array<CellRef, N> bodies;
+  void keep(const std::array<const CellRef*, N>& read) {
+    for (size_t i = 0; i < N; ++i) {
+      if (read[i] == nullptr) continue;
+      slots[i] = read[i];
+      bodies[i] = read[i]->share();
+    }
+  }
+  [[gnu::always_inline]] bool hold() const {
+    bool holds = true;
+    for (size_t i = 0; i < N; ++i)
+      holds = holds && (slots[i] == nullptr || slots[i]->get() == bodies[i].get());
+    return holds;
+  }
+};
+
+// The parts that selectors took from pairs of the heads a pair's rule
+// names, each remembered by the two atoms, whose counts it holds so that
+// no other atom takes their addresses, with the bodies of the names read.
+// Dropped with the plans.
+struct SelectionPart {
+  CellRef head;
+  CellRef selector;
+  BodiesRead<3> read;
+  int part = -1;
+};
+constinit std::array<SelectionPart, 4> g_selection_parts{};
+
+[[gnu::always_inline]] inline bool selection_holds(const SelectionPart& kept, Cell* head, Cell* selector) {
+  return kept.head.get() == head && kept.selector.get() == selector && kept.read.hold();
+}
+
+// The part selector takes from a pair of the head `head`, worked out and
+// kept in `kept`; -1 when none is.
+[[gnu::noinline]] int work_out_selection(SelectionPart& kept, Cell* head, Cell* selector) {
+  if (!names_a_rule(selector) || !names_a_rule(head)) return -1;
+  const Resolved& rule = resolve(head);
+  if (!is_pair_rule(current_plan_of(rule))) return -1;
+  std::array<const CellRef*, 2> read{};
+  const int part = selector_part(selector, &read);
+  if (part < 0) return -1;
+  kept = SelectionPart{};
+  kept.head = CellRef::retained(head);
+  kept.selector = CellRef::retained(selector);
+  kept.read.keep({rule.slot, read[0], read[1]});
+  kept.part = part;
+  return part;
 }
 
 // The part `selector` takes from `pair`, borrowed: the pair a done partial
@@ -1181,12 +1247,16 @@ Cell* part_taken_by_selector(const std::array<Cell*, 2>& parts, Cell* selector) 
 // watched.
 [[gnu::noinline]] Cell* selected_part(Cell* pair, Cell* selector) {
   if (g_watching || !is_pair(pair) || is_data(pair) || !is_done(pair) || !is_pair(pair_left(pair)) ||
-      is_data(pair_left(pair)) || !names_a_rule(selector)) {
+      is_data(pair_left(pair))) {
     return nullptr;
   }
   Cell* head = pair_left(pair_left(pair));
-  if (!names_a_rule(head) || !is_pair_rule(current_plan_of_head(head))) return nullptr;
-  return part_taken_by_selector({pair_right(pair_left(pair)), pair_right(pair)}, selector);
+  SelectionPart& kept =
+      g_selection_parts[(reinterpret_cast<uintptr_t>(selector) >> 4) % g_selection_parts.size()];
+  const int part =
+      selection_holds(kept, head, selector) ? kept.part : work_out_selection(kept, head, selector);
+  if (part < 0) return nullptr;
+  return part == 0 ? pair_right(pair_left(pair)) : pair_right(pair);
 }
 
 }  // namespace
@@ -1747,13 +1817,10 @@ int chosen_part(Cell* answer) {
 }
 
 // The part each fresh truth atom takes (see part_taken_by_truth), kept
-// with the bodies of the heads that decided it, whose counts it holds so
-// that no other body can take their addresses: it holds while their
-// names hold those bodies. Dropped with the plans.
+// with the bodies of the heads that decided it. Dropped with the plans.
 struct TruthPart {
   int part = -1;
-  std::array<const CellRef*, 2> slots{};
-  std::array<CellRef, 2> bodies;
+  BodiesRead<2> read;
 };
 constinit std::array<TruthPart, 2> g_truth_parts{};
 
@@ -1766,11 +1833,7 @@ constinit std::array<TruthPart, 2> g_truth_parts{};
   std::array<const CellRef*, 2> read{};
   const int part = part_taken(current_plan_of(answer), bits, answer.slot, &read);
   if (part < 0) return -1;
-  for (size_t i = 0; i < read.size(); ++i) {
-    if (read[i] == nullptr) continue;
-    kept.slots[i] = read[i];
-    kept.bodies[i] = read[i]->share();
-  }
+  kept.read.keep(read);
   kept.part = part;
   return part;
 }
@@ -1778,13 +1841,8 @@ constinit std::array<TruthPart, 2> g_truth_parts{};
 // part_taken_by_truth, inline for the plans' own choices.
 [[gnu::always_inline]] inline int truth_part(bool truth) {
   const TruthPart& kept = g_truth_parts[truth];
-  if (kept.part >= 0) [[likely]] {
-    bool holds = true;
-    for (size_t i = 0; i < kept.slots.size(); ++i) {
-      holds = holds && (kept.slots[i] == nullptr || kept.slots[i]->get() == kept.bodies[i].get());
-    }
-    if (holds) return kept.part;
-  }
+  if (kept.part >= 0 && kept.read.hold()) [[likely]]
+    return kept.part;
   return work_out_truth_part(truth);
 }
 
@@ -2018,6 +2076,7 @@ const InstantiationPlan* known_lambda_plan(Cell* lambda) {
 
 void forget_plans() {
   g_truth_parts = {};
+  g_selection_parts = {};
   numbered_plans().clear();
   known_lambdas().clear();
   plans().clear();

@@ -212,6 +212,12 @@ TEST(FastEngine, APartOfAPairIsAnOperandAsTheSelectorTakesIt) {
             "3");
   EXPECT_EQ(first_line(both("a\\ff 9,ff\\n\\(n<1)(0)((hd(V n 4))%3+ff(n-1)),hd\\l\\l K")), "9");
   EXPECT_EQ(first_line(both(pairs + "df\\s\\(by s H)*10-(by s K),by\\l\\c\\l c")), "285");
+  // More selectors and pair heads in one loop than are remembered at once,
+  // each taking its own part, and a pair whose head takes no selector.
+  EXPECT_EQ(
+      first_line(both(pairs + "df\\s\\(s pa)+(s qa)*2+(s ra)*4+(s K)*8+(s H)*16+(V 1 2 wa)*32+(rv 1 2 pa)*64,"
+                              "pa\\x\\y\\x,qa\\x\\y\\y,ra\\x\\y\\x,wa\\x\\y\\y,rv\\a\\b\\c\\c b a")),
+      "1695");
 }
 
 TEST(FastEngine, AChoiceGivenAsAnArgumentTakesItsPartAsItIsReached) {
