@@ -276,8 +276,12 @@ static CellRef prim_cape(CellRef redex) {
     case ValueKind::bytes: return escaped_literal(byte_string_contents(x), false);
     case ValueKind::data: {
       std::string storage;
+      const std::string_view text = data_text_view(x, storage);
+      // A text with no bracket in it has no escape to read: its bytes are
+      // its characters.
+      if (text.find_first_of("[]") == std::string_view::npos) return byte_string_atom(text);
       std::string bytes;
-      if (!unescape(data_text_view(x, storage), bytes)) return make_refusal();
+      if (!unescape(text, bytes)) return make_refusal();
       return byte_string_atom(bytes);
     }
     default: return make_refusal();
