@@ -299,6 +299,7 @@ TEST_F(Memory, CapeConvertsBetweenBytesAndTexts) {
   // Newlines are written as themselves.
   EXPECT_EQ(atom_text(call("cape", bytes("a\nb")).get()), "[a\nb]");
   EXPECT_EQ(atom_text(call("cape", atom("[]")).get()), "()");
+  EXPECT_EQ(atom_text(call("cape", atom("[ab c]")).get()), "(d)ab c");
   EXPECT_EQ(atom_text(call("cape", sexpr("([a] [b])")).get()), "Z");
   for (const char* bad : {"[a]b]", "[[x]]", "[[]]", "[a[q]", "[a[q]b[]"}) {
     EXPECT_EQ(show(call("cape", atom(bad))), "Z") << bad;
