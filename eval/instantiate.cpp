@@ -1451,6 +1451,16 @@ Cell* run_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t end, Cel
       case InstantiationPlan::Argument:
         *below++ = top;
         top = arguments[step.argument];
+        if constexpr (Evaluates) {
+          // (s c), marked a part to take: the machine would rewrite it to
+          // that very cell when it evaluates it.
+          if (step.evaluation == InstantiationPlan::kSelected) [[unlikely]] {
+            if (Cell* part = selected_part(top, steps[i + 1].cell)) {
+              top = part;
+              i += 2;
+            }
+          }
+        }
         retain(top);
         break;
       case InstantiationPlan::Build:

@@ -273,6 +273,23 @@ TEST(FastEngine, ALambdaReturnedToAnArgumentTakesIt) {
   EXPECT_EQ(first_line(both("a\\(pk 3)(2+3),pk\\n\\(n<0)(u\\u)(v\\v*n)")), "15");
 }
 
+TEST(FastEngine, ALaterArgumentTakesItsPartAsItIsBuilt) {
+  // A part (t H) in an argument that waits for the calls before it: the
+  // sizes of trees of the prelude's pairs and of the program's own, a
+  // part inside a call inside the argument, a text part, and a pair whose
+  // head takes no selector.
+  const std::string mk = "mk\\d\\(d<1)(1)(V (mk(d-1)) (mk(d-1))),";
+  EXPECT_EQ(first_line(both("a\\sz(4,mk 4)," + mk + "sz\\d\\t\\(d<1)(t)(sz(d-1,t K)+sz(d-1,t H)+1)")), "31");
+  EXPECT_EQ(first_line(both("a\\sz(3,mk 3),mk\\d\\(d<1)(1)(cons (mk(d-1)) (mk(d-1))),cons\\x\\y\\f\\f x y,"
+                            "fst\\x\\y\\x,snd\\x\\y\\y,sz\\d\\t\\(d<1)(t)(sz(d-1,t fst)+sz(d-1,t snd)+1)")),
+            "15");
+  EXPECT_EQ(
+      first_line(both("a\\sz(3,mk 3)," + mk + "sz\\d\\t\\(d<1)(t)(sz(d-1,t K)+id(sz(d-1,t H))),id\\x\\x")),
+      "8");
+  EXPECT_EQ(first_line(both("a\\ff(V [a] [b]),ff\\s\\gg(0,s H)+gg(1,s K),gg\\n\\x\\x")), "[ba]");
+  EXPECT_EQ(first_line(both("a\\ff(rv 1 2),rv\\a\\b\\c\\c b a,ff\\s\\gg(0,s H)+gg(1,s K),gg\\n\\x\\x")), "3");
+}
+
 TEST(FastEngine, AStreamsTailIsTakenFromItsPairAndApplied) {
   // s H I, written out or as a helper, forces the tail of a stream whose
   // pairs are the prelude's V or the program's own, the tail a partial
