@@ -1308,6 +1308,21 @@ bool part_applied_by_helper(Cell* helper, Cell* pair, Cell** part, Cell** applie
   return *part != nullptr;
 }
 
+// The part a call (helper pair) takes, or the part applied as its body
+// says, with one count; nullptr, with nothing built, for neither.
+Cell* taken_by_helper(Cell* helper, Cell* pair) {
+  if (Cell* part = part_selected_by_helper(helper, pair)) {
+    retain(part);
+    return part;
+  }
+  Cell* part;
+  Cell* applied;
+  if (!part_applied_by_helper(helper, pair, &part, &applied)) return nullptr;
+  retain(part);
+  retain(applied);
+  return new_pair_of_analysed(part, applied);
+}
+
 // The argument whose steps [begin, begin + length) build (s c) or
 // (hd s), marked so, as the part taken, one count; or as (part x) when
 // they build ((s c) x) or a call of a helper whose body is one: the
@@ -1319,17 +1334,13 @@ bool part_applied_by_helper(Cell* helper, Cell* pair, Cell** part, Cell** applie
   using Op = InstantiationPlan::Op;
   const InstantiationPlan::Step& first = plan.steps[begin];
   const InstantiationPlan::Step& second = plan.steps[begin + 1];
-  Cell* part = first.op == Op::Argument && first.evaluation == InstantiationPlan::kSelected
-                   ? selected_part(arguments[first.argument], second.cell)
-                   : part_selected_by_helper(first.cell, arguments[second.argument]);
-  if (Cell * applied; part == nullptr && length == 3 && first.op == Op::Share &&
-                      part_applied_by_helper(first.cell, arguments[second.argument], &part, &applied)) {
+  Cell* part;
+  if (first.op == Op::Share) {
+    part = taken_by_helper(first.cell, arguments[second.argument]);
+  } else if ((part = selected_part(arguments[first.argument], second.cell)) != nullptr) {
     retain(part);
-    retain(applied);
-    return new_pair_of_analysed(part, applied);
   }
   if (part == nullptr) return nullptr;
-  retain(part);
   if (length == 5) {
     const InstantiationPlan::Step& applied = plan.steps[begin + 3];
     Cell* x = applied.op == Op::Share ? applied.cell : arguments[applied.argument];
@@ -1458,6 +1469,16 @@ Cell* run_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t end, Cel
             if (Cell* part = selected_part(top, steps[i + 1].cell)) {
               top = part;
               i += 2;
+            }
+          } else if (step.evaluation == InstantiationPlan::kSelectedByHelper) [[unlikely]] {
+            // (hd s) or (tl s), the helper below: the part, or the part
+            // applied to the cell the helper's body gives it.
+            if (Cell* part = taken_by_helper(below[-1], top)) {
+              release(below[-1]);
+              --below;
+              top = part;
+              ++i;
+              break;
             }
           }
         }

@@ -287,6 +287,10 @@ TEST(FastEngine, ALaterArgumentTakesItsPartAsItIsBuilt) {
       first_line(both("a\\sz(3,mk 3)," + mk + "sz\\d\\t\\(d<1)(t)(sz(d-1,t K)+id(sz(d-1,t H))),id\\x\\x")),
       "8");
   EXPECT_EQ(first_line(both("a\\ff(V [a] [b]),ff\\s\\gg(0,s H)+gg(1,s K),gg\\n\\x\\x")), "[ba]");
+  // Parts taken by helpers, one applying the part to a cell of its own.
+  const std::string helpers = "a\\tt(4,fr 1 I),fr\\n\\u\\V n (fr(n+1)),hd\\s\\s K,tl\\s\\s H I,id\\x\\x,";
+  EXPECT_EQ(first_line(both(helpers + "tt\\n\\s\\(n<1)(0)(tt(n-1,tl s)+id(hd s))")), "10");
+  EXPECT_EQ(first_line(both(helpers + "tt\\n\\s\\(n<1)(0)(id(n)*0+tt(n-1,tl s)+(hd s))")), "10");
   EXPECT_EQ(first_line(both("a\\ff(rv 1 2),rv\\a\\b\\c\\c b a,ff\\s\\gg(0,s H)+gg(1,s K),gg\\n\\x\\x")), "3");
 }
 
