@@ -117,9 +117,7 @@ size_t byte_string_text_length(const char* text) {
 
 std::string_view byte_string_bytes(std::string_view text) {
   TOVE_ASSERT(!text.empty() && text[0] == '(');
-  const size_t close = text.find(')');
-  TOVE_ASSERT(close != std::string_view::npos);
-  return text.substr(close + 1);
+  return text.substr(byte_string_header_length(text.data()));
 }
 
 std::string_view byte_string_contents(const Cell* bytes) { return byte_string_bytes(atom_text(bytes)); }
