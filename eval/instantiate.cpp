@@ -1206,28 +1206,32 @@ struct BodiesRead {
 // The parts that selectors took from pairs of the heads a pair's rule
 // names, each remembered by the two atoms, whose counts it holds so that
 // no other atom takes their addresses, with the bodies of the names read.
-// Dropped with the plans.
+// The few a loop alternates between (K and H) are all kept, the oldest
+// giving way to a new one. Dropped with the plans.
 struct SelectionPart {
   CellRef head;
   CellRef selector;
   BodiesRead<3> read;
   int part = -1;
 };
-constinit std::array<SelectionPart, 4> g_selection_parts{};
-
-[[gnu::always_inline]] inline bool selection_holds(const SelectionPart& kept, Cell* head, Cell* selector) {
-  return kept.head.get() == head && kept.selector.get() == selector && kept.read.hold();
-}
+struct SelectionParts {
+  std::array<SelectionPart, 4> entries;
+  size_t next = 0;
+};
+constinit SelectionParts g_selection_parts{};
 
 // The part selector takes from a pair of the head `head`, worked out and
-// kept in `kept`; -1 when none is.
-[[gnu::noinline]] int work_out_selection(SelectionPart& kept, Cell* head, Cell* selector) {
+// kept; -1 when none is.
+[[gnu::noinline]] int work_out_selection(Cell* head, Cell* selector) {
   if (!names_a_rule(selector) || !names_a_rule(head)) return -1;
   const Resolved& rule = resolve(head);
   if (!is_pair_rule(current_plan_of(rule))) return -1;
   std::array<const CellRef*, 2> read{};
   const int part = selector_part(selector, &read);
   if (part < 0) return -1;
+  auto& parts = g_selection_parts;
+  SelectionPart& kept = parts.entries[parts.next];
+  parts.next = (parts.next + 1) % parts.entries.size();
   kept = SelectionPart{};
   kept.head = CellRef::retained(head);
   kept.selector = CellRef::retained(selector);
@@ -1251,10 +1255,14 @@ constinit std::array<SelectionPart, 4> g_selection_parts{};
     return nullptr;
   }
   Cell* head = pair_left(pair_left(pair));
-  SelectionPart& kept =
-      g_selection_parts[(reinterpret_cast<uintptr_t>(selector) >> 4) % g_selection_parts.size()];
-  const int part =
-      selection_holds(kept, head, selector) ? kept.part : work_out_selection(kept, head, selector);
+  int part = -2;
+  for (const SelectionPart& kept : g_selection_parts.entries) {
+    if (kept.head.get() == head && kept.selector.get() == selector && kept.read.hold()) {
+      part = kept.part;
+      break;
+    }
+  }
+  if (part == -2) part = work_out_selection(head, selector);
   if (part < 0) return nullptr;
   return part == 0 ? pair_right(pair_left(pair)) : pair_right(pair);
 }
