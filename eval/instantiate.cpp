@@ -1206,36 +1206,44 @@ struct BodiesRead {
 // The parts that selectors took from pairs of the heads a pair's rule
 // names, each remembered by the two atoms, whose counts it holds so that
 // no other atom takes their addresses, with the bodies of the names read.
-// The few a loop alternates between (K and H) are all kept, the oldest
-// giving way to a new one. Dropped with the plans.
+// The two atoms choose a pair of places, the newer entry first, the one
+// it displaced second. Dropped with the plans.
 struct SelectionPart {
   CellRef head;
   CellRef selector;
   BodiesRead<3> read;
   int part = -1;
 };
-struct SelectionParts {
-  std::array<SelectionPart, 4> entries;
-  size_t next = 0;
-};
-constinit SelectionParts g_selection_parts{};
+constinit std::array<SelectionPart, 16> g_selection_parts{};
+
+size_t selection_place(const Cell* head, const Cell* selector) {
+  const uintptr_t mixed =
+      (reinterpret_cast<uintptr_t>(head) >> 4) ^ (reinterpret_cast<uintptr_t>(selector) >> 5);
+  return static_cast<size_t>(mixed % (g_selection_parts.size() / 2)) * 2;
+}
+
+[[gnu::always_inline]] inline bool selection_holds(const SelectionPart& kept, Cell* head, Cell* selector) {
+  return kept.head.get() == head && kept.selector.get() == selector && kept.read.hold();
+}
 
 // The part selector takes from a pair of the head `head`, worked out and
-// kept; -1 when none is.
+// kept first in its places; -1 when none is. Each name's entry is read before
+// the next is resolved, which may take its place.
 [[gnu::noinline]] int work_out_selection(Cell* head, Cell* selector) {
   if (!names_a_rule(selector) || !names_a_rule(head)) return -1;
   const Resolved& rule = resolve(head);
   if (!is_pair_rule(current_plan_of(rule))) return -1;
+  const CellRef* rule_slot = rule.slot;
   std::array<const CellRef*, 2> read{};
   const int part = selector_part(selector, &read);
   if (part < 0) return -1;
-  auto& parts = g_selection_parts;
-  SelectionPart& kept = parts.entries[parts.next];
-  parts.next = (parts.next + 1) % parts.entries.size();
+  const size_t place = selection_place(head, selector);
+  SelectionPart& kept = g_selection_parts[place];
+  g_selection_parts[place + 1] = std::move(kept);
   kept = SelectionPart{};
   kept.head = CellRef::retained(head);
   kept.selector = CellRef::retained(selector);
-  kept.read.keep({rule.slot, read[0], read[1]});
+  kept.read.keep({rule_slot, read[0], read[1]});
   kept.part = part;
   return part;
 }
@@ -1255,14 +1263,15 @@ constinit SelectionParts g_selection_parts{};
     return nullptr;
   }
   Cell* head = pair_left(pair_left(pair));
-  int part = -2;
-  for (const SelectionPart& kept : g_selection_parts.entries) {
-    if (kept.head.get() == head && kept.selector.get() == selector && kept.read.hold()) {
-      part = kept.part;
-      break;
-    }
+  const size_t place = selection_place(head, selector);
+  int part;
+  if (selection_holds(g_selection_parts[place], head, selector)) {
+    part = g_selection_parts[place].part;
+  } else if (selection_holds(g_selection_parts[place + 1], head, selector)) {
+    part = g_selection_parts[place + 1].part;
+  } else {
+    part = work_out_selection(head, selector);
   }
-  if (part == -2) part = work_out_selection(head, selector);
   if (part < 0) return nullptr;
   return part == 0 ? pair_right(pair_left(pair)) : pair_right(pair);
 }
