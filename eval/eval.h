@@ -160,6 +160,11 @@ uint64_t total_steps();
 // StepLimitReached. No limit unless one is set.
 struct StepLimitReached {};
 void set_step_limit(uint64_t steps);
+// Work a built-in does outside the machine's steps, as a load reads and
+// compiles its text, counted against the limit set last as `steps` more
+// (and in no step total): a chain of loads that takes few steps each
+// still ends.
+void charge_work(uint64_t steps);
 
 // The continuation's bound. A recursion that never ends (n * f(n-1) with no
 // base case reached) grows the continuation by a frame or so per call, as

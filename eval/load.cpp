@@ -59,6 +59,10 @@ bool another_level_fits() {
 
 }  // namespace
 
+// What reading and compiling a loaded text counts for against a step
+// limit, beyond one step a byte.
+constexpr uint64_t kLoadWork = 1000;
+
 // load x = the value of the main expression of the text x, whose
 // definitions join the program's; Z for anything wrong with the text, and
 // for a load nested too deeply in others.
@@ -69,6 +73,7 @@ static CellRef prim_load(CellRef redex) {
   auto [argument] = redex_arguments<1>(redex.get());
   const std::optional<std::string_view> text = load_text_argument(argument, storage);
   if (!text) return make_refusal();
+  charge_work(kLoadWork + text->size());
   ErrorReport report;
   CellRef main = load_program_text(*text, report);
   redex.reset();

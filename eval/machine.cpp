@@ -165,6 +165,7 @@ void unwind_interrupted(Machine& m) {
 namespace {
 
 uint64_t g_step_limit = UINT64_MAX;
+uint64_t g_charged_work = 0;  // see charge_work
 size_t g_depth_limit = kDefaultDepthLimit;
 
 // The name of the definition a cell applies, when the program made it (or
@@ -234,7 +235,7 @@ CellRef run_machine(CellRef expression, uint64_t step_budget) {
       m.focus.reset();
       break;
     }
-    if (g_total_steps + m.steps > g_step_limit) throw StepLimitReached();
+    if (g_total_steps + g_charged_work + m.steps > g_step_limit) throw StepLimitReached();
     if (m.frames.size() > g_depth_limit) throw RunawayEvaluation(g_depth_limit, runaway_definition(m));
     if (interrupt_requested()) {
       unwind_interrupted(m);
@@ -256,7 +257,14 @@ CellRef evaluate_within(CellRef expression, uint64_t step_budget) {
 }
 
 uint64_t total_steps() { return g_total_steps; }
-void set_step_limit(uint64_t steps) { g_step_limit = steps; }
+void set_step_limit(uint64_t steps) {
+  g_step_limit = steps;
+  g_charged_work = 0;
+}
+void charge_work(uint64_t steps) {
+  g_charged_work += steps;
+  if (g_total_steps + g_charged_work > g_step_limit) throw StepLimitReached();
+}
 void set_depth_limit(size_t frames) { g_depth_limit = frames; }
 
 #if defined(TOVE_STATS)

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "eval/eval.h"
 #include "eval/run.h"
 #include "frontend/frontend.h"
 #include "numbers/numbers.h"
@@ -17,6 +18,20 @@ ErrorReport run_text(const std::string& program) {
   EXPECT_FALSE(report.failed()) << report.message;
   run_program(report, 12345);
   return report;
+}
+
+TEST(Run, WorkOutsideTheStepsCountsAgainstTheStepLimit) {
+  // A load's reading and compiling is charged against the limit set last,
+  // and a new limit starts that count afresh.
+  set_step_limit(total_steps() + 100);
+  EXPECT_NO_THROW(charge_work(60));
+  EXPECT_THROW(charge_work(60), StepLimitReached);
+  set_step_limit(total_steps() + 100);
+  EXPECT_NO_THROW(charge_work(60));
+  set_step_limit(total_steps() + 500);
+  EXPECT_THROW(run_text("a\\ll 0,ll\\x\\load[ll 0]"), StepLimitReached);
+  set_step_limit(UINT64_MAX);
+  EXPECT_NO_THROW(charge_work(1000000));
 }
 
 TEST(Run, MainProgramReceivesTheArgumentAddress) {
