@@ -333,15 +333,20 @@ inline CellRef make_atom(std::string_view text) {
   return CellRef::adopt(atom);
 }
 // A number atom of a text of at most kNumberWordTextLimit bytes, whose
-// word the caller knows already. `text` must have 8 readable bytes, zero
-// from its end on: they are copied as one word, the terminator with them.
-inline CellRef make_short_number_atom(const char* text, size_t n, int64_t word) {
-  TOVE_ASSERT(n != 0 && n <= kNumberWordTextLimit &&
-              atom_kind_of_byte(static_cast<unsigned char>(text[0])) == AtomKind::number);
+// word the caller knows already. `text` holds the text's bytes as they lie
+// in memory, zero past them, and is written as one word, the terminator
+// with it.
+inline CellRef make_short_number_atom(uint64_t text, size_t n, int64_t word) {
+  TOVE_CHECK(n != 0 && n <= kNumberWordTextLimit &&
+             atom_kind_of_byte(static_cast<unsigned char>(text & 0xFF)) == AtomKind::number);
   Atom* atom = take_pooled_atom_block();
-  if (atom == nullptr) return make_atom_from_allocator(std::string_view(text, n));
+  if (atom == nullptr) [[unlikely]] {
+    char chars[sizeof text];
+    __builtin_memcpy(chars, &text, sizeof text);
+    return make_atom_from_allocator(std::string_view(chars, n));
+  }
   atom->header = (uint64_t{kTagAtom} << kTagShift) | (uint64_t{n} << kPayloadShift) | 1;
-  __builtin_memcpy(atom->text, text, kNumberWordOffset);
+  __builtin_memcpy(atom->text, &text, sizeof text);
   write_number_word(atom, word);
   return CellRef::adopt(atom);
 }

@@ -55,15 +55,27 @@ int64_t number_word_of_text(const char* text, size_t n) {
   return short_integer_of_text(text, n, &value) ? value : kNoNumberWord;
 }
 
-CellRef small_integer_atom(int64_t value) {
-  // Zeros past the digits' end, so that a short text is copied with its
-  // terminator as one word.
-  char buffer[kLongestSmallIntegerText + kNumberWordOffset] = {};
+namespace {
+
+// A text too long for a word: apart, so that the short path saves no
+// registers for it.
+[[gnu::noinline]] CellRef long_integer_atom(int64_t value) {
+  char buffer[kLongestSmallIntegerText];
   char* end = buffer + kLongestSmallIntegerText;
   const char* at = write_small_integer(value, end);
-  const auto n = static_cast<size_t>(end - at);
-  CellRef atom =
-      n <= kNumberWordTextLimit ? make_short_number_atom(at, n, value) : make_atom(std::string_view(at, n));
+  CellRef atom = make_atom(std::string_view(at, static_cast<size_t>(end - at)));
+  analyse_value_atom(atom.get());
+  return atom;
+}
+
+}  // namespace
+
+CellRef small_integer_atom(int64_t value) {
+  uint64_t text;
+  size_t n;
+  if (!short_integer_text_word(value, &text, &n)) [[unlikely]]
+    return long_integer_atom(value);
+  CellRef atom = make_short_number_atom(text, n, value);
   analyse_value_atom(atom.get());
   return atom;
 }

@@ -16,6 +16,7 @@
 // every step; the builders that allocate are out of line.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -148,6 +149,46 @@ inline char* write_small_integer(int64_t value, char* end) {
   }
   if (value < 0) *--at = '0';
   return at;
+}
+// The same text when it is at most kNumberWordTextLimit bytes long, as the
+// word its bytes make in memory, zero past them, with *length their count;
+// false for a longer text. The short atoms of sums and counters are made
+// from it in registers, two digits at a time.
+inline bool short_integer_text_word(int64_t value, uint64_t* text, size_t* length) {
+  static_assert(std::endian::native == std::endian::little, "the first character is the low byte");
+  const char* pairs = encoding_detail::kDigitPairs.digits;
+  const bool negative = value < 0;
+  const uint64_t m = negative ? uint64_t{0} - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  // A negative text spends a byte on its leading "0".
+  if (m >= (negative ? uint64_t{1000000} : uint64_t{10000000})) return false;
+  auto v = static_cast<uint32_t>(m);
+  auto pair_of = [pairs](uint32_t p) {
+    uint16_t two;
+    __builtin_memcpy(&two, pairs + 2 * p, sizeof two);
+    return uint64_t{two};
+  };
+  // Each more significant pair goes before the digits written so far.
+  uint64_t word = 0;
+  size_t n = 0;
+  while (v >= 100) {
+    word = (word << 16) | pair_of(v % 100);
+    v /= 100;
+    n += 2;
+  }
+  if (v >= 10) {
+    word = (word << 16) | pair_of(v);
+    n += 2;
+  } else {
+    word = (word << 8) | ('0' + v);
+    n += 1;
+  }
+  if (negative) {
+    word = (word << 8) | '0';
+    n += 1;
+  }
+  *text = word;
+  *length = n;
+  return true;
 }
 std::string small_to_tove_text(int64_t value);
 std::string decimal_from_int64(int64_t value);  // the same text

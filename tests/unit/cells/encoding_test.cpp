@@ -3,6 +3,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -138,14 +139,38 @@ TEST_F(Encoding, ShortNumbersReadTheValueOfTheirTextWhicheverMakerMadeThem) {
     reuse_dirty_blocks();
     expect_reads_as_text(make_atom_from_allocator(text));
   }
-  for (int64_t value : {int64_t{0}, int64_t{1}, int64_t{-1}, int64_t{9999999}, int64_t{-999999},
-                        int64_t{-1000000}, int64_t{10000000}, int64_t{999999999999999999}}) {
+  std::vector<int64_t> values{0, 9, 10, 99, 100, 101, 999, 1000, 12345, 999999, 1000000, 9999999, 10000000};
+  for (int64_t value :
+       {int64_t{123456789}, int64_t{INT32_MAX}, int64_t{UINT32_MAX} + 1, int64_t{999999999999999999}}) {
+    values.push_back(value);
+  }
+  for (size_t i = 0, count = values.size(); i < count; ++i) values.push_back(-values[i]);
+  for (int64_t value = -1100; value <= 1100; ++value) values.push_back(value);
+  for (int64_t value : values) {
     reuse_dirty_blocks();
     CellRef atom = small_integer_atom(value);
     int64_t read = 0;
     ASSERT_TRUE(read_short_integer(atom.get(), &read)) << value;
     EXPECT_EQ(read, value);
     EXPECT_EQ(atom_text(atom.get()), small_to_tove_text(value));
+  }
+}
+
+// The text word of a short integer is its text's bytes with zeros after,
+// and longer texts (a negative one spends a byte on its "0") have none.
+TEST_F(Encoding, ShortIntegerTextWordsHoldTheTextAndZeros) {
+  for (int64_t value : {int64_t{0}, int64_t{7}, int64_t{-7}, int64_t{42}, int64_t{-42}, int64_t{305},
+                        int64_t{9999999}, int64_t{-999999}, int64_t{10000000}, int64_t{-1000000}}) {
+    uint64_t word = 0;
+    size_t n = 0;
+    const std::string text = small_to_tove_text(value);
+    const bool fits = text.size() <= kNumberWordTextLimit;
+    ASSERT_EQ(short_integer_text_word(value, &word, &n), fits) << value;
+    if (!fits) continue;
+    char chars[sizeof word];
+    std::memcpy(chars, &word, sizeof word);
+    EXPECT_EQ(n, text.size()) << value;
+    EXPECT_EQ(std::string(chars, sizeof word), text + std::string(sizeof word - text.size(), '\0')) << value;
   }
 }
 
