@@ -2115,14 +2115,36 @@ CellRef valued_deferred_focus(const Frame& frame, std::vector<Frame>& frames, Fo
                                         part.range.descent, frames));
 }
 
+namespace {
+
+// Lambda nodes asked about lately, with their plans, placed by address: a
+// fold asks about the same node at every level. A node lives as long as
+// the plan whose body holds it, so both are dropped with the plans.
+struct RecentLambda {
+  Cell* lambda = nullptr;
+  const InstantiationPlan* plan = nullptr;
+};
+constinit std::array<RecentLambda, 8> g_recent_lambdas{};
+
+}  // namespace
+
 const InstantiationPlan* known_lambda_plan(Cell* lambda) {
+  // Pairs are three words: their addresses in words choose the place.
+  RecentLambda& recent =
+      g_recent_lambdas[(reinterpret_cast<uintptr_t>(lambda) >> 3) % g_recent_lambdas.size()];
+  if (recent.lambda == lambda) return recent.plan;
   auto it = known_lambdas().find(lambda);
   if (it == known_lambdas().end()) return nullptr;
-  if (it->second == nullptr) it->second = &plan_for(lambda);
-  return it->second;
+  // Making the plan registers the lambdas of its body, which may rehash
+  // the table: the entry is held by reference, which outlives that.
+  const InstantiationPlan*& plan = it->second;
+  if (plan == nullptr) plan = &plan_for(lambda);
+  recent = {lambda, plan};
+  return plan;
 }
 
 void forget_plans() {
+  g_recent_lambdas = {};
   g_truth_parts = {};
   g_selection_parts = {};
   numbered_plans().clear();

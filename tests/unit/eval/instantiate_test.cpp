@@ -616,3 +616,26 @@ TEST_F(Instantiate, PlansKnowWhereArgumentsLand) {
 }
 
 }  // namespace
+
+// A lambda node of a planned body is planned as its own body, and known
+// no more once the plans are forgotten, until its body is planned again.
+TEST_F(Instantiate, ALambdaNodeIsKnownWhileItsBodysPlanIs) {
+  for (const std::string op : {"-", "*"}) {
+    CellRef body = sexpr(("((\\ t) (t ((\\ l) ((\\ r) ((" + op + " l) r)))))").c_str());
+    analyse_node(body.get());
+    Cell* lambda = pair_right(pair_right(body.get()));
+    std::vector<CellRef> arguments;
+    arguments.push_back(make_atom("7"));
+    arguments.push_back(make_atom("2"));
+    std::vector<Cell*> raw{arguments[0].get(), arguments[1].get()};
+    for (int round = 0; round < 2; ++round) {
+      EXPECT_EQ(known_lambda_plan(lambda), nullptr) << op;
+      plan_for(body.get());
+      const InstantiationPlan* plan = known_lambda_plan(lambda);
+      ASSERT_NE(plan, nullptr) << op;
+      EXPECT_EQ(known_lambda_plan(lambda), plan) << op;
+      EXPECT_EQ(print_expression(instantiate(*plan, raw.data()).get()), "(" + op + "7 2)");
+      forget_resolved_names();
+    }
+  }
+}
