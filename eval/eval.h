@@ -18,6 +18,7 @@ namespace tove {
 
 struct InstantiationPlan;
 struct EngineRules;
+struct BuiltinEntry;
 // The rules of the engine that set_engine chose last.
 const EngineRules& selected_engine();
 
@@ -142,6 +143,8 @@ void machine_step(Machine& machine);
 void reduce_step(Machine& machine);
 // The same, on the focus's spine already walked.
 void reduce_spine(Machine& machine, const Spine& spine);
+// The same, for a spine whose head names the built-in `entry`.
+void reduce_by_builtin(Machine& machine, const BuiltinEntry& entry, const Spine& spine);
 // Drops the evaluator's cache of resolved head names (eval/names.h) and the
 // counts it holds; done when the outermost evaluation ends.
 void forget_resolved_names();

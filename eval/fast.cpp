@@ -313,6 +313,8 @@ bool answer_argument(Machine& m, Cell* f) {
   return true;
 }
 
+void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s);
+
 // A lazy head of remaining arity d whose missing arguments are the top d
 // apply frames: the rewrite takes them from the frames, as the literal
 // machine would after forming (R x1 ... xd), without building those pairs.
@@ -334,8 +336,8 @@ bool reduce_with_frame_arguments(Machine& m, int d, bool returning) {
   if (s.count + static_cast<size_t>(d) > kMaxSpine) return false;
   // A rewrite whose result is one argument or one cell of its body builds
   // nothing; the arguments it drops are never built.
-  if (const InstantiationPlan* plan = current_plan_of_head(s.head);
-      plan != nullptr && plan->steps.size() == 1 && plan->parameters == s.count + static_cast<size_t>(d)) {
+  const InstantiationPlan* plan = current_plan_of_head(s.head);
+  if (plan != nullptr && plan->steps.size() == 1 && plan->parameters == s.count + static_cast<size_t>(d)) {
     if (g_watching) [[unlikely]]
       watch_expansion(m, s.head);
     const InstantiationPlan::Step& only = plan->steps[0];
@@ -364,7 +366,12 @@ bool reduce_with_frame_arguments(Machine& m, int d, bool returning) {
     m.frames.pop_back();
   }
   s.call = nullptr;
-  reduce_spine(m, s);
+  // The rewrite reduce_spine would come to for a global whose plan is made.
+  if (plan != nullptr && plan->parameters == s.count && !g_watching) {
+    instantiate_plan(m, *plan, s);
+  } else {
+    reduce_spine(m, s);
+  }
   for (int i = 0; i < d; ++i) release(taken[i]);
   return true;
 }
@@ -564,7 +571,23 @@ bool run_fast(Machine& m, uint64_t pause) {
     }
     if (d == 0) {
       if (!pending_of_bits(bits) || has_lazy_head(r)) {
-        reduce_spine(m, walk_spine(r));
+        // g a1 ... an for a global g whose plan is made and current, or a
+        // built-in's call: the rewrites reduce_spine comes to once it has
+        // classified the head as a name (which is never data).
+        const Spine s = walk_spine(r);
+        if (atom_kind(s.head) == AtomKind::name) [[likely]] {
+          Resolved& name = resolve(s.head);
+          const InstantiationPlan* plan = current_plan_of(name);
+          if (plan != nullptr && plan->parameters == s.count && !g_watching) [[likely]] {
+            instantiate_plan(m, *plan, s);
+            continue;
+          }
+          if (name.builtin != nullptr) {
+            reduce_by_builtin(m, *name.builtin, s);
+            continue;
+          }
+        }
+        reduce_spine(m, s);
         continue;
       }
       if (is_let_node(r)) {

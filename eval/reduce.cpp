@@ -103,23 +103,6 @@ CellRef call_handler(const BuiltinEntry& entry, CellRef redex) {
   }
 }
 
-void reduce_builtin(Machine& m, const BuiltinEntry& entry, const Spine& s) {
-  if (g_watching) [[unlikely]] {
-    // The spine borrows from the redex, which the handler consumes.
-    CellRef redex = m.focus.share();
-    CellRef result = call_handler(entry, std::move(m.focus));
-    watch_builtin_answer(s, result.get());
-    return take_builtin_answer(m, std::move(result));
-  }
-  // Two short integers need no handler when the row has a word rule.
-  int64_t x, y;
-  if (entry.words != nullptr && s.count == 2 && read_short_integer(s.args[0], &x) &&
-      read_short_integer(s.args[1], &y)) {
-    if (CellRef answer = answer_by_words(entry.words, x, y)) return take_builtin_answer(m, std::move(answer));
-  }
-  take_builtin_answer(m, call_handler(entry, std::move(m.focus)));
-}
-
 // { k y z = z[k := y], once y is done; until then y is evaluated first and
 // fed to the equivalent lambda node ((\ k) z).
 void reduce_let(Machine& m, const Spine& s) {
@@ -262,6 +245,23 @@ void reduce_global(Machine& m, const Spine& s, Resolved& name) {
 
 }  // namespace
 
+void reduce_by_builtin(Machine& m, const BuiltinEntry& entry, const Spine& s) {
+  if (g_watching) [[unlikely]] {
+    // The spine borrows from the redex, which the handler consumes.
+    CellRef redex = m.focus.share();
+    CellRef result = call_handler(entry, std::move(m.focus));
+    watch_builtin_answer(s, result.get());
+    return take_builtin_answer(m, std::move(result));
+  }
+  // Two short integers need no handler when the row has a word rule.
+  int64_t x, y;
+  if (entry.words != nullptr && s.count == 2 && read_short_integer(s.args[0], &x) &&
+      read_short_integer(s.args[1], &y)) {
+    if (CellRef answer = answer_by_words(entry.words, x, y)) return take_builtin_answer(m, std::move(answer));
+  }
+  take_builtin_answer(m, call_handler(entry, std::move(m.focus)));
+}
+
 void reduce_step(Machine& m) {
   Cell* redex = m.focus.get();
   TOVE_ASSERT(!is_data(redex) && node_arity(redex) == 0);
@@ -285,7 +285,7 @@ void reduce_spine(Machine& m, const Spine& s) {
   }
   const unsigned char first = head_char(s.head);
   Resolved& name = resolve(s.head);
-  if (name.builtin != nullptr) return reduce_builtin(m, *name.builtin, s);
+  if (name.builtin != nullptr) return reduce_by_builtin(m, *name.builtin, s);
   if (first == '{' && is_single(s.head)) return reduce_let(m, s);
   if (first == '\\' && is_single(s.head)) return reduce_lambda(m, s);
   reduce_global(m, s, name);
