@@ -627,6 +627,7 @@ TEST_F(Instantiate, ALambdaNodeIsKnownWhileItsBodysPlanIs) {
     std::vector<CellRef> arguments;
     arguments.push_back(make_atom("7"));
     arguments.push_back(make_atom("2"));
+    for (CellRef& argument : arguments) analyse_node(argument.get());
     std::vector<Cell*> raw{arguments[0].get(), arguments[1].get()};
     for (int round = 0; round < 2; ++round) {
       EXPECT_EQ(known_lambda_plan(lambda), nullptr) << op;
