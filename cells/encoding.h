@@ -164,7 +164,7 @@ inline bool short_integer_text_word(int64_t value, uint64_t* text, size_t* lengt
   auto v = static_cast<uint32_t>(m);
   auto pair_of = [pairs](uint32_t p) {
     uint16_t two;
-    __builtin_memcpy(&two, pairs + 2 * p, sizeof two);
+    __builtin_memcpy(&two, pairs + size_t{2} * p, sizeof two);
     return uint64_t{two};
   };
   // Each more significant pair goes before the digits written so far.
