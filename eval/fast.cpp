@@ -315,6 +315,22 @@ bool answer_argument(Machine& m, Cell* f) {
 
 void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s);
 
+// The rewrite of the redex whose spine is s. A global g whose plan is made
+// and current, g a1 ... an, and a built-in's call go straight to the rules
+// reduce_spine comes to once it has classified the head as a name (which
+// is never data); every other head goes through that classification.
+[[gnu::always_inline]] inline void reduce_redex(Machine& m, const Spine& s) {
+  if (atom_kind(s.head) == AtomKind::name) [[likely]] {
+    Resolved& name = resolve(s.head);
+    const InstantiationPlan* plan = current_plan_of(name);
+    if (plan != nullptr && plan->parameters == s.count && !g_watching) [[likely]] {
+      return instantiate_plan(m, *plan, s);
+    }
+    if (name.builtin != nullptr) return reduce_by_builtin(m, *name.builtin, s);
+  }
+  reduce_spine(m, s);
+}
+
 // A lazy head of remaining arity d whose missing arguments are the top d
 // apply frames: the rewrite takes them from the frames, as the literal
 // machine would after forming (R x1 ... xd), without building those pairs.
@@ -336,8 +352,8 @@ bool reduce_with_frame_arguments(Machine& m, int d, bool returning) {
   if (s.count + static_cast<size_t>(d) > kMaxSpine) return false;
   // A rewrite whose result is one argument or one cell of its body builds
   // nothing; the arguments it drops are never built.
-  const InstantiationPlan* plan = current_plan_of_head(s.head);
-  if (plan != nullptr && plan->steps.size() == 1 && plan->parameters == s.count + static_cast<size_t>(d)) {
+  if (const InstantiationPlan* plan = current_plan_of_head(s.head);
+      plan != nullptr && plan->steps.size() == 1 && plan->parameters == s.count + static_cast<size_t>(d)) {
     if (g_watching) [[unlikely]]
       watch_expansion(m, s.head);
     const InstantiationPlan::Step& only = plan->steps[0];
@@ -366,12 +382,7 @@ bool reduce_with_frame_arguments(Machine& m, int d, bool returning) {
     m.frames.pop_back();
   }
   s.call = nullptr;
-  // The rewrite reduce_spine would come to for a global whose plan is made.
-  if (plan != nullptr && plan->parameters == s.count && !g_watching) {
-    instantiate_plan(m, *plan, s);
-  } else {
-    reduce_spine(m, s);
-  }
+  reduce_redex(m, s);
   for (int i = 0; i < d; ++i) release(taken[i]);
   return true;
 }
@@ -571,23 +582,7 @@ bool run_fast(Machine& m, uint64_t pause) {
     }
     if (d == 0) {
       if (!pending_of_bits(bits) || has_lazy_head(r)) {
-        // g a1 ... an for a global g whose plan is made and current, or a
-        // built-in's call: the rewrites reduce_spine comes to once it has
-        // classified the head as a name (which is never data).
-        const Spine s = walk_spine(r);
-        if (atom_kind(s.head) == AtomKind::name) [[likely]] {
-          Resolved& name = resolve(s.head);
-          const InstantiationPlan* plan = current_plan_of(name);
-          if (plan != nullptr && plan->parameters == s.count && !g_watching) [[likely]] {
-            instantiate_plan(m, *plan, s);
-            continue;
-          }
-          if (name.builtin != nullptr) {
-            reduce_by_builtin(m, *name.builtin, s);
-            continue;
-          }
-        }
-        reduce_spine(m, s);
+        reduce_redex(m, walk_spine(r));
         continue;
       }
       if (is_let_node(r)) {
