@@ -135,7 +135,7 @@ bool take_selected_part(Machine& m) {
     m.focus = lambda_applied(part, a);
     return true;
   }
-  m.frames.push_back({Frame::Apply, CellRef::retained(a), {}});
+  m.frames.emplace_back(Frame::Apply, CellRef::retained(a));
   m.focus = CellRef::retained(part);
   return true;
 }
@@ -411,7 +411,7 @@ bool apply_built_lambda(Machine& m, Cell* x, Cell* const* given, size_t k) {
     }
   }
   if (taken == 1) result = substitute_analysed(e, v, first);
-  for (size_t i = k; i > taken; --i) m.frames.push_back({Frame::Apply, CellRef::retained(given[i - 1]), {}});
+  for (size_t i = k; i > taken; --i) m.frames.emplace_back(Frame::Apply, CellRef::retained(given[i - 1]));
   m.focus = std::move(result);
   return true;
 }
@@ -458,7 +458,7 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
       for (size_t i = 0; i < p && done; ++i) done = is_done(part(plan->head_spine[i]));
       if (!done) break;
       for (size_t i = k; i > p; --i) {
-        m.frames.push_back({Frame::Apply, CellRef::retained(part(plan->head_spine[i - 1])), {}});
+        m.frames.emplace_back(Frame::Apply, CellRef::retained(part(plan->head_spine[i - 1])));
       }
       for (size_t i = 0; i < p; ++i) joined[i] = part(plan->head_spine[i]);
       plan = chosen(*lambda);
@@ -475,7 +475,7 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
     const InstantiationPlan* next = current_plan_of_head(inner.head);
     if (next == nullptr || next->parameters != inner.count + j) break;
     for (size_t i = k; i > j; --i) {
-      m.frames.push_back({Frame::Apply, CellRef::retained(part(plan->head_spine[i - 1])), {}});
+      m.frames.emplace_back(Frame::Apply, CellRef::retained(part(plan->head_spine[i - 1])));
     }
     std::copy(inner.args.begin(), inner.args.begin() + inner.count, joined.begin());
     for (size_t i = 0; i < j; ++i) joined[inner.count + i] = part(plan->head_spine[i]);
@@ -592,7 +592,7 @@ bool run_fast(Machine& m, uint64_t pause) {
           continue;
         }
         Cell* key = pair_right(pair_left(pair_left(r)));
-        m.frames.push_back({Frame::Lambda, CellRef::retained(key), CellRef::retained(pair_right(r))});
+        m.frames.emplace_back(Frame::Lambda, CellRef::retained(key), CellRef::retained(pair_right(r)));
         m.focus = CellRef::retained(bound);
         continue;
       }

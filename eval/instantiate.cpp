@@ -1566,13 +1566,12 @@ void push_parts(const InstantiationPlan& plan, uint32_t first, uint32_t count, C
       // An argument or a cell of the body, built by no step.
       const InstantiationPlan::Step& only = plan.steps[range.begin];
       Cell* part = only.op == InstantiationPlan::Share ? only.cell : arguments[only.argument];
-      frames.push_back({Frame::Apply, CellRef::retained(part), {}});
+      frames.emplace_back(Frame::Apply, CellRef::retained(part));
     } else if (call != nullptr && i <= UINT16_MAX) {
-      frames.push_back(
-          {plan.number, static_cast<uint16_t>(i), range.inner_count != 0, CellRef::retained(call)});
+      frames.emplace_back(plan.number, static_cast<uint16_t>(i), range.inner_count != 0,
+                          CellRef::retained(call));
     } else {
-      frames.push_back(
-          {Frame::Apply, CellRef::adopt(run_steps(plan, range.begin, range.end, arguments)), {}});
+      frames.emplace_back(Frame::Apply, CellRef::adopt(run_steps(plan, range.begin, range.end, arguments)));
     }
   }
 }
@@ -1672,7 +1671,7 @@ constexpr uint32_t kHeldArgument = UINT32_MAX;
                                         std::vector<Frame>& frames) {
   Cell* level = plan.steps[descent.head].cell;
   for (uint32_t i = descent.prefix; i > descent.held; --i, level = pair_left(level)) {
-    frames.push_back({Frame::Apply, CellRef::retained(pair_right(level)), {}});
+    frames.emplace_back(Frame::Apply, CellRef::retained(pair_right(level)));
   }
 }
 
@@ -1711,6 +1710,12 @@ constexpr uint32_t kHeldArgument = UINT32_MAX;
     const uint32_t length = parts[j].end - parts[j].begin;
     if (argument == nullptr && (length == 3 || length == 5) && marked_selection(plan, parts[j].begin)) {
       argument = selected_from_steps(plan, parts[j].begin, length, arguments);
+    }
+    if (argument == nullptr && length == 1) {
+      // An argument or a cell of the body is built by no step.
+      const InstantiationPlan::Step& only = plan.steps[parts[j].begin];
+      argument = only.op == InstantiationPlan::Share ? only.cell : arguments[only.argument];
+      retain(argument);
     }
     if (argument == nullptr) argument = run_steps<true>(plan, parts[j].begin, parts[j].end, arguments);
     if (inner != 0 || !is_done(argument)) {
@@ -1793,16 +1798,15 @@ Cell* descended_focus(const InstantiationPlan& plan, const InstantiationPlan::De
       // An argument or a cell of the body is built by no step.
       const InstantiationPlan::Steps& part = parts[later];
       const InstantiationPlan::Step& only = stop.plan->steps[part.begin];
-      frames.push_back(
-          {Frame::Apply,
-           part.end - part.begin == 1
-               ? CellRef::retained(only.op == InstantiationPlan::Share ? only.cell : arguments[only.argument])
-               : CellRef::adopt(run_steps<true>(*stop.plan, part.begin, part.end, arguments)),
-           {}});
+      frames.emplace_back(
+          Frame::Apply,
+          part.end - part.begin == 1
+              ? CellRef::retained(only.op == InstantiationPlan::Share ? only.cell : arguments[only.argument])
+              : CellRef::adopt(run_steps<true>(*stop.plan, part.begin, part.end, arguments)));
     }
     if (stop.argument == kHeldArgument) [[unlikely]]
       push_held_levels(*stop.plan, *stop.descent, frames);
-    frames.push_back({Frame::Function, CellRef::adopt(stop.spine), {}});
+    frames.emplace_back(Frame::Function, CellRef::adopt(stop.spine));
   }
   return focus;
 }

@@ -108,10 +108,10 @@ void descend(Machine& m, bool function_first) {
     release(whole);
   }
   if (function_first) {
-    m.frames.push_back({Frame::Apply, CellRef::adopt(a), {}});
+    m.frames.emplace_back(Frame::Apply, CellRef::adopt(a));
     m.focus = CellRef::adopt(f);
   } else {
-    m.frames.push_back({Frame::Function, CellRef::adopt(f), {}});
+    m.frames.emplace_back(Frame::Function, CellRef::adopt(f));
     m.focus = CellRef::adopt(a);
   }
 }

@@ -110,7 +110,7 @@ void reduce_let(Machine& m, const Spine& s) {
   Cell* bound = s.args[1];
   Cell* body = s.args[2];
   if (!is_done(bound)) {
-    m.frames.push_back({Frame::Lambda, CellRef::retained(key), CellRef::retained(body)});
+    m.frames.emplace_back(Frame::Lambda, CellRef::retained(key), CellRef::retained(body));
     m.focus = CellRef::retained(bound);
     return;
   }
