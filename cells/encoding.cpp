@@ -191,12 +191,23 @@ CellRef byte_string_appended(Cell* bytes, std::string_view more, bool alone) {
   const size_t new_header = grown.text.size();
   const size_t new_size = new_header + length + more.size();
   if (alone && new_size <= atom_room(bytes)) {
-    // The length digits grow by one at each power of 64: the bytes move
-    // up to make room for the new digit.
     char* chars = atom_chars_mutable(bytes);
-    if (new_header != header) std::memmove(chars + new_header, chars + header, length);
-    std::memcpy(chars, grown.text.data(), new_header);
-    if (!more.empty()) std::memcpy(chars + new_header + length, more.data(), more.size());
+    if (new_header == header) {
+      // As many length digits as before: they are rewritten where they
+      // stand, between the parentheses.
+      std::memcpy(chars + 1, grown.text.data() + 1, header - 2);
+    } else {
+      // The length digits grow by one at each power of 64: the bytes move
+      // up to make room for the new digit.
+      std::memmove(chars + new_header, chars + header, length);
+      std::memcpy(chars, grown.text.data(), new_header);
+    }
+    // A loop appends a byte at a time.
+    if (more.size() == 1) {
+      chars[new_header + length] = more[0];
+    } else if (!more.empty()) {
+      std::memcpy(chars + new_header + length, more.data(), more.size());
+    }
     chars[new_size] = '\0';
     set_payload(bytes, new_size < kRecordedLengthLimit ? new_size : 0);
     return CellRef::retained(bytes);

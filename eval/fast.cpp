@@ -291,25 +291,43 @@ bool answer_returned_call(Machine& m, Cell* v) {
   return true;
 }
 
-// (f v) for a focus (f a) whose function part f is done and whose
-// argument a is ((g x) y), a call of short integers of a built-in with a
-// word rule (or of an operator naming one): the machine would descend to
-// a, rewrite an operator g to its value, replace the call by the handler's
-// answer v and build (f v) as v returns. False, with nothing done, for any
-// other argument.
-bool answer_argument(Machine& m, Cell* f) {
-  Cell* a = pair_right(m.focus.get());
-  if (g_watching || !is_pair(a)) return false;
-  Cell* inner = pair_left(a);
-  if (!is_pair(inner) || !is_atom(pair_left(inner))) return false;
+// The answer v of a call ((g x) y) of short integers to a built-in with a
+// word rule (or to an operator naming one), as its handler gives it; empty
+// for any other cell, or while watched. The machine, evaluating the call,
+// would rewrite an operator g to its value, and the handler's answer would
+// replace the call.
+CellRef word_answer_of_call(Cell* call) {
+  if (g_watching || !is_pair(call)) return {};
+  Cell* inner = pair_left(call);
+  if (!is_pair(inner) || !is_atom(pair_left(inner))) return {};
   int64_t x, y;
-  if (!read_short_integer(pair_right(inner), &x) || !read_short_integer(pair_right(a), &y)) return false;
+  if (!read_short_integer(pair_right(inner), &x) || !read_short_integer(pair_right(call), &y)) return {};
   const WordRule rule = word_rule_of_head(pair_left(inner));
-  if (rule == nullptr) return false;
-  CellRef answer = answer_by_words(rule, x, y);
+  if (rule == nullptr) return {};
+  return answer_by_words(rule, x, y);
+}
+
+// (f v) for a focus (f a) whose function part f is done and whose
+// argument a is such a call: the machine would descend to a, and build
+// (f v) as its answer v returns. False, with nothing done, for any other
+// argument.
+bool answer_argument(Machine& m, Cell* f) {
+  CellRef answer = word_answer_of_call(pair_right(m.focus.get()));
   if (!answer) return false;
   retain(f);
   m.focus = CellRef::adopt(new_closed_pair_of_analysed(f, answer.leak()));
+  return true;
+}
+
+// A focus that is such a call, over-applied as an operator's call is
+// ((- n) 1): the machine would take it apart, rewrite the operator and
+// answer the call; its answer becomes the focus. An argument left to
+// evaluate after another (n-1 in f(g x, n-1)) becomes the focus so, once
+// the arguments before it are done.
+bool answer_focus_call(Machine& m) {
+  CellRef answer = word_answer_of_call(m.focus.get());
+  if (!answer) return false;
+  m.focus = std::move(answer);
   return true;
 }
 
@@ -577,7 +595,7 @@ bool run_fast(Machine& m, uint64_t pause) {
     ++m.steps;
     const int d = arity_of_bits(bits);
     if (d < 0) {
-      if (!take_selected_part(m) && !replace_constant_head(m)) descend(m, true);
+      if (!answer_focus_call(m) && !take_selected_part(m) && !replace_constant_head(m)) descend(m, true);
       continue;
     }
     if (d == 0) {

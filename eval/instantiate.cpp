@@ -313,7 +313,9 @@ bool evaluates_arguments(Cell* head, int* arity) {
 
 // The subtree whose steps end at `root` is a call (f a b) of a built-in
 // with a word rule (or an operator naming one), a and b single steps: one
-// likely to be answered as it is built.
+// likely to be answered as it is built. A cell of the body that is not
+// done, as (cape [x]) in s + cape[x] is, is evaluated first: a call with
+// such an operand is not.
 bool answered_at_once(const InstantiationPlan& plan, uint32_t root) {
   const auto& steps = plan.steps;
   using Op = InstantiationPlan::Op;
@@ -321,7 +323,11 @@ bool answered_at_once(const InstantiationPlan& plan, uint32_t root) {
       steps[root - 2].op != Op::Build || steps[root - 3].op == Op::Build || steps[root - 4].op != Op::Share) {
     return false;
   }
-  return word_rule_of_head(steps[root - 4].cell) != nullptr;
+  auto pending_cell = [](const InstantiationPlan::Step& step) {
+    return step.op == Op::Share && !is_done(step.cell);
+  };
+  return !pending_cell(steps[root - 1]) && !pending_cell(steps[root - 3]) &&
+         word_rule_of_head(steps[root - 4].cell) != nullptr;
 }
 
 // The spine whose steps end at `root`: the root of each level's argument,
@@ -590,6 +596,13 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
     // after f's; else the pairs that a's steps and b's end in. With (f a)
     // one cell, its one level is the pair b's steps end in.
     if (rule == nullptr || held != 0 || arity != 2 || shared + levels < 2 || shared > 1) continue;
+    // An operand that is a cell of the body not done is evaluated first,
+    // and is never a short integer: the call is descended instead.
+    if (std::any_of(arguments.begin(), arguments.end(), [&](uint32_t root) {
+          return steps[root].op == InstantiationPlan::Share && !is_done(steps[root].cell);
+        })) {
+      continue;
+    }
     const auto marked = static_cast<uint32_t>(plan.evaluations.size()) + 1;
     const uint32_t second = arguments[levels - 2 + shared];
     const bool single =

@@ -401,6 +401,20 @@ TEST(FastEngine, ACallOfShortIntegersInAnArgumentLeftForLaterIsAnsweredWhenItIsR
   EXPECT_EQ(first_line(both("a\\ff 4 (V (3+4) 0),[+]\\x\\y\\mult x y,ff\\n\\p\\(p K)-n")), "8");
 }
 
+TEST(FastEngine, AnOperandThatIsACellOfTheBodyNotDoneIsEvaluatedWhereItStands) {
+  // A closed call in a body, tt(1) or ff(3), is one cell shared by every
+  // call: an operand of it is descended to, not worked out in words, and
+  // a later argument of the call around it, n-1, is answered once reached,
+  // through an operator defined otherwise too.
+  EXPECT_EQ(first_line(both("a\\gg([])(3),gg\\s\\n\\(n<1)(s)(gg(s+tt(1))(n-1)),tt\\x\\[x]")), "[xxx]");
+  EXPECT_EQ(first_line(both("a\\gg 0 5,gg\\s\\n\\(n<1)(s)(gg(s+ff(3))(n-1)),ff\\x\\x*x")), "45");
+  EXPECT_EQ(first_line(both("a\\gg 5,gg\\n\\(ff(2)<n)(n+gg(n-1))(ff 2),ff\\x\\x*x")), "9");
+  EXPECT_EQ(first_line(both("a\\gg 0 4,[-]\\x\\y\\plus x y,gg\\s\\n\\(n>9)(s)(gg(s+ff(2))(n-1)),ff\\x\\x*x")),
+            "20");
+  EXPECT_EQ(first_line(both("a\\gg 0 3,[-]\\x\\y\\V x y,gg\\s\\n\\(s>7)(n)(gg(s+ff(2))(n-1)),ff\\x\\x*x")),
+            "(V (V3 1) 1)");
+}
+
 TEST(FastEngine, AChoiceAnsweredAsItsCallIsBuiltTakesItsPartAtOnce) {
   // Choices on both sides, one of them a choice again, with parts that are
   // single cells, calls and arithmetic.
