@@ -405,6 +405,29 @@ bool reduce_with_frame_arguments(Machine& m, int d, bool returning) {
   return true;
 }
 
+// A done partial application v of a lazy head, wanting two arguments or
+// more, returning to an Apply frame whose x is not done, with too few
+// frames below for its rewrite: the machine would build (v x), still
+// partial and not done, find no frames to complete it from either, and
+// evaluate x for v. False when the frames below would complete it.
+bool evaluates_for_lazy_head(Machine& m, uint8_t bits) {
+  const int wanted = arity_of_bits(bits) - 1;
+  if (wanted < 1) return false;
+  const size_t below = m.frames.size() - 1;
+  if (below >= static_cast<size_t>(wanted)) {
+    bool complete = true;
+    for (int i = 1; i <= wanted && complete; ++i) {
+      Frame& frame = m.frames[below - static_cast<size_t>(i)];
+      complete = frame.kind == Frame::Apply || frame.kind == Frame::Deferred ||
+                 (frame.kind == Frame::Function && apply_frame_argument(frame) != nullptr);
+    }
+    if (complete && walk_spine(m.focus.get()).count + 1 + static_cast<size_t>(wanted) <= kMaxSpine) {
+      return false;
+    }
+  }
+  return !makes_binder(m.focus.get());
+}
+
 // ((\ v) e) a1 ... ak for a lambda node that a call built, one that
 // closes over the call's arguments and so has no plan of its own. With a1
 // done the rewrite is e[v := a1]; when e is a lambda node ((\ w) f) of
@@ -550,6 +573,11 @@ bool run_fast(Machine& m, uint64_t pause) {
       const bool applies = m.plain_apply && (top.kind == Frame::Apply || top.kind == Frame::Deferred);
       const bool lazy = applies && has_lazy_head(r);
       if (lazy && reduce_with_frame_arguments(m, arity_of_bits(bits), true)) continue;
+      if (lazy && top.kind == Frame::Apply && !is_done(top.first.get()) && evaluates_for_lazy_head(m, bits)) {
+        top.kind = Frame::Function;
+        std::swap(top.first, m.focus);
+        continue;
+      }
       if (top.kind == Frame::Deferred && applies && !lazy && !makes_binder(r)) {
         // (v x) with v done, x a part not built yet: the machine would
         // build x, then the pair, and at once evaluate x for v (or, were x
