@@ -420,8 +420,9 @@ TEST(FastEngine, APartialApplicationOfALazyHeadEvaluatesAnArgumentNoFrameComplet
   // it evaluates the part for V x; with the selector's frame below, the
   // rewrite takes the parts unevaluated; an argument in words; and B,
   // wanting three.
-  EXPECT_EQ(first_line(both("a\\cc(mk 4),mk\\d\\(d<1)(K 1)(V (mk(d-1)) (mk(d-1))),cc\\t\\t(l\\r\\cc(l)+cc(r)+1)")),
-            "31");
+  EXPECT_EQ(
+      first_line(both("a\\cc(mk 4),mk\\d\\(d<1)(K 1)(V (mk(d-1)) (mk(d-1))),cc\\t\\t(l\\r\\cc(l)+cc(r)+1)")),
+      "31");
   EXPECT_EQ(first_line(both("a\\(V (ff 1) (ff 2)) H,ff\\n\\n*10")), "20");
   EXPECT_EQ(first_line(both("a\\gg (V (ff 1) (2+3)),gg\\p\\(p K)+(p H),ff\\n\\n*10")), "15");
   EXPECT_EQ(first_line(both("a\\hh(B ff (gg 2)),hh\\f\\f 3,ff\\n\\n*10,gg\\n\\m\\n+m")), "50");
