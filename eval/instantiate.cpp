@@ -410,9 +410,14 @@ bool may_select(Cell* name) {
 bool mark_selection(InstantiationPlan& plan, uint32_t begin, uint32_t end) {
   auto& steps = plan.steps;
   using Op = InstantiationPlan::Op;
-  // ((s c) x), as s H I forces a stream's tail: the part, applied to x.
-  if (end - begin == 5 && steps[begin + 2].op == Op::Build && steps[begin + 3].op != Op::Build &&
-      steps[begin + 4].op == Op::Build) {
+  // ((s c) x), as s H I forces a stream's tail: the part, applied to x;
+  // and a chain (((s c1) c2) c3), as m H H K reads a field of a record
+  // made of pairs: each selector after the first takes a part of the part
+  // before where it can, and is applied to it otherwise.
+  if (end - begin >= 5 && (end - begin) % 2 == 1 && steps[begin + 2].op == Op::Build) {
+    for (uint32_t level = begin + 3; level < end; level += 2) {
+      if (steps[level].op == Op::Build || steps[level + 1].op != Op::Build) return false;
+    }
     return mark_selection(plan, begin, begin + 3);
   }
   if (end - begin != 3) return false;
@@ -426,15 +431,6 @@ bool mark_selection(InstantiationPlan& plan, uint32_t begin, uint32_t end) {
     return true;
   }
   return false;
-}
-
-// The steps from `begin` build a call that mark_selection marked.
-bool marked_selection(const InstantiationPlan& plan, uint32_t begin) {
-  const InstantiationPlan::Step& first = plan.steps[begin];
-  const InstantiationPlan::Step& second = plan.steps[begin + 1];
-  return (first.op == InstantiationPlan::Argument && first.evaluation == InstantiationPlan::kSelected) ||
-         (second.op == InstantiationPlan::Argument &&
-          second.evaluation == InstantiationPlan::kSelectedByHelper);
 }
 
 // Marks the word trees among the calls from `first` on (see
@@ -528,7 +524,7 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
         for (size_t j = 1; j <= levels; ++j) {
           const uint32_t root = arguments[levels - j];
           plan.descent_arguments.push_back({start[root], root + 1});
-          mark_selection(plan, start[root], root + 1);
+          plan.descent_arguments.back().selection = mark_selection(plan, start[root], root + 1);
         }
         for (size_t j = 1; j <= levels; ++j) {
           places.push_back({arguments[levels - j], {}, first_entry + static_cast<uint32_t>(j - 1), 1, true});
@@ -585,7 +581,7 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
       for (size_t j = 1; j <= levels; ++j) {
         const uint32_t root = arguments[levels - j];
         plan.descent_arguments.push_back({start[root], root + 1});
-        mark_selection(plan, start[root], root + 1);
+        plan.descent_arguments.back().selection = mark_selection(plan, start[root], root + 1);
       }
     }
     for (size_t j = 1; j <= evaluated; ++j) {
@@ -1354,11 +1350,12 @@ Cell* taken_by_helper(Cell* helper, Cell* pair) {
 }
 
 // The argument whose steps [begin, begin + length) build (s c) or
-// (hd s), marked so, as the part taken, one count; or as (part x) when
-// they build ((s c) x) or a call of a helper whose body is one: the
-// rewrites of the pair and the selector would end there, and the pairs
-// they rewrite are never built. nullptr, with nothing built, when no part
-// is taken.
+// (hd s), marked so, as the part taken, one count; or, when they build
+// ((s c) x ...) or a call of a helper whose body is one, with each x
+// after it taking a part of that part in turn, or applied to it where it
+// takes none: the rewrites of the pair and the selector would end there,
+// and the pairs they rewrite are never built. nullptr, with nothing
+// built, when no part is taken.
 [[gnu::noinline]] Cell* selected_from_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t length,
                                             Cell* const* arguments) {
   using Op = InstantiationPlan::Op;
@@ -1371,9 +1368,17 @@ Cell* taken_by_helper(Cell* helper, Cell* pair) {
     retain(part);
   }
   if (part == nullptr) return nullptr;
-  if (length == 5) {
-    const InstantiationPlan::Step& applied = plan.steps[begin + 3];
+  for (uint32_t level = begin + 3; level < begin + length; level += 2) {
+    const InstantiationPlan::Step& applied = plan.steps[level];
     Cell* x = applied.op == Op::Share ? applied.cell : arguments[applied.argument];
+    if (applied.op == Op::Share) {
+      if (Cell* next = selected_part(part, x)) {
+        retain(next);
+        release(part);
+        part = next;
+        continue;
+      }
+    }
     retain(x);
     part = new_pair_of_analysed(part, x);
   }
@@ -1434,6 +1439,23 @@ Cell* evaluated_operands(const InstantiationPlan& plan, uint32_t at, Cell* const
   const InstantiationPlan::Evaluation& call = plan.evaluations[plan.steps[at].evaluation - 1];
   *end = call.end;
   return answer_by_words(call.rule, x, y).leak();
+}
+
+// The chain of selectors (see mark_selection) whose part so far, *top
+// (borrowed), the steps up to `at` have taken: each selector after it
+// takes a part of the part before while it can. Answers the step the
+// last part taken stands for.
+[[gnu::noinline]] uint32_t selected_along_chain(const InstantiationPlan& plan, uint32_t at, uint32_t end,
+                                                Cell** top) {
+  const auto& steps = plan.steps;
+  while (at + 2 < end && steps[at + 1].op == InstantiationPlan::Share &&
+         steps[at + 2].op == InstantiationPlan::Build && steps[at + 2].call == 0) {
+    Cell* next = selected_part(*top, steps[at + 1].cell);
+    if (next == nullptr) break;
+    *top = next;
+    at += 2;
+  }
+  return at;
 }
 
 // Runs the steps [begin, end), which build one cell, and answers it with
@@ -1499,6 +1521,10 @@ Cell* run_steps(const InstantiationPlan& plan, uint32_t begin, uint32_t end, Cel
             if (Cell* part = selected_part(top, steps[i + 1].cell)) {
               top = part;
               i += 2;
+              // A marked (s c) anywhere but at the head of a chain is an
+              // argument, its parent's Build next.
+              if (i + 2 < end && steps[i + 1].op == InstantiationPlan::Share) [[unlikely]]
+                i = selected_along_chain(plan, i, end, &top);
             }
           } else if (step.evaluation == InstantiationPlan::kSelectedByHelper) [[unlikely]] {
             // (hd s) or (tl s), the helper below: the part, or the part
@@ -1719,9 +1745,10 @@ constexpr uint32_t kHeldArgument = UINT32_MAX;
                                        : chosen_argument(plan, parts[j], arguments, stops + 1, last, &inner);
     }
     // An argument (s K) or (hd s), s an argument of the call, may be a
-    // part to take, and one (s H I) a part to apply.
+    // part to take, one (s H I) a part to apply, and one (m H K) a part
+    // of a part.
     const uint32_t length = parts[j].end - parts[j].begin;
-    if (argument == nullptr && (length == 3 || length == 5) && marked_selection(plan, parts[j].begin)) {
+    if (argument == nullptr && parts[j].selection) {
       argument = selected_from_steps(plan, parts[j].begin, length, arguments);
     }
     if (argument == nullptr && length == 1) {

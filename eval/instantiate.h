@@ -158,6 +158,7 @@ struct InstantiationPlan {
     uint32_t end;
     uint32_t descent = 0;
     uint32_t choice = 0;
+    bool selection = false;  // a part taken by selectors (see mark_selection)
   };
   struct Choice {
     uint32_t test_end;                                        // the test's steps are [begin, test_end)

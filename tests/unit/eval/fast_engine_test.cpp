@@ -428,6 +428,23 @@ TEST(FastEngine, APartialApplicationOfALazyHeadEvaluatesAnArgumentNoFrameComplet
   EXPECT_EQ(first_line(both("a\\hh(B ff (gg 2)),hh\\f\\f 3,ff\\n\\n*10,gg\\n\\m\\n+m")), "50");
 }
 
+TEST(FastEngine, AChainOfSelectorsTakesAPartOfAPart) {
+  // A record of pairs read as m H K or m H H K: each selector takes a part
+  // of the part before; one that takes none, as I, is applied to it; and
+  // K defined otherwise.
+  const std::string record = "mk\\a\\b\\c\\V a (V b (V c 0)),hh\\x\\y\\V y x,";
+  EXPECT_EQ(first_line(both("a\\ff(mk 1 2 3)+gg(mk 4 5 6)," + record +
+                            "ff\\m\\(m H K)+(m H H K),gg\\m\\(m K)*(m H H H)")),
+            "5");
+  EXPECT_EQ(first_line(both("a\\ff(mk 1 (V 7 8) 3)," + record + "ff\\m\\hh(m H K H,m H H K)")), "(V3 8)");
+  EXPECT_EQ(first_line(both("a\\ff(mk (K 5) 2 3)," + record + "ff\\m\\hh(m K I,m H K)")), "(V2 5)");
+  EXPECT_EQ(first_line(both("a\\ff(mk 1 2 3),K\\x\\y\\y," + record + "ff\\m\\hh(m H K,m K H K)")),
+            "(V0 (V3 0))");
+  EXPECT_EQ(first_line(both("a\\ff 4 (mk 1 2 3)," + record +
+                            "ff\\n\\m\\(n<1)(m H H K)(ff(n-1)(mk (m H K) (m H H K) (m K)))")),
+            "1");
+}
+
 TEST(FastEngine, AChoiceAnsweredAsItsCallIsBuiltTakesItsPartAtOnce) {
   // Choices on both sides, one of them a choice again, with parts that are
   // single cells, calls and arithmetic.
