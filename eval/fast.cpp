@@ -478,9 +478,7 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
     }
     Cell* x = arguments[plan->head_argument];
     const size_t k = plan->head_spine.size();
-    auto part = [&](const InstantiationPlan::Step& step) {
-      return step.op == InstantiationPlan::Share ? step.cell : arguments[step.argument];
-    };
+    auto part = [&](const InstantiationPlan::Step& step) { return step_cell(step, arguments); };
     std::array<Cell*, kMaxSpine>& joined = buffers[hop % 2];
     if (is_lambda_node(x)) {
       // ((\ v) e) a1 ... ak: each lambda node of a body of p parameters

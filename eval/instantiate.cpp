@@ -311,11 +311,17 @@ bool evaluates_arguments(Cell* head, int* arity) {
   return *arity >= 1 && *arity < kArityUnbounded;
 }
 
+// The step shares a cell of the body that is not done, as (cape [x]) in
+// s + cape[x] is: the machine evaluates it first, and it is never a short
+// integer.
+bool is_pending_cell(const InstantiationPlan::Step& step) {
+  return step.op == InstantiationPlan::Share && !is_done(step.cell);
+}
+
 // The subtree whose steps end at `root` is a call (f a b) of a built-in
 // with a word rule (or an operator naming one), a and b single steps: one
-// likely to be answered as it is built. A cell of the body that is not
-// done, as (cape [x]) in s + cape[x] is, is evaluated first: a call with
-// such an operand is not.
+// likely to be answered as it is built; not one with an operand that is
+// a cell of the body not done.
 bool answered_at_once(const InstantiationPlan& plan, uint32_t root) {
   const auto& steps = plan.steps;
   using Op = InstantiationPlan::Op;
@@ -323,10 +329,7 @@ bool answered_at_once(const InstantiationPlan& plan, uint32_t root) {
       steps[root - 2].op != Op::Build || steps[root - 3].op == Op::Build || steps[root - 4].op != Op::Share) {
     return false;
   }
-  auto pending_cell = [](const InstantiationPlan::Step& step) {
-    return step.op == Op::Share && !is_done(step.cell);
-  };
-  return !pending_cell(steps[root - 1]) && !pending_cell(steps[root - 3]) &&
+  return !is_pending_cell(steps[root - 1]) && !is_pending_cell(steps[root - 3]) &&
          word_rule_of_head(steps[root - 4].cell) != nullptr;
 }
 
@@ -592,11 +595,10 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
     // after f's; else the pairs that a's steps and b's end in. With (f a)
     // one cell, its one level is the pair b's steps end in.
     if (rule == nullptr || held != 0 || arity != 2 || shared + levels < 2 || shared > 1) continue;
-    // An operand that is a cell of the body not done is evaluated first,
-    // and is never a short integer: the call is descended instead.
-    if (std::any_of(arguments.begin(), arguments.end(), [&](uint32_t root) {
-          return steps[root].op == InstantiationPlan::Share && !is_done(steps[root].cell);
-        })) {
+    // An operand that is a cell of the body not done is no short integer:
+    // the call is descended instead.
+    if (std::any_of(arguments.begin(), arguments.end(),
+                    [&](uint32_t root) { return is_pending_cell(steps[root]); })) {
       continue;
     }
     const auto marked = static_cast<uint32_t>(plan.evaluations.size()) + 1;
@@ -1145,7 +1147,7 @@ bool tree_operands(const InstantiationPlan& plan, uint32_t at, Cell* const* argu
                                          int64_t* x, int64_t* y) {
   const InstantiationPlan::Step& b = plan.steps[at + 1];
   return read_short_integer(pair_right(plan.steps[at].cell), x) &&
-         read_short_integer(b.op == InstantiationPlan::Share ? b.cell : arguments[b.argument], y);
+         read_short_integer(step_cell(b, arguments), y);
 }
 
 // The operands of the call the step at `at` heads, as words, when its
@@ -1156,9 +1158,7 @@ bool tree_operands(const InstantiationPlan& plan, uint32_t at, Cell* const* argu
   const InstantiationPlan::Evaluation& call = plan.evaluations[plan.steps[at].evaluation - 1];
   if (!call.single) return tree_operands(plan, at, arguments, x, y);
   if (!guards_hold(plan, call)) return false;
-  auto part = [&](const InstantiationPlan::Step& step) {
-    return step.op == InstantiationPlan::Share ? step.cell : arguments[step.argument];
-  };
+  auto part = [&](const InstantiationPlan::Step& step) { return step_cell(step, arguments); };
   if (call.prefixed) [[unlikely]]
     return prefixed_operands(plan, at, arguments, x, y);
   return read_short_integer(part(plan.steps[at + 1]), x) && read_short_integer(part(plan.steps[at + 3]), y);
@@ -1583,7 +1583,7 @@ CellRef instantiate(const InstantiationPlan& plan, Cell* const* arguments) {
   // their kind) builds nothing, whatever the arguments are.
   if (plan.steps.size() == 1) {
     const InstantiationPlan::Step& only = plan.steps[0];
-    return CellRef::retained(only.op == InstantiationPlan::Share ? only.cell : arguments[only.argument]);
+    return CellRef::retained(step_cell(only, arguments));
   }
   if (needs_literal_rewrite(plan, arguments)) {
     return substitute_parameters(plan.body.get(), arguments, plan.parameters);
@@ -1604,7 +1604,7 @@ void push_parts(const InstantiationPlan& plan, uint32_t first, uint32_t count, C
     if (range.end - range.begin == 1) {
       // An argument or a cell of the body, built by no step.
       const InstantiationPlan::Step& only = plan.steps[range.begin];
-      Cell* part = only.op == InstantiationPlan::Share ? only.cell : arguments[only.argument];
+      Cell* part = step_cell(only, arguments);
       frames.emplace_back(Frame::Apply, CellRef::retained(part));
     } else if (call != nullptr && i <= UINT16_MAX) {
       frames.emplace_back(plan.number, static_cast<uint16_t>(i), range.inner_count != 0,
@@ -1754,7 +1754,7 @@ constexpr uint32_t kHeldArgument = UINT32_MAX;
     if (argument == nullptr && length == 1) {
       // An argument or a cell of the body is built by no step.
       const InstantiationPlan::Step& only = plan.steps[parts[j].begin];
-      argument = only.op == InstantiationPlan::Share ? only.cell : arguments[only.argument];
+      argument = step_cell(only, arguments);
       retain(argument);
     }
     if (argument == nullptr) argument = run_steps<true>(plan, parts[j].begin, parts[j].end, arguments);
@@ -1838,11 +1838,10 @@ Cell* descended_focus(const InstantiationPlan& plan, const InstantiationPlan::De
       // An argument or a cell of the body is built by no step.
       const InstantiationPlan::Steps& part = parts[later];
       const InstantiationPlan::Step& only = stop.plan->steps[part.begin];
-      frames.emplace_back(
-          Frame::Apply,
-          part.end - part.begin == 1
-              ? CellRef::retained(only.op == InstantiationPlan::Share ? only.cell : arguments[only.argument])
-              : CellRef::adopt(run_steps<true>(*stop.plan, part.begin, part.end, arguments)));
+      frames.emplace_back(Frame::Apply,
+                          part.end - part.begin == 1
+                              ? CellRef::retained(step_cell(only, arguments))
+                              : CellRef::adopt(run_steps<true>(*stop.plan, part.begin, part.end, arguments)));
     }
     if (stop.argument == kHeldArgument) [[unlikely]]
       push_held_levels(*stop.plan, *stop.descent, frames);
@@ -1980,8 +1979,7 @@ int part_taken_by_split_comparison(const InstantiationPlan& plan, uint32_t begin
   }
   const InstantiationPlan::Step& second = plan.steps[b.begin];
   int64_t x, y;
-  if (!read_short_integer(second.op == InstantiationPlan::Share ? second.cell : arguments[second.argument],
-                          &y)) {
+  if (!read_short_integer(step_cell(second, arguments), &y)) {
     return -1;
   }
   const BuiltinEntry* builtin = binary_builtin_of(head.cell);
@@ -2016,7 +2014,7 @@ int part_taken_by_predicate(const InstantiationPlan& plan, uint32_t begin, uint3
     if (step.op == InstantiationPlan::Build || plan.steps[begin + 2 + 2 * i].op != InstantiationPlan::Build) {
       return -1;
     }
-    given[i] = step.op == InstantiationPlan::Share ? step.cell : arguments[step.argument];
+    given[i] = step_cell(step, arguments);
     if (!is_done(given[i])) return -1;
   }
   const InstantiationPlan& evaluated = evaluated_plan(*predicate);
@@ -2066,7 +2064,7 @@ Cell* focus_and_parts(const InstantiationPlan& plan, uint32_t begin, uint32_t fo
     const Range& part = plan.frame_arguments[first + 1 - static_cast<uint32_t>(chosen)];
     if (part.end - part.begin == 1) {
       const InstantiationPlan::Step& only = plan.steps[part.begin];
-      Cell* cell = only.op == InstantiationPlan::Share ? only.cell : arguments[only.argument];
+      Cell* cell = step_cell(only, arguments);
       retain(cell);
       return cell;
     }

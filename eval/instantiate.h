@@ -262,6 +262,12 @@ struct InstantiationPlan {
   std::vector<std::unique_ptr<InstantiationPlan>> settled_parts;
 };
 
+// The cell a step that builds nothing stands for: the cell of the body it
+// shares, or the argument it names.
+inline Cell* step_cell(const InstantiationPlan::Step& step, Cell* const* arguments) {
+  return step.op == InstantiationPlan::Share ? step.cell : arguments[step.argument];
+}
+
 // Every name a settled plan was read through still has the body it had.
 inline bool names_hold(const InstantiationPlan& settled) {
   for (const InstantiationPlan::Guard& guard : settled.read_through) {
