@@ -333,6 +333,42 @@ bool answer_focus_call(Machine& m) {
 
 void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s);
 
+// ((\ v) e) a1 ... ak, the lambda node a cell of a planned body (see
+// known_lambda_plan) of p <= k parameters, a1 ... ap done; s is the
+// redex's spine, whose head is the binder and whose first two arguments
+// are v and e. The machine would take a(p+1) ... ak apart into apply
+// frames and substitute a1 ... ap one at a time, each lambda node between
+// fresh and dropped: the lambda's plan builds the last result at once.
+bool apply_known_lambda(Machine& m, const Spine& s) {
+  if (s.count < 3 || s.call == nullptr || g_watching) return false;
+  const size_t k = s.count - 2;
+  Cell* lambda = s.call;
+  for (size_t i = 0; i < k; ++i) lambda = pair_left(lambda);
+  const InstantiationPlan* plan = known_lambda_plan(lambda);
+  if (plan == nullptr || plan->parameters > k) return false;
+  const size_t p = plan->parameters;
+  for (size_t i = 0; i < p; ++i) {
+    if (!is_done(s.args[2 + i])) return false;
+  }
+  for (size_t i = k; i > p; --i) m.frames.emplace_back(Frame::Apply, CellRef::retained(s.args[1 + i]));
+  Spine applied{lambda, {}, p, k == p ? s.call : nullptr};
+  std::copy(s.args.begin() + 2, s.args.begin() + 2 + static_cast<std::ptrdiff_t>(p), applied.args.begin());
+  instantiate_plan(m, *plan, applied);
+  return true;
+}
+
+// A focus over-applied to a lambda node, as (\ a (\ x (\ y e))) l x y
+// is when a fold applies a tree to its selector: see apply_known_lambda.
+bool apply_lambda_focus(Machine& m) {
+  // The spine walked takes in the lambda node's own two levels.
+  Cell* c = m.focus.get();
+  for (size_t levels = 2; !is_lambda_node(c); ++levels) {
+    if (!is_pair(c) || is_data(c) || levels == kMaxSpine) return false;
+    c = pair_left(c);
+  }
+  return apply_known_lambda(m, walk_spine(m.focus.get()));
+}
+
 // The rewrite of the redex whose spine is s. A global g whose plan is made
 // and current, g a1 ... an, and a built-in's call go straight to the rules
 // reduce_spine comes to once it has classified the head as a name (which
@@ -345,6 +381,7 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
       return instantiate_plan(m, *plan, s);
     }
     if (name.builtin != nullptr) return reduce_by_builtin(m, *name.builtin, s);
+    if (head_char(s.head) == '\\' && apply_known_lambda(m, s)) return;
   }
   reduce_spine(m, s);
 }
@@ -468,7 +505,12 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
   Cell* const* arguments = s.args.data();
   Cell* call = s.call;
   std::array<std::array<Cell*, kMaxSpine>, 2> buffers;
-  for (size_t hop = 0; plan->head_argument >= 0 && !plan->literal_only; ++hop) {
+  for (size_t hop = 0; std::max(plan->head_argument, plan->applied_argument) >= 0 && !plan->literal_only;
+       ++hop) {
+    // Levels that need new pairs wait unbuilt only for a call they can be
+    // built from; built at once, they would lose the evaluations of the
+    // focus they become.
+    if (plan->applied_argument >= 0 && call == nullptr) break;
     // V x y c with c a selector: the rewrites of V and of c end at a part.
     if (plan->head_argument == 2 && (hop != 0 || s.count == 3) && is_atom(arguments[2])) [[unlikely]] {
       if (Cell* part = part_taken_by_pair_rule(*plan, arguments)) {
@@ -476,9 +518,18 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
         return;
       }
     }
-    Cell* x = arguments[plan->head_argument];
+    Cell* x = arguments[std::max(plan->head_argument, plan->applied_argument)];
     const size_t k = plan->head_spine.size();
     auto part = [&](const InstantiationPlan::Step& step) { return step_cell(step, arguments); };
+    // The levels a rewrite leaves, a(j+1) ... ak, into apply frames,
+    // outermost first; the levels it takes must be built by no step.
+    auto takes_cells = [&](size_t j) { return (plan->applied_built & ((1u << j) - 1)) == 0; };
+    auto push_levels = [&](size_t j) {
+      if (plan->applied_built != 0) return push_applied_levels(*plan, j, arguments, call, m.frames);
+      for (size_t i = k; i > j; --i) {
+        m.frames.emplace_back(Frame::Apply, CellRef::retained(part(plan->head_spine[i - 1])));
+      }
+    };
     std::array<Cell*, kMaxSpine>& joined = buffers[hop % 2];
     if (is_lambda_node(x)) {
       // ((\ v) e) a1 ... ak: each lambda node of a body of p parameters
@@ -486,19 +537,18 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
       // arguments, the lambda's own plan gives the same result.
       const InstantiationPlan* lambda = known_lambda_plan(x);
       if (lambda == nullptr) {
+        if (plan->applied_built != 0) break;
         std::array<Cell*, kMaxSpine> given;
         for (size_t i = 0; i < k; ++i) given[i] = part(plan->head_spine[i]);
         if (apply_built_lambda(m, x, given.data(), k)) return;
         break;
       }
-      if (lambda->parameters > k) break;
+      if (lambda->parameters > k || !takes_cells(lambda->parameters)) break;
       const size_t p = lambda->parameters;
       bool done = true;
       for (size_t i = 0; i < p && done; ++i) done = is_done(part(plan->head_spine[i]));
       if (!done) break;
-      for (size_t i = k; i > p; --i) {
-        m.frames.emplace_back(Frame::Apply, CellRef::retained(part(plan->head_spine[i - 1])));
-      }
+      push_levels(p);
       for (size_t i = 0; i < p; ++i) joined[i] = part(plan->head_spine[i]);
       plan = chosen(*lambda);
       arguments = joined.data();
@@ -510,12 +560,10 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
     const Spine inner = walk_spine(x);
     if (!is_lazy_head_atom(inner.head)) break;
     const size_t j = static_cast<size_t>(wanted);
-    if (inner.count + j > kMaxSpine) break;
+    if (inner.count + j > kMaxSpine || !takes_cells(j)) break;
     const InstantiationPlan* next = current_plan_of_head(inner.head);
     if (next == nullptr || next->parameters != inner.count + j) break;
-    for (size_t i = k; i > j; --i) {
-      m.frames.emplace_back(Frame::Apply, CellRef::retained(part(plan->head_spine[i - 1])));
-    }
+    push_levels(j);
     std::copy(inner.args.begin(), inner.args.begin() + inner.count, joined.begin());
     for (size_t i = 0; i < j; ++i) joined[inner.count + i] = part(plan->head_spine[i]);
     plan = chosen(*next);
@@ -621,7 +669,10 @@ bool run_fast(Machine& m, uint64_t pause) {
     ++m.steps;
     const int d = arity_of_bits(bits);
     if (d < 0) {
-      if (!answer_focus_call(m) && !take_selected_part(m) && !replace_constant_head(m)) descend(m, true);
+      if (!answer_focus_call(m) && !take_selected_part(m) && !replace_constant_head(m) &&
+          !apply_lambda_focus(m)) {
+        descend(m, true);
+      }
       continue;
     }
     if (d == 0) {

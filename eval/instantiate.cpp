@@ -274,6 +274,15 @@ void read_top_levels(InstantiationPlan& plan) {
   }
   plan.frame_arguments = negative_levels(plan, start, static_cast<uint32_t>(steps.size()), plan.focus_end);
   plan.top_parts = static_cast<uint32_t>(plan.frame_arguments.size());
+  if (bottom.op == InstantiationPlan::Argument && plan.head_argument < 0 && !levels.empty() &&
+      levels.size() <= kMaxSpine) {
+    plan.applied_argument = bottom.argument;
+    for (size_t j = levels.size(); j-- > 0;) {
+      if (levels[j].end - levels[j].begin > 1) plan.applied_built |= 1u << plan.head_spine.size();
+      plan.head_spine.push_back(steps[levels[j].begin]);
+    }
+    plan.frame_arguments = levels;
+  }
   // A Deferred frame names its part in 16 bits.
   constexpr size_t kMostParts = size_t{UINT16_MAX} + 1;
   for (size_t i = 0; i < plan.frame_arguments.size(); ++i) {
@@ -484,8 +493,6 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
     // around it has a descent, and how many descents are around it.
     uint32_t entry = kNoEntry;
     uint32_t nesting = 0;
-    // A part of a lazy head's spine with a descent (see below).
-    bool lazy_part = false;
   };
   auto& steps = plan.steps;
   std::vector<Place> places{{end - 1, {}}};
@@ -507,30 +514,51 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
       named = shared_spine_head(head.cell, &shared);
       if (named == nullptr && (named = held_spine_head(head.cell, &shared, &held)) == nullptr) continue;
     }
+    // The focus's own spine has a descent; so has a spine that is an
+    // argument in a descent (to kDeepestDescent), which becomes the focus
+    // when it is built not done: the arithmetic, comparisons and calls
+    // nested in a call, and the parts of a pair.
+    const bool descends =
+        place.root == end - 1 || (place.entry != kNoEntry && place.nesting < kDeepestDescent);
     // A partial application of a lazy head, as V x y, is taken apart in
     // the same way when no apply frame waits above it, and the machine
     // then evaluates its arguments too, any call they are descended into
     // as well. Else it rewrites them unevaluated: the focus is built with
-    // none of their calls evaluated (see run_focus_steps).
-    if (place.root == end - 1 && shared == 0 && is_lazy_head_atom(named)) {
+    // none of their calls evaluated (see run_focus_steps). Inside a
+    // descent the frame above is the function frame of the spine around
+    // it. Its first levels may be a done cell of the body, as (V H) is in
+    // V H (V x y), which the machine keeps as it stands.
+    //
+    // At the root a part built is worth descending to; inside a descent,
+    // only a part not answered as it is built, the machine's next focus.
+    auto worth_descending = [&](uint32_t root) {
+      if (place.root == end - 1) return steps[root].op == InstantiationPlan::Build;
+      return !answered_at_once(plan, root) &&
+             (steps[root].op == InstantiationPlan::Build || is_pending_cell(steps[root]));
+    };
+    if (held == 0 && is_lazy_head_atom(named)) {
       const size_t levels = arguments.size();
       const int arity = arity_of_bits(analysed_bits(named));
-      if (levels >= 1 && levels < static_cast<size_t>(arity) && arity < kArityUnbounded &&
-          std::any_of(arguments.begin(), arguments.end(), [&](uint32_t root) {
-            const InstantiationPlan::Step& step = steps[root];
-            return step.op == InstantiationPlan::Build;
-          })) {
-        descent = static_cast<uint32_t>(plan.descents.size()) + 1;
+      if (descends && levels >= 1 && shared + levels < static_cast<size_t>(arity) &&
+          arity < kArityUnbounded && std::any_of(arguments.begin(), arguments.end(), worth_descending)) {
+        const auto index = static_cast<uint32_t>(plan.descents.size()) + 1;
+        if (place.root == end - 1) {
+          descent = index;
+        } else {
+          plan.descent_arguments[place.entry].descent = index;
+        }
         const auto first_entry = static_cast<uint32_t>(plan.descent_arguments.size());
         plan.descents.push_back({node, first_entry, static_cast<uint32_t>(levels),
-                                 static_cast<uint32_t>(plan.guards.size()), 0, 0, false, true});
+                                 static_cast<uint32_t>(plan.guards.size()), 0, static_cast<uint32_t>(shared),
+                                 false, true});
         for (size_t j = 1; j <= levels; ++j) {
           const uint32_t root = arguments[levels - j];
           plan.descent_arguments.push_back({start[root], root + 1});
           plan.descent_arguments.back().selection = mark_selection(plan, start[root], root + 1);
         }
         for (size_t j = 1; j <= levels; ++j) {
-          places.push_back({arguments[levels - j], {}, first_entry + static_cast<uint32_t>(j - 1), 1, true});
+          places.push_back(
+              {arguments[levels - j], {}, first_entry + static_cast<uint32_t>(j - 1), place.nesting + 1});
         }
       }
       continue;
@@ -560,12 +588,6 @@ uint32_t find_evaluations_in(InstantiationPlan& plan, const std::vector<uint32_t
       }
       return !answered_at_once(plan, root);
     };
-    // The focus's own spine has a descent; so has a strict head's spine
-    // that is an argument in a descent (to kDeepestDescent), which becomes
-    // the focus when it is built not done: the arithmetic, comparisons and
-    // calls nested in a call.
-    const bool descends =
-        place.root == end - 1 || (place.entry != kNoEntry && place.nesting < kDeepestDescent);
     uint32_t first_entry = kNoEntry;
     if (descends && levels >= 1 && levels == evaluated && !answered_at_once(plan, place.root) &&
         (held != 0 || std::any_of(arguments.begin(), arguments.end(), maybe_pending))) {
@@ -1615,6 +1637,15 @@ void push_parts(const InstantiationPlan& plan, uint32_t first, uint32_t count, C
   }
 }
 
+}  // namespace
+
+void push_applied_levels(const InstantiationPlan& plan, size_t from, Cell* const* arguments, Cell* call,
+                         std::vector<Frame>& frames) {
+  push_parts(plan, 0, static_cast<uint32_t>(plan.head_spine.size() - from), arguments, call, frames);
+}
+
+namespace {
+
 // The value the machine would put in the place of the head of the spine
 // that the steps [begin, end) build, once that spine is its focus: an
 // operator's value, when the head is an operator (a constant whose body is
@@ -2114,46 +2145,47 @@ CellRef instantiate_into_frames(const InstantiationPlan& plan, Cell* const* argu
 namespace {
 
 // What a Deferred frame's part is built by: the plan of the call the frame
-// holds, whose arguments its spine gives, and the part's range of steps.
+// holds, whose arguments are the last of its spine (a global's call has
+// no others; a lambda node's has the binder's letter and body first), and
+// the part's range of steps.
 struct DeferredPart {
   const InstantiationPlan& plan;
   const Range& range;
+  Spine call;
+  Cell* const* arguments() const { return call.args.data() + (call.count - plan.parameters); }
 };
 [[gnu::always_inline]] inline DeferredPart deferred_part(const Frame& frame) {
   TOVE_ASSERT(frame.kind == Frame::Deferred);
   const InstantiationPlan& plan = *numbered_plans()[frame.plan];
-  return {plan, plan.frame_arguments[frame.part]};
+  return {plan, plan.frame_arguments[frame.part], walk_spine(frame.first.get())};
 }
 
 }  // namespace
 
 void build_deferred_argument(Frame& frame) {
   const DeferredPart part = deferred_part(frame);
-  const Spine call = walk_spine(frame.first.get());
-  frame.first = CellRef::adopt(run_steps(part.plan, part.range.begin, part.range.end, call.args.data()));
+  frame.first = CellRef::adopt(run_steps(part.plan, part.range.begin, part.range.end, part.arguments()));
   frame.kind = Frame::Apply;
   frame.over_applied = false;
 }
 
 CellRef deferred_into_frames(const Frame& frame, std::vector<Frame>& frames, FocusHead head) {
   const DeferredPart part = deferred_part(frame);
-  const Spine call = walk_spine(frame.first.get());
   const Range& range = part.range;
   TOVE_ASSERT(frame.over_applied && range.inner_count != 0);
   return CellRef::adopt(focus_and_parts(part.plan, range.begin, range.inner_focus_end, range.descent,
-                                        range.inner_first, range.inner_count, call.args.data(),
+                                        range.inner_first, range.inner_count, part.arguments(),
                                         frame.first.get(), frames, head));
 }
 
 CellRef valued_deferred_focus(const Frame& frame, std::vector<Frame>& frames, FocusHead head) {
   const DeferredPart part = deferred_part(frame);
-  const Spine call = walk_spine(frame.first.get());
   if (head == FocusHead::evaluated) {
-    if (const InstantiationPlan* settled = settled_part(part.plan, part.range, call.args.data())) {
-      return instantiate_into_frames(*settled, call.args.data(), frame.first.get(), frames, head);
+    if (const InstantiationPlan* settled = settled_part(part.plan, part.range, part.arguments())) {
+      return instantiate_into_frames(*settled, part.arguments(), frame.first.get(), frames, head);
     }
   }
-  return CellRef::adopt(run_focus_steps(part.plan, part.range.begin, part.range.end, call.args.data(), head,
+  return CellRef::adopt(run_focus_steps(part.plan, part.range.begin, part.range.end, part.arguments(), head,
                                         part.range.descent, frames));
 }
 

@@ -175,6 +175,17 @@ struct InstantiationPlan {
   // once, so the call goes straight on to that rewrite.
   int head_argument = -1;
   std::vector<Step> head_spine;
+  // The same shape with some of a1 ... ak needing new pairs, as
+  // l K 0 (f l) is: the index of x in `applied_argument` (or -1), and the
+  // levels' step ranges the first k entries of `frame_arguments`,
+  // outermost first (the body has no top parts then). `head_spine` has
+  // each level's first step, the cell of a level built by no step; bit i
+  // of `applied_built` is set when a(i+1) needs new pairs. When x is a
+  // lazy-head partial application whose rewrite takes only levels built
+  // by no step, the call goes on to that rewrite, the levels it leaves in
+  // frames as the machine would take them apart, built only when used.
+  int applied_argument = -1;
+  uint32_t applied_built = 0;
   // What the rule does with a pair's parts, read once from the steps
   // above: `pair_rule` for a body that applies its third parameter to the
   // other two (V x y c = c x y, or a program's own pair), `selects` 0 or 1
@@ -317,6 +328,12 @@ enum class FocusHead : uint8_t { as_written, valued, evaluated };
 // needs new pairs is pushed as a Deferred frame holding a count on the call.
 CellRef instantiate_into_frames(const InstantiationPlan& plan, Cell* const* arguments, Cell* call,
                                 std::vector<Frame>& frames, FocusHead head = FocusHead::as_written);
+// The levels [from, k) of a body with an `applied_argument`, outermost
+// first, as apply frames: a level that needs new pairs waits in a Deferred
+// frame when `call` is the redex the arguments were read from, and is
+// built at once otherwise.
+void push_applied_levels(const InstantiationPlan& plan, size_t from, Cell* const* arguments, Cell* call,
+                         std::vector<Frame>& frames);
 // Builds the argument of a Deferred frame, which becomes an Apply frame.
 void build_deferred_argument(Frame& frame);
 // The argument of a Deferred frame, which a rewrite made the machine's new

@@ -445,6 +445,48 @@ TEST(FastEngine, AChainOfSelectorsTakesAPartOfAPart) {
             "1");
 }
 
+TEST(FastEngine, ABodyApplyingAnArgumentToBuiltPartsLeavesThemUnbuiltInFrames) {
+  // Lists as V K K or V H (V h t): l K 0 (...) takes the pair apart at
+  // once, the part it drops never built; a product, a length, and a part
+  // the rewrite takes itself, (f n) applied to the pair's parts.
+  const std::string lists = "cons\\h\\t\\V H (V h t),bl\\n\\(n<1)(V K K)(cons n (bl(n-1))),";
+  EXPECT_EQ(first_line(both("a\\sm(bl 60)," + lists + "sm\\l\\l K 0 ((l H K)+sm(l H H))")), "1830");
+  EXPECT_EQ(first_line(both("a\\pr(bl 5)," + lists + "pr\\l\\l K 1 ((l H K)*pr(l H H))")), "120");
+  EXPECT_EQ(first_line(both("a\\ln(bl 7)," + lists + "ln\\l\\l K 0 (1+ln(l H H))")), "7");
+  EXPECT_EQ(first_line(both("a\\ff 3 (V 4 5),ff\\n\\p\\p (gg n),gg\\n\\x\\y\\n*x+y")), "17");
+  // The argument a lambda of the body, a lambda built by a call, and a
+  // built-in, which takes its arguments evaluated.
+  EXPECT_EQ(first_line(both("a\\ff(x\\y\\x*y) 6,ff\\f\\n\\f n (n+1)")), "42");
+  EXPECT_EQ(first_line(both("a\\ff(gg 3) 6,gg\\k\\x\\y\\k*x+y,ff\\f\\n\\f n (n+1)")), "25");
+  EXPECT_EQ(first_line(both("a\\ff plus 6,ff\\f\\n\\f n (n+1)")), "13");
+}
+
+TEST(FastEngine, APairsPartsAreEvaluatedWhereTheMachineDescendsToThem) {
+  // V H (V n (f x)): the cell (V H) of the body kept as it stands, the
+  // pair inside descended to, and the call in it; trees of pairs, a part
+  // answered in words, and a part that is a cell of the body not done.
+  EXPECT_EQ(first_line(both("a\\bl 3,bl\\n\\(n<1)(V K K)(V H (V n (bl(n-1))))")),
+            "(VH (V3 (VH (V2 (VH (V1 VKK))))))");
+  EXPECT_EQ(first_line(both("a\\cn(mk 4),mk\\d\\(d<1)(V K 0)(V H (V (mk(d-1)) (mk(d-1)))),"
+                            "cn\\t\\(t K)(1)(cn(t H K)+cn(t H H)+1)")),
+            "31");
+  EXPECT_EQ(first_line(both("a\\ff 2,ff\\n\\V H (V (n*3) (V (n+1) (gg 4))),gg\\x\\x*x")),
+            "(VH (V6 (V3 16)))");
+  EXPECT_EQ(first_line(both("a\\ff 2,ff\\n\\V H (V n (V (gg 4) n)),gg\\x\\x*x")), "(VH (V2 (V16 2)))");
+}
+
+TEST(FastEngine, ALambdaOfTheBodyAppliedToDoneArgumentsTakesThemByItsPlan) {
+  // A tree of lambdas folded by a selector lambda of three parameters:
+  // exactly enough arguments, one too many, and arguments not done yet,
+  // which are evaluated first; the selector's first parameter a choice.
+  const std::string trees = "mk\\d\\(d<1)(s\\s K 0 0)(l{mk(d-1)}s\\s H l l),";
+  EXPECT_EQ(first_line(both("a\\fd(mk 4)," + trees + "fd\\t\\t(lf\\x\\y\\lf(1)((fd x)+(fd y)+1))")), "31");
+  EXPECT_EQ(first_line(both("a\\fd(mk 3)," + trees + "fd\\t\\t(lf\\x\\y\\lf(K 1)(z\\(fd x)+(fd y)+z)) 1")),
+            "15");
+  EXPECT_EQ(first_line(both("a\\(p\\q\\r\\p*q+r) (2+3) (ff 4) 1,ff\\n\\n*n")), "81");
+  EXPECT_EQ(first_line(both("a\\(p\\q\\V p q) 3 4 K")), "3");
+}
+
 TEST(FastEngine, AChoiceAnsweredAsItsCallIsBuiltTakesItsPartAtOnce) {
   // Choices on both sides, one of them a choice again, with parts that are
   // single cells, calls and arithmetic.
