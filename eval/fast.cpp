@@ -507,10 +507,6 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
   std::array<std::array<Cell*, kMaxSpine>, 2> buffers;
   for (size_t hop = 0; std::max(plan->head_argument, plan->applied_argument) >= 0 && !plan->literal_only;
        ++hop) {
-    // Levels that need new pairs wait unbuilt only for a call they can be
-    // built from; built at once, they would lose the evaluations of the
-    // focus they become.
-    if (plan->applied_argument >= 0 && call == nullptr) break;
     // V x y c with c a selector: the rewrites of V and of c end at a part.
     if (plan->head_argument == 2 && (hop != 0 || s.count == 3) && is_atom(arguments[2])) [[unlikely]] {
       if (Cell* part = part_taken_by_pair_rule(*plan, arguments)) {
@@ -524,6 +520,10 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
     // The levels a rewrite leaves, a(j+1) ... ak, into apply frames,
     // outermost first; the levels it takes must be built by no step.
     auto takes_cells = [&](size_t j) { return (plan->applied_built & ((1u << j) - 1)) == 0; };
+    // Levels that need new pairs wait unbuilt only for a call they can be
+    // built from; built at once, they would lose the evaluations of the
+    // focus they become.
+    auto can_leave = [&](size_t j) { return call != nullptr || (plan->applied_built >> j) == 0; };
     auto push_levels = [&](size_t j) {
       if (plan->applied_built != 0) return push_applied_levels(*plan, j, arguments, call, m.frames);
       for (size_t i = k; i > j; --i) {
@@ -543,7 +543,7 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
         if (apply_built_lambda(m, x, given.data(), k)) return;
         break;
       }
-      if (lambda->parameters > k || !takes_cells(lambda->parameters)) break;
+      if (lambda->parameters > k || !takes_cells(lambda->parameters) || !can_leave(lambda->parameters)) break;
       const size_t p = lambda->parameters;
       bool done = true;
       for (size_t i = 0; i < p && done; ++i) done = is_done(part(plan->head_spine[i]));
@@ -560,9 +560,26 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
     const Spine inner = walk_spine(x);
     if (!is_lazy_head_atom(inner.head)) break;
     const size_t j = static_cast<size_t>(wanted);
-    if (inner.count + j > kMaxSpine || !takes_cells(j)) break;
+    if (inner.count + j > kMaxSpine || !can_leave(j)) break;
     const InstantiationPlan* next = current_plan_of_head(inner.head);
     if (next == nullptr || next->parameters != inner.count + j) break;
+    if (!takes_cells(j)) {
+      // A rewrite of one step, as K x y = x, gives one of the parts it
+      // takes or a cell of its body, and drops the others: the part taken
+      // is built as the focus it becomes, the others never.
+      if (next->steps.size() != 1 || g_watching) break;
+      push_levels(j);
+      const InstantiationPlan::Step& only = next->steps[0];
+      const size_t taken = only.argument;
+      if (only.op == InstantiationPlan::Share || taken < inner.count) {
+        m.focus = CellRef::retained(only.op == InstantiationPlan::Share ? only.cell : inner.args[taken]);
+      } else if (const size_t level = taken - inner.count; (plan->applied_built >> level & 1) == 0) {
+        m.focus = CellRef::retained(part(plan->head_spine[level]));
+      } else {
+        m.focus = applied_level_focus(*plan, level, arguments, call, m.frames, focus_head(m));
+      }
+      return;
+    }
     push_levels(j);
     std::copy(inner.args.begin(), inner.args.begin() + inner.count, joined.begin());
     for (size_t i = 0; i < j; ++i) joined[inner.count + i] = part(plan->head_spine[i]);

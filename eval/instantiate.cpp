@@ -2178,15 +2178,33 @@ CellRef deferred_into_frames(const Frame& frame, std::vector<Frame>& frames, Foc
                                         frame.first.get(), frames, head));
 }
 
-CellRef valued_deferred_focus(const Frame& frame, std::vector<Frame>& frames, FocusHead head) {
-  const DeferredPart part = deferred_part(frame);
+namespace {
+
+// The part `range` of a plan built from `arguments` as the machine's new
+// focus, by its settled plan where it has one; `call` is the redex the
+// arguments were read from, or nullptr.
+CellRef part_as_focus(const InstantiationPlan& plan, const Range& range, Cell* const* arguments, Cell* call,
+                      std::vector<Frame>& frames, FocusHead head) {
   if (head == FocusHead::evaluated) {
-    if (const InstantiationPlan* settled = settled_part(part.plan, part.range, part.arguments())) {
-      return instantiate_into_frames(*settled, part.arguments(), frame.first.get(), frames, head);
+    if (const InstantiationPlan* settled = settled_part(plan, range, arguments)) {
+      return instantiate_into_frames(*settled, arguments, call, frames, head);
     }
   }
-  return CellRef::adopt(run_focus_steps(part.plan, part.range.begin, part.range.end, part.arguments(), head,
-                                        part.range.descent, frames));
+  return CellRef::adopt(
+      run_focus_steps(plan, range.begin, range.end, arguments, head, range.descent, frames));
+}
+
+}  // namespace
+
+CellRef valued_deferred_focus(const Frame& frame, std::vector<Frame>& frames, FocusHead head) {
+  const DeferredPart part = deferred_part(frame);
+  return part_as_focus(part.plan, part.range, part.arguments(), frame.first.get(), frames, head);
+}
+
+CellRef applied_level_focus(const InstantiationPlan& plan, size_t level, Cell* const* arguments, Cell* call,
+                            std::vector<Frame>& frames, FocusHead head) {
+  const Range& range = plan.frame_arguments[plan.head_spine.size() - 1 - level];
+  return part_as_focus(plan, range, arguments, call, frames, head);
 }
 
 namespace {

@@ -334,6 +334,11 @@ CellRef instantiate_into_frames(const InstantiationPlan& plan, Cell* const* argu
 // built at once otherwise.
 void push_applied_levels(const InstantiationPlan& plan, size_t from, Cell* const* arguments, Cell* call,
                          std::vector<Frame>& frames);
+// The level a(level+1) of a body with an `applied_argument`, one that
+// needs new pairs, which a rewrite made the machine's new focus, built as
+// `head` says, any frames it needs going onto `frames`.
+CellRef applied_level_focus(const InstantiationPlan& plan, size_t level, Cell* const* arguments, Cell* call,
+                            std::vector<Frame>& frames, FocusHead head);
 // Builds the argument of a Deferred frame, which becomes an Apply frame.
 void build_deferred_argument(Frame& frame);
 // The argument of a Deferred frame, which a rewrite made the machine's new

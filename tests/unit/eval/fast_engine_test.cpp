@@ -459,6 +459,9 @@ TEST(FastEngine, ABodyApplyingAnArgumentToBuiltPartsLeavesThemUnbuiltInFrames) {
   EXPECT_EQ(first_line(both("a\\ff(x\\y\\x*y) 6,ff\\f\\n\\f n (n+1)")), "42");
   EXPECT_EQ(first_line(both("a\\ff(gg 3) 6,gg\\k\\x\\y\\k*x+y,ff\\f\\n\\f n (n+1)")), "25");
   EXPECT_EQ(first_line(both("a\\ff plus 6,ff\\f\\n\\f n (n+1)")), "13");
+  // A selector takes a built part as the focus it becomes, or drops it.
+  EXPECT_EQ(first_line(both("a\\(ff K 2)+(ff H 2),ff\\p\\n\\p (gg n) 5,gg\\n\\n*10")), "25");
+  EXPECT_EQ(first_line(both("a\\ff (K I) 3,ff\\p\\n\\p (gg n) 5,gg\\n\\n*10")), "5");
 }
 
 TEST(FastEngine, APairsPartsAreEvaluatedWhereTheMachineDescendsToThem) {
