@@ -32,15 +32,19 @@ const EngineRules& selected_engine();
 //                       when the frame is used, and never built when a
 //                       rewrite drops it; `over_applied` when that part
 //                       has frame parts of its own
+//   Let      ((\ k) z)  a lambda frame whose z is not built yet: the let
+//                       `part` of plan number `plan` (see
+//                       InstantiationPlan::Let), its arguments the last of
+//                       the spine held in `first`
 // Frames are three words: the machine keeps one per pending evaluation, a
 // million of them for a list a million long.
 struct Frame {
-  enum Kind : uint8_t { Apply, Function, Lambda, Deferred };
+  enum Kind : uint8_t { Apply, Function, Lambda, Deferred, Let };
   Kind kind;
   bool over_applied = false;
   uint16_t part = 0;
   uint32_t plan = 0;
-  CellRef first;   // x, F, the key k, or the call of a Deferred frame
+  CellRef first;   // x, F, the key k, or the call of a Deferred or Let frame
   CellRef second;  // the body z of a Lambda frame
   Frame(Kind k, CellRef x, CellRef z = {}) : kind(k), first(std::move(x)), second(std::move(z)) {}
   Frame(uint32_t plan_number, uint16_t part_number, bool part_over_applied, CellRef call)

@@ -679,6 +679,12 @@ bool run_fast(Machine& m, uint64_t pause) {
                                        : new_closed_pair_of_analysed(other, value));
         continue;
       }
+      if (top.kind == Frame::Let) {
+        const Frame let = std::move(top);
+        m.frames.pop_back();
+        m.focus = let_value_focus(let, std::move(m.focus), m.frames, focus_head(m));
+        continue;
+      }
       return_to_frame(m);
       continue;
     }

@@ -874,6 +874,8 @@ class Settler {
 
 void find_choices(InstantiationPlan& plan, const std::vector<Cell*>& raw,
                   const std::unordered_set<Cell*>& body_cells, uint32_t nesting);
+void find_lets(InstantiationPlan& plan, const std::vector<Cell*>& raw,
+               const std::unordered_set<Cell*>& body_cells, uint32_t nesting);
 
 // The rule shapes of a plan (see InstantiationPlan::pair_rule).
 void read_rule_shape(InstantiationPlan& plan) {
@@ -926,7 +928,10 @@ void read_plan(InstantiationPlan& plan, Cell* result, const std::vector<Cell*>& 
   // part more waiting for each call inside its second argument.
   plan.depth += plan.evaluations.size();
   read_rule_shape(plan);
-  if (!plan.literal_only && !g_watching) find_choices(plan, raw, body_cells, nesting);
+  if (!plan.literal_only && !g_watching) {
+    find_choices(plan, raw, body_cells, nesting);
+    find_lets(plan, raw, body_cells, nesting);
+  }
 }
 
 void number_plan(InstantiationPlan& plan) {
@@ -1042,6 +1047,68 @@ void find_choices(InstantiationPlan& plan, const std::vector<Cell*>& raw,
     if (!any) continue;
     plan.choices.push_back(std::move(choice));
     argument.choice = static_cast<uint32_t>(plan.choices.size());
+  }
+}
+
+// The steps [begin, end) build a let node ((({ x) y) z), ({ x) one cell
+// of the body: y's steps are [begin + 1, *z_begin - 1) and z's
+// [*z_begin, end - 1).
+bool reads_as_let(const InstantiationPlan& plan, const std::vector<uint32_t>& start, uint32_t begin,
+                  uint32_t end, uint32_t* z_begin) {
+  using Op = InstantiationPlan::Op;
+  const auto& steps = plan.steps;
+  if (end - begin < 5 || steps[end - 1].op != Op::Build) return false;
+  const uint32_t left = start[end - 2] - 1;  // ((\{ x) y)
+  if (left <= begin || steps[left].op != Op::Build || start[left] != begin || start[left - 1] != begin + 1) {
+    return false;
+  }
+  const InstantiationPlan::Step& binder = steps[begin];
+  if (binder.op != Op::Share || !is_pair(binder.cell) || !is_binder_text(pair_left(binder.cell), '{') ||
+      !is_atom(pair_right(binder.cell))) {
+    return false;
+  }
+  *z_begin = left + 1;
+  return true;
+}
+
+// Gives each focus of the plan that is a let node its let (see
+// InstantiationPlan::Let): the descent of its bound, and the plan of its
+// body on one more parameter. A let plan's call is a spine of the
+// arguments with the values of the lets around it after them, at most
+// kMaxSpine long with the two levels of a lambda node's call; past
+// kDeepestDescent lets inside lets, a let is built as written.
+void find_lets(InstantiationPlan& plan, const std::vector<Cell*>& raw,
+               const std::unordered_set<Cell*>& body_cells, uint32_t nesting) {
+  if (nesting >= kDeepestDescent || raw.size() + 3 > kMaxSpine) return;
+  const std::vector<uint32_t> start = subtree_starts(plan.steps);
+  const auto all = static_cast<uint32_t>(plan.steps.size());
+  auto give_let = [&](uint32_t begin, uint32_t end, uint32_t& descent) {
+    uint32_t z_begin = 0;
+    if (descent != 0 || plan.lets.size() > UINT16_MAX || !reads_as_let(plan, start, begin, end, &z_begin)) {
+      return;
+    }
+    const char letter = static_cast<char>(head_char(pair_right(plan.steps[begin].cell)));
+    const CellRef z = tree_of_steps(plan, z_begin, end - 1, raw);
+    const CellRef value = make_update_marker(std::to_string(raw.size()));
+    std::vector<Cell*> with_value = raw;
+    with_value.push_back(value.get());
+    const CellRef body = substitute(z.get(), letter, value.get());
+    auto own = std::make_unique<InstantiationPlan>();
+    own->body = plan.body.share();
+    own->parameters = with_value.size();
+    read_plan(*own, body.get(), with_value, body_cells, nesting + 1);
+    if (own->literal_only) return;
+    number_plan(*own);
+    const size_t marked = plan.evaluations.size();
+    const uint32_t bound_descent = find_evaluations_in(plan, start, begin + 1, z_begin - 1);
+    plan.depth += plan.evaluations.size() - marked;
+    plan.lets.push_back({begin + 1, z_begin - 1, bound_descent, z_begin, end - 1, letter, std::move(own)});
+    plan.descents.push_back({begin, 0, 0, 0, 0, 0, false, false, 0, static_cast<uint32_t>(plan.lets.size())});
+    descent = static_cast<uint32_t>(plan.descents.size());
+  };
+  give_let(0, plan.top_parts != 0 ? plan.focus_end : all, plan.focus_descent);
+  for (Range& range : plan.frame_arguments) {
+    give_let(range.begin, range.inner_count != 0 ? range.inner_focus_end : range.end, range.descent);
   }
 }
 
@@ -1817,6 +1884,8 @@ constexpr uint32_t kHeldArgument = UINT32_MAX;
                                        const InstantiationPlan::Descent& descent, Cell* const* arguments,
                                        DescentStop* stops, const DescentStop* last, size_t* depth) {
   if (descent.held != 0) return held_argument(plan, descent, stops, depth);
+  // A let's focus is its bound, which only the focus it is may build.
+  if (descent.let != 0) return nullptr;
   return descend_to(plan, descent, arguments, stops, last, depth);
 }
 
@@ -1841,6 +1910,7 @@ constexpr uint32_t kHeldArgument = UINT32_MAX;
       if (Cell* built = descend_nested(part, own, arguments, stops, last, depth)) return built;
     }
   }
+  if (part.applied_argument >= 0) return run_steps(part, 0, all, arguments);
   return run_steps<true>(part, 0, all, arguments);
 }
 
@@ -1881,15 +1951,24 @@ Cell* descended_focus(const InstantiationPlan& plan, const InstantiationPlan::De
   return focus;
 }
 
+Cell* let_focus(const InstantiationPlan& plan, uint32_t let, Cell* const* arguments, Cell* call,
+                std::vector<Frame>& frames);
+
 // The steps [begin, end) built as the machine's new focus; `descent` is
-// the focus's (0 for none), and the frames it pushes go onto `frames`.
+// the focus's (0 for none), and the frames it pushes go onto `frames`;
+// `call` is the redex the arguments were read from, or nullptr.
 // Forced inline: each caller passes its own head and descent.
 [[gnu::always_inline]] inline Cell* run_focus_steps(const InstantiationPlan& plan, uint32_t begin,
                                                     uint32_t end, Cell* const* arguments, FocusHead head,
-                                                    uint32_t descent, std::vector<Frame>& frames) {
+                                                    uint32_t descent, std::vector<Frame>& frames,
+                                                    Cell* call) {
   if (head == FocusHead::evaluated && descent != 0) {
     const InstantiationPlan::Descent& spine = plan.descents[descent - 1];
-    if (Cell* focus = descended_focus(plan, spine, arguments, frames)) return focus;
+    if (spine.let != 0) [[unlikely]] {
+      if (Cell* focus = let_focus(plan, spine.let - 1, arguments, call, frames)) return focus;
+    } else if (Cell* focus = descended_focus(plan, spine, arguments, frames)) {
+      return focus;
+    }
     if (spine.lazy) head = FocusHead::valued;
   }
   switch (head) {
@@ -1899,6 +1978,25 @@ Cell* descended_focus(const InstantiationPlan& plan, const InstantiationPlan::De
       return run_steps<true>(plan, begin, end, arguments, focus_head_value(plan, begin, end));
   }
   return run_steps(plan, begin, end, arguments);
+}
+
+// A focus that is the let `let` of the plan (see InstantiationPlan::Let):
+// its bound as the focus, above a Let frame holding `call`; a bound done
+// at once is substituted at once, as the machine would. nullptr, with
+// nothing built, when there is no call to keep or the run is watched.
+Cell* let_focus(const InstantiationPlan& plan, uint32_t let, Cell* const* arguments, Cell* call,
+                std::vector<Frame>& frames) {
+  if (call == nullptr || g_watching) return nullptr;
+  const InstantiationPlan::Let& own = plan.lets[let];
+  frames.emplace_back(plan.number, static_cast<uint16_t>(let), false, CellRef::retained(call));
+  frames.back().kind = Frame::Let;
+  Cell* bound = run_focus_steps(plan, own.bound_begin, own.bound_end, arguments, FocusHead::evaluated,
+                                own.bound_descent, frames, call);
+  if (!is_done(bound)) return bound;
+  TOVE_ASSERT(frames.back().kind == Frame::Let);
+  const Frame kept = std::move(frames.back());
+  frames.pop_back();
+  return let_value_focus(kept, CellRef::adopt(bound), frames, FocusHead::evaluated).leak();
 }
 
 // The part of a choice (c x y) that the answer c takes, 0 for x and 1 for
@@ -2075,7 +2173,7 @@ Cell* focus_and_parts(const InstantiationPlan& plan, uint32_t begin, uint32_t fo
     // A descent's frames go above the parts'; its focus answers no choice.
     if (chosen < 0 && head == FocusHead::evaluated && descent != 0) {
       push_parts(plan, first, count, arguments, call, frames);
-      return run_focus_steps(plan, begin, focus_end, arguments, head, descent, frames);
+      return run_focus_steps(plan, begin, focus_end, arguments, head, descent, frames, call);
     }
     const bool chooses = head == FocusHead::evaluated && count == 2 && !g_watching;
     if (chooses) {
@@ -2083,7 +2181,7 @@ Cell* focus_and_parts(const InstantiationPlan& plan, uint32_t begin, uint32_t fo
       if (chosen < 0) chosen = part_taken_by_predicate(plan, begin, focus_end, arguments);
     }
     if (chosen < 0) {
-      Cell* focus = run_focus_steps(plan, begin, focus_end, arguments, head, descent, frames);
+      Cell* focus = run_focus_steps(plan, begin, focus_end, arguments, head, descent, frames, call);
       chosen = chooses && is_atom(focus) ? chosen_part(focus) : -1;
       if (chosen < 0) {
         push_parts(plan, first, count, arguments, call, frames);
@@ -2103,7 +2201,7 @@ Cell* focus_and_parts(const InstantiationPlan& plan, uint32_t begin, uint32_t fo
       if (const InstantiationPlan* settled = settled_part(plan, part, arguments)) {
         return instantiate_into_frames(*settled, arguments, call, frames, head).leak();
       }
-      return run_focus_steps(plan, part.begin, part.end, arguments, head, part.descent, frames);
+      return run_focus_steps(plan, part.begin, part.end, arguments, head, part.descent, frames, call);
     }
     begin = part.begin;
     focus_end = part.inner_focus_end;
@@ -2134,9 +2232,12 @@ int truth_of_plan(const InstantiationPlan& plan, Cell* const* arguments) {
 CellRef instantiate_into_frames(const InstantiationPlan& plan, Cell* const* arguments, Cell* call,
                                 std::vector<Frame>& frames, FocusHead head) {
   if (plan.steps.size() == 1 || needs_literal_rewrite(plan, arguments)) return instantiate(plan, arguments);
+  // The calls marked inside the levels of a body that applies an argument
+  // are evaluated at once only where a level becomes the focus.
+  if (plan.applied_argument >= 0 && head == FocusHead::evaluated) head = FocusHead::valued;
   if (plan.top_parts == 0) {
     return CellRef::adopt(run_focus_steps(plan, 0, static_cast<uint32_t>(plan.steps.size()), arguments, head,
-                                          plan.focus_descent, frames));
+                                          plan.focus_descent, frames, call));
   }
   return CellRef::adopt(focus_and_parts(plan, 0, plan.focus_end, plan.focus_descent, 0, plan.top_parts,
                                         arguments, call, frames, head));
@@ -2191,7 +2292,7 @@ CellRef part_as_focus(const InstantiationPlan& plan, const Range& range, Cell* c
     }
   }
   return CellRef::adopt(
-      run_focus_steps(plan, range.begin, range.end, arguments, head, range.descent, frames));
+      run_focus_steps(plan, range.begin, range.end, arguments, head, range.descent, frames, call));
 }
 
 }  // namespace
@@ -2199,6 +2300,47 @@ CellRef part_as_focus(const InstantiationPlan& plan, const Range& range, Cell* c
 CellRef valued_deferred_focus(const Frame& frame, std::vector<Frame>& frames, FocusHead head) {
   const DeferredPart part = deferred_part(frame);
   return part_as_focus(part.plan, part.range, part.arguments(), frame.first.get(), frames, head);
+}
+
+namespace {
+
+// What a Let frame's body is built by: the plan that holds the let, and
+// its arguments, the last of the frame's spine.
+struct LetBody {
+  const InstantiationPlan& owner;
+  const InstantiationPlan::Let& let;
+  Spine call;
+  Cell* const* arguments() const { return call.args.data() + (call.count - owner.parameters); }
+};
+LetBody let_body(const Frame& frame) {
+  TOVE_ASSERT(frame.kind == Frame::Let);
+  const InstantiationPlan& owner = *numbered_plans()[frame.plan];
+  return {owner, owner.lets[frame.part], walk_spine(frame.first.get())};
+}
+
+}  // namespace
+
+CellRef let_body_as_written(const Frame& frame, char* letter) {
+  const LetBody body = let_body(frame);
+  *letter = body.let.letter;
+  return CellRef::adopt(run_steps(body.owner, body.let.body_begin, body.let.body_end, body.arguments()));
+}
+
+CellRef let_value_focus(const Frame& frame, CellRef value, std::vector<Frame>& frames, FocusHead head) {
+  const LetBody body = let_body(frame);
+  const InstantiationPlan& plan = *body.let.body;
+  std::array<Cell*, kMaxSpine> joined;
+  std::copy(body.arguments(), body.arguments() + body.owner.parameters, joined.begin());
+  joined[body.owner.parameters] = value.get();
+  if (needs_literal_rewrite(plan, joined.data())) {
+    char letter = 0;
+    const CellRef written = let_body_as_written(frame, &letter);
+    return substitute_analysed(written.get(), letter, value.get());
+  }
+  // The body's own frames may wait for parts to build: the call they are
+  // built from is the arguments' spine with the value after them.
+  const CellRef call = CellRef::adopt(new_closed_pair_of_analysed(frame.first.share().leak(), value.leak()));
+  return instantiate_into_frames(plan, joined.data(), call.get(), frames, head);
 }
 
 CellRef applied_level_focus(const InstantiationPlan& plan, size_t level, Cell* const* arguments, Cell* call,

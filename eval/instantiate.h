@@ -137,7 +137,29 @@ struct InstantiationPlan {
     // descent always stops there, every later argument in an apply frame
     // (see held_spine_head).
     uint32_t held = 0;
+    // One more than the index in `lets` when the focus is a let node, or
+    // 0; the fields above are then unused.
+    uint32_t let = 0;
   };
+  // A focus that is a let node x{y}z, ((({ x) y) z): the machine would
+  // keep z in a lambda frame while it evaluates y, and substitute the
+  // value v for x in z. The fast engine keeps only the call, in a Let
+  // frame, and builds y as the focus; when v returns, z[x := v] is built
+  // as the evaluated focus by `body`, the plan of z with x as one more
+  // parameter after the call's own, on the arguments and v. z's pairs
+  // that hold no x are then built fresh where the substitution would have
+  // shared them out of z, which nothing else holds. `body` is nullptr
+  // when z cannot be planned so; the let is then built as written.
+  struct Let {
+    uint32_t bound_begin;  // y's steps
+    uint32_t bound_end;
+    uint32_t bound_descent;  // y's as a focus (see `descents`)
+    uint32_t body_begin;     // z's steps
+    uint32_t body_end;
+    char letter;
+    std::unique_ptr<InstantiationPlan> body;
+  };
+  std::vector<Let> lets;
   // An argument that is a strict head's spine may have a descent too,
   // `descent` in its entry (one more than the index, or 0): built not
   // done, it would be the focus the machine descends in at once.
@@ -339,6 +361,14 @@ void push_applied_levels(const InstantiationPlan& plan, size_t from, Cell* const
 // `head` says, any frames it needs going onto `frames`.
 CellRef applied_level_focus(const InstantiationPlan& plan, size_t level, Cell* const* arguments, Cell* call,
                             std::vector<Frame>& frames, FocusHead head);
+// The focus a Let frame's body becomes once its value v returns: z[x := v]
+// by the let's plan, built as `head` says, any frames it needs going onto
+// `frames`; or, where the plan cannot stand for these arguments, z built
+// as written and v substituted in it.
+CellRef let_value_focus(const Frame& frame, CellRef value, std::vector<Frame>& frames, FocusHead head);
+// A Let frame's z built as written, and the letter it binds in *letter,
+// for the machine's own substitution.
+CellRef let_body_as_written(const Frame& frame, char* letter);
 // Builds the argument of a Deferred frame, which becomes an Apply frame.
 void build_deferred_argument(Frame& frame);
 // The argument of a Deferred frame, which a rewrite made the machine's new

@@ -65,6 +65,12 @@ void return_to_frame(Machine& m) {
       m.focus = m.engine->substitute(frame.second.get(), static_cast<char>(head_char(frame.first.get())),
                                      m.focus.get());
       return;
+    case Frame::Let: {
+      char letter = 0;
+      const CellRef body = let_body_as_written(frame, &letter);
+      m.focus = m.engine->substitute(body.get(), letter, m.focus.get());
+      return;
+    }
     case Frame::Deferred: break;
   }
   TOVE_ASSERT(false);
