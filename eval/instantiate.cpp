@@ -700,6 +700,9 @@ void find_evaluations(InstantiationPlan& plan) {
   for (Range& range : plan.frame_arguments) {
     range.descent = find_evaluations_in(plan, start, range.begin,
                                         range.inner_count != 0 ? range.inner_focus_end : range.end);
+    // A part that is a selection, m H H K, is built evaluated only as the
+    // focus it becomes: the part it selects is taken then.
+    if (range.inner_count == 0) mark_selection(plan, range.begin, range.end);
   }
   // An argument the plan works out in words is built so, never descended.
   for (InstantiationPlan::Steps& argument : plan.descent_arguments) {

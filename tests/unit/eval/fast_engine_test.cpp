@@ -459,6 +459,12 @@ TEST(FastEngine, ABodyApplyingAnArgumentToBuiltPartsLeavesThemUnbuiltInFrames) {
   EXPECT_EQ(first_line(both("a\\ff(x\\y\\x*y) 6,ff\\f\\n\\f n (n+1)")), "42");
   EXPECT_EQ(first_line(both("a\\ff(gg 3) 6,gg\\k\\x\\y\\k*x+y,ff\\f\\n\\f n (n+1)")), "25");
   EXPECT_EQ(first_line(both("a\\ff plus 6,ff\\f\\n\\f n (n+1)")), "13");
+  // A part that selects from a pair, as a node's height m H H H, taken
+  // when it becomes the focus; the last selector one that takes no part,
+  // applied to the key 1, which reads as its bits: V K 0.
+  const std::string nodes = "nd\\k\\h\\V H (V (V k 0) (V (V K K) h)),";
+  EXPECT_EQ(first_line(both("a\\ht(nd 1 7)+ht(V K K)," + nodes + "ht\\m\\m(K)(0)(m H H H)")), "7");
+  EXPECT_EQ(first_line(both("a\\ht(nd 1 7)," + nodes + "ht\\m\\m(K)(0)(m H K K I)")), "VK0");
   // A selector takes a built part as the focus it becomes, or drops it.
   EXPECT_EQ(first_line(both("a\\(ff K 2)+(ff H 2),ff\\p\\n\\p (gg n) 5,gg\\n\\n*10")), "25");
   EXPECT_EQ(first_line(both("a\\ff (K I) 3,ff\\p\\n\\p (gg n) 5,gg\\n\\n*10")), "5");
