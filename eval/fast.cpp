@@ -505,8 +505,8 @@ void instantiate_plan(Machine& m, const InstantiationPlan& first, const Spine& s
   Cell* const* arguments = s.args.data();
   Cell* call = s.call;
   std::array<std::array<Cell*, kMaxSpine>, 2> buffers;
-  for (size_t hop = 0; std::max(plan->head_argument, plan->applied_argument) >= 0 && !plan->literal_only;
-       ++hop) {
+  // A plan that only the literal rewrite stands for applies no argument.
+  for (size_t hop = 0; std::max(plan->head_argument, plan->applied_argument) >= 0; ++hop) {
     // V x y c with c a selector: the rewrites of V and of c end at a part.
     if (plan->head_argument == 2 && (hop != 0 || s.count == 3) && is_atom(arguments[2])) [[unlikely]] {
       if (Cell* part = part_taken_by_pair_rule(*plan, arguments)) {

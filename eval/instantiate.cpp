@@ -704,6 +704,13 @@ void find_evaluations(InstantiationPlan& plan) {
     // focus it becomes: the part it selects is taken then.
     if (range.inner_count == 0) mark_selection(plan, range.begin, range.end);
   }
+  // The calls marked inside the levels of a body that applies an argument
+  // are evaluated at once only where a level becomes the focus: the body
+  // as a whole is built valued, by a lazy descent that never descends.
+  if (plan.applied_argument >= 0 && plan.focus_descent == 0) {
+    plan.descents.push_back({0, 0, 0, 0, 0, 0, false, true});
+    plan.focus_descent = static_cast<uint32_t>(plan.descents.size());
+  }
   // An argument the plan works out in words is built so, never descended.
   for (InstantiationPlan::Steps& argument : plan.descent_arguments) {
     if (argument.descent != 0 && plan.steps[plan.descents[argument.descent - 1].head].evaluation != 0) {
@@ -1106,7 +1113,7 @@ void find_lets(InstantiationPlan& plan, const std::vector<Cell*>& raw,
     const uint32_t bound_descent = find_evaluations_in(plan, start, begin + 1, z_begin - 1);
     plan.depth += plan.evaluations.size() - marked;
     plan.lets.push_back({begin + 1, z_begin - 1, bound_descent, z_begin, end - 1, letter, std::move(own)});
-    plan.descents.push_back({begin, 0, 0, 0, 0, 0, false, false, 0, static_cast<uint32_t>(plan.lets.size())});
+    plan.descents.push_back({begin, 0, 0, 0, 0, 0, false, true, 0, static_cast<uint32_t>(plan.lets.size())});
     descent = static_cast<uint32_t>(plan.descents.size());
   };
   give_let(0, plan.top_parts != 0 ? plan.focus_end : all, plan.focus_descent);
@@ -1887,8 +1894,9 @@ constexpr uint32_t kHeldArgument = UINT32_MAX;
                                        const InstantiationPlan::Descent& descent, Cell* const* arguments,
                                        DescentStop* stops, const DescentStop* last, size_t* depth) {
   if (descent.held != 0) return held_argument(plan, descent, stops, depth);
-  // A let's focus is its bound, which only the focus it is may build.
-  if (descent.let != 0) return nullptr;
+  // A let's focus is its bound, which only the focus it is may build; a
+  // descent of no arguments never descends.
+  if (descent.let != 0 || descent.count == 0) return nullptr;
   return descend_to(plan, descent, arguments, stops, last, depth);
 }
 
@@ -1917,15 +1925,22 @@ constexpr uint32_t kHeldArgument = UINT32_MAX;
   return run_steps<true>(part, 0, all, arguments);
 }
 
+Cell* let_focus(const InstantiationPlan& plan, uint32_t let, Cell* const* arguments, Cell* call,
+                std::vector<Frame>& frames);
+
 // The focus with the descent `descent` (see InstantiationPlan::descents),
 // evaluated: the first argument not done, with the frames the machine
 // would push as it descended to it, at each stop the arguments after it
 // in Apply frames, outermost first, and the spine before it in a Function
 // frame; else the spine. nullptr, with nothing built, when an operator
-// head has another body.
+// head has another body. A let's focus is its bound (see let_focus), kept
+// with `call`, the redex the arguments were read from, or nullptr.
 Cell* descended_focus(const InstantiationPlan& plan, const InstantiationPlan::Descent& descent,
-                      Cell* const* arguments, std::vector<Frame>& frames) {
-  if (descent.lazy && !frames.empty() && applies_an_argument(frames.back())) return nullptr;
+                      Cell* const* arguments, std::vector<Frame>& frames, Cell* call) {
+  if (descent.lazy) [[unlikely]] {
+    if (descent.let != 0) return let_focus(plan, descent.let - 1, arguments, call, frames);
+    if (descent.count == 0 || (!frames.empty() && applies_an_argument(frames.back()))) return nullptr;
+  }
   std::array<DescentStop, kDeepestDescent + 1> stops;
   size_t depth = 0;
   Cell* focus;
@@ -1954,9 +1969,6 @@ Cell* descended_focus(const InstantiationPlan& plan, const InstantiationPlan::De
   return focus;
 }
 
-Cell* let_focus(const InstantiationPlan& plan, uint32_t let, Cell* const* arguments, Cell* call,
-                std::vector<Frame>& frames);
-
 // The steps [begin, end) built as the machine's new focus; `descent` is
 // the focus's (0 for none), and the frames it pushes go onto `frames`;
 // `call` is the redex the arguments were read from, or nullptr.
@@ -1967,11 +1979,7 @@ Cell* let_focus(const InstantiationPlan& plan, uint32_t let, Cell* const* argume
                                                     Cell* call) {
   if (head == FocusHead::evaluated && descent != 0) {
     const InstantiationPlan::Descent& spine = plan.descents[descent - 1];
-    if (spine.let != 0) [[unlikely]] {
-      if (Cell* focus = let_focus(plan, spine.let - 1, arguments, call, frames)) return focus;
-    } else if (Cell* focus = descended_focus(plan, spine, arguments, frames)) {
-      return focus;
-    }
+    if (Cell* focus = descended_focus(plan, spine, arguments, frames, call)) return focus;
     if (spine.lazy) head = FocusHead::valued;
   }
   switch (head) {
@@ -2235,9 +2243,6 @@ int truth_of_plan(const InstantiationPlan& plan, Cell* const* arguments) {
 CellRef instantiate_into_frames(const InstantiationPlan& plan, Cell* const* arguments, Cell* call,
                                 std::vector<Frame>& frames, FocusHead head) {
   if (plan.steps.size() == 1 || needs_literal_rewrite(plan, arguments)) return instantiate(plan, arguments);
-  // The calls marked inside the levels of a body that applies an argument
-  // are evaluated at once only where a level becomes the focus.
-  if (plan.applied_argument >= 0 && head == FocusHead::evaluated) head = FocusHead::valued;
   if (plan.top_parts == 0) {
     return CellRef::adopt(run_focus_steps(plan, 0, static_cast<uint32_t>(plan.steps.size()), arguments, head,
                                           plan.focus_descent, frames, call));

@@ -138,7 +138,8 @@ struct InstantiationPlan {
     // (see held_spine_head).
     uint32_t held = 0;
     // One more than the index in `lets` when the focus is a let node, or
-    // 0; the fields above are then unused.
+    // 0; the fields above but `lazy` are then unused, and `lazy` is set,
+    // as a focus a let leaves unbuilt is built valued.
     uint32_t let = 0;
   };
   // A focus that is a let node x{y}z, ((({ x) y) z): the machine would
@@ -189,6 +190,8 @@ struct InstantiationPlan {
   std::vector<Descent> descents;
   std::vector<Steps> descent_arguments;
   std::vector<Choice> choices;
+  // A lazy descent of no arguments builds its focus valued: a body that
+  // applies an argument has one (see `applied_argument`).
   uint32_t focus_descent = 0;
   // A body that applies one of its arguments to parts that need no new
   // pairs, (x a1 ... ak) with each a a body cell or an argument: the index
