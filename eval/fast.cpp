@@ -381,7 +381,6 @@ bool apply_lambda_focus(Machine& m) {
       return instantiate_plan(m, *plan, s);
     }
     if (name.builtin != nullptr) return reduce_by_builtin(m, *name.builtin, s);
-    if (head_char(s.head) == '\\' && apply_known_lambda(m, s)) return;
   }
   reduce_spine(m, s);
 }
