@@ -1068,7 +1068,7 @@ bool reads_as_let(const InstantiationPlan& plan, const std::vector<uint32_t>& st
   using Op = InstantiationPlan::Op;
   const auto& steps = plan.steps;
   if (end - begin < 5 || steps[end - 1].op != Op::Build) return false;
-  const uint32_t left = start[end - 2] - 1;  // ((\{ x) y)
+  const uint32_t left = start[end - 2] - 1;  // (({ x) y)
   if (left <= begin || steps[left].op != Op::Build || start[left] != begin || start[left - 1] != begin + 1) {
     return false;
   }

@@ -149,8 +149,10 @@ struct InstantiationPlan {
   // as the evaluated focus by `body`, the plan of z with x as one more
   // parameter after the call's own, on the arguments and v. z's pairs
   // that hold no x are then built fresh where the substitution would have
-  // shared them out of z, which nothing else holds. `body` is nullptr
-  // when z cannot be planned so; the let is then built as written.
+  // shared them out of z, which nothing else holds. A let whose z cannot
+  // be planned so has none and is built as written; for a value of a
+  // binder shape the plan cannot stand for, z is built as written when v
+  // returns, and v substituted in it.
   struct Let {
     uint32_t bound_begin;  // y's steps
     uint32_t bound_end;
