@@ -181,6 +181,16 @@ bool take_part_by_truth(Machine& m, size_t taken, bool truth) {
   return true;
 }
 
+// A truth, K or H as a comparison answers it, returned to the two parts
+// of a choice waiting in Apply or Deferred frames: the machine would
+// rewrite it there, taking one part and dropping the other, as
+// take_part_by_truth does.
+bool takes_part_as_truth(Machine& m, Cell* atom) {
+  const char* text = atom_chars(atom);
+  if ((text[0] != 'K' && text[0] != 'H') || text[1] != '\0') return false;
+  return take_part_by_truth(m, 0, text[0] == 'K');
+}
+
 // What answering one returned call did (see answer_returned_call): nothing;
 // everything, the focus and frames are the machine's next state; or it
 // answered a word that goes on to the next frame.
@@ -634,6 +644,7 @@ bool run_fast(Machine& m, uint64_t pause) {
       if (top.kind == Frame::Function && answer_returned_call(m, r)) continue;
       const bool applies = m.plain_apply && (top.kind == Frame::Apply || top.kind == Frame::Deferred);
       const bool lazy = applies && has_lazy_head(r);
+      if (lazy && is_atom(r) && takes_part_as_truth(m, r)) continue;
       if (lazy && reduce_with_frame_arguments(m, arity_of_bits(bits), true)) continue;
       if (lazy && top.kind == Frame::Apply && !is_done(top.first.get()) && evaluates_for_lazy_head(m, bits)) {
         top.kind = Frame::Function;

@@ -545,6 +545,16 @@ TEST(FastEngine, AnInterruptedRunGivesLetsBack) {
   EXPECT_EQ(print_expression(again.get()), "8361");
 }
 
+TEST(FastEngine, ATruthReturnedToAChoiceTakesItsPart) {
+  // Comparisons of texts, which no word rule answers; a truth that
+  // is a cell of a body; H defined otherwise; and a truth with one part
+  // waiting, which stays a partial application.
+  EXPECT_EQ(first_line(both("a\\(ff [b])+(ff [z]),ff\\s\\(s<[m])(1)(20)")), "21");
+  EXPECT_EQ(first_line(both("a\\(gg 3)(7)(8)+(gg 1)(7)(8),gg\\n\\(n>2)(K)(H)")), "15");
+  EXPECT_EQ(first_line(both("a\\ff [z],H\\a\\b\\a,ff\\s\\(s<[m])(1)(20)")), "1");
+  EXPECT_EQ(first_line(both("a\\V (([a]<[b]) 5),ff\\x\\x")), "(V K5)");
+}
+
 TEST(FastEngine, AChoiceAnsweredAsItsCallIsBuiltTakesItsPartAtOnce) {
   // Choices on both sides, one of them a choice again, with parts that are
   // single cells, calls and arithmetic.
