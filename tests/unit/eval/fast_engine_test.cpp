@@ -52,6 +52,47 @@ std::string both(std::string_view program) {
 
 std::string first_line(const std::string& text) { return text.substr(0, text.find('\n')); }
 
+// The printed value of the program's main expression under the fast
+// engine, after checking that every cell the run made goes with it: the
+// prelude, the program and the plans stay.
+std::string value_leaving_no_cell(std::string_view program) {
+  set_engine(Engine::Fast);
+  ErrorReport report;
+  prepare(program, report);
+  if (report.failed()) {
+    ADD_FAILURE() << report.message;
+    return {};
+  }
+  const CellCounts before = live_cells();
+  std::string value;
+  {
+    CellRef result = evaluate(main_call());
+    value = print_expression(result.get());
+  }
+  const CellCounts after = live_cells();
+  EXPECT_EQ(after.pairs, before.pairs) << program;
+  EXPECT_EQ(after.atoms, before.atoms) << program;
+  return value;
+}
+
+// The program's run interrupted under the fast engine, which must answer
+// Z, then the value of its constant `cc` evaluated again from what the
+// interrupted run gave back.
+std::string value_after_interrupt(std::string_view program) {
+  set_engine(Engine::Fast);
+  ErrorReport report;
+  prepare(program, report);
+  if (report.failed()) {
+    ADD_FAILURE() << report.message;
+    return {};
+  }
+  request_interrupt();
+  CellRef stopped = evaluate(main_call());
+  clear_interrupt();
+  EXPECT_EQ(print_expression(stopped.get()), "Z") << program;
+  return print_expression(evaluate(definitions().find("cc")->share()).get());
+}
+
 TEST(FastEngine, OperatorsStepStraightToTheirBuiltIns) {
   EXPECT_EQ(first_line(both("a\\(2+3)*(7-1)")), "30");
   // An operator application in a body, shared by every call: its spine is
@@ -513,38 +554,6 @@ TEST(FastEngine, ALetsBodyIsBuiltWithItsValueWhenTheBoundReturns) {
   EXPECT_EQ(first_line(both("a\\ff K 5,ff\\p\\n\\p (x{n*n}x+1) 0")), "26");
 }
 
-TEST(FastEngine, LetsAndTheirCallsLeaveNoCellAlive) {
-  // Let frames hold their calls, and a let inside a let the spine of its
-  // call and the value around it; all go with the result.
-  set_engine(Engine::Fast);
-  ErrorReport report;
-  prepare("a\\ff 9 (V 2 3),ff\\n\\p\\(n<1)(p)(x{ff(n-1)(p)}y{x H}z{gg y}V ((x K)+z) y),gg\\n\\n+1", report);
-  ASSERT_FALSE(report.failed()) << report.message;
-  const CellCounts before = live_cells();
-  {
-    CellRef result = evaluate(main_call());
-    EXPECT_EQ(print_expression(result.get()), "(V38 3)");
-  }
-  const CellCounts after = live_cells();
-  EXPECT_EQ(after.pairs, before.pairs);
-  EXPECT_EQ(after.atoms, before.atoms);
-}
-
-TEST(FastEngine, AnInterruptedRunGivesLetsBack) {
-  // Interrupted while bounds are evaluated: their lets are folded back
-  // with their bodies as written.
-  set_engine(Engine::Fast);
-  ErrorReport report;
-  prepare("a\\cc,cc\\nf 18,nf\\n\\(n<2)(1)(x{nf(n-1)}y{nf(n-2)}x+y+1)", report);
-  ASSERT_FALSE(report.failed()) << report.message;
-  request_interrupt();
-  CellRef stopped = evaluate(main_call());
-  clear_interrupt();
-  EXPECT_EQ(print_expression(stopped.get()), "Z");
-  CellRef again = evaluate(definitions().find("cc")->share());
-  EXPECT_EQ(print_expression(again.get()), "8361");
-}
-
 TEST(FastEngine, ATruthReturnedToAChoiceTakesItsPart) {
   // Comparisons of texts, which no word rule answers; a truth that
   // is a cell of a body; H defined otherwise; and a truth with one part
@@ -661,31 +670,19 @@ TEST(FastEngine, SelectorLambdasTakeTheirArgumentsByTheirOwnPlan) {
 TEST(FastEngine, AnInterruptedRunGivesDeferredArgumentsBack) {
   // Interrupted while branches wait in frames: the constant being computed
   // gets back an expression that computes the same value when run again.
-  set_engine(Engine::Fast);
-  ErrorReport report;
-  prepare("a\\cc,cc\\nf 18,nf\\n\\(n<2)(1)(nf(n-1)+nf(n-2)+1)", report);
-  ASSERT_FALSE(report.failed()) << report.message;
-  request_interrupt();
-  CellRef stopped = evaluate(main_call());
-  clear_interrupt();
-  EXPECT_EQ(print_expression(stopped.get()), "Z");
-  CellRef again = evaluate(definitions().find("cc")->share());
-  EXPECT_EQ(print_expression(again.get()), "8361");
+  EXPECT_EQ(value_after_interrupt("a\\cc,cc\\nf 18,nf\\n\\(n<2)(1)(nf(n-1)+nf(n-2)+1)"), "8361");
+  // Interrupted while bounds are evaluated: their lets are folded back
+  // with their bodies as written.
+  EXPECT_EQ(value_after_interrupt("a\\cc,cc\\nf 18,nf\\n\\(n<2)(1)(x{nf(n-1)}y{nf(n-2)}x+y+1)"), "8361");
 }
 
 TEST(FastEngine, EvaluationLeavesNoCellAlive) {
-  // The prelude, the program and the plans stay; every cell the run made
-  // goes once the result does.
-  const char* program = "a\\ff 12,ff\\n\\(n<2)(V n n)(V (ff(n-1)) (h\\t\\h+t))";
-  set_engine(Engine::Fast);
-  ErrorReport report;
-  prepare(program, report);
-  ASSERT_FALSE(report.failed()) << report.message;
-  const CellCounts before = live_cells();
-  { CellRef result = evaluate(main_call()); }
-  const CellCounts after = live_cells();
-  EXPECT_EQ(after.pairs, before.pairs);
-  EXPECT_EQ(after.atoms, before.atoms);
+  value_leaving_no_cell("a\\ff 12,ff\\n\\(n<2)(V n n)(V (ff(n-1)) (h\\t\\h+t))");
+  // Let frames hold their calls, and a let inside a let the spine of its
+  // call and the value around it.
+  EXPECT_EQ(value_leaving_no_cell("a\\ff 9 (V 2 3),ff\\n\\p\\(n<1)(p)(x{ff(n-1)(p)}y{x H}z{gg y}"
+                                  "V ((x K)+z) y),gg\\n\\n+1"),
+            "(V38 3)");
 }
 
 }  // namespace
