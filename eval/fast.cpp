@@ -114,9 +114,47 @@ bool replace_constant_head(Machine& m) {
 // The letter a lambda node ((\ v) e) binds.
 char bound_letter(const Cell* lambda) { return static_cast<char>(head_char(pair_right(pair_left(lambda)))); }
 
+// \ v (v b1 ... bn) a = a b1 ... bn, for a value that applies its argument
+// to its parts, as a pair or a tree made of lambdas does: each b is free
+// of v and so shared as it stands, and with every part closed the spine's
+// pairs are analysed as closed pairs, without the walk of a substitution.
+// The body's spine is n pairs deep and headed by v; an empty reference
+// for a part or an argument that is not closed.
+[[gnu::noinline]] CellRef own_head_applied(Cell* lambda, Cell* a, size_t n) {
+  if (node_mask(a) != 0 || shapes_binders(a)) return {};
+  std::array<Cell*, kMaxSpine> parts;  // bn first
+  Cell* c = pair_right(lambda);
+  for (size_t i = 0; i < n; ++i, c = pair_left(c)) {
+    if (node_mask(pair_right(c)) != 0) return {};
+    parts[i] = pair_right(c);
+  }
+  retain(a);
+  Cell* spine = a;
+  for (size_t i = n; i-- > 0;) {
+    retain(parts[i]);
+    spine = new_closed_pair_of_analysed(spine, parts[i]);
+  }
+  return CellRef::adopt(spine);
+}
+
 // \ v e a = e[v := a], for a done.
 CellRef lambda_applied(Cell* lambda, Cell* a) {
   return substitute_analysed(pair_right(lambda), bound_letter(lambda), a);
+}
+
+// The same for a lambda node that a call built, which may be a pair or a
+// tree of lambdas applying its argument to its parts.
+CellRef built_lambda_applied(Cell* lambda, Cell* a) {
+  // The head first, which turns away every other body at once: of the
+  // atoms only a variable has a mask.
+  size_t n = 0;
+  Cell* c = pair_right(lambda);
+  for (; is_pair(c) && !is_data(c) && n <= kMaxSpine; c = pair_left(c)) ++n;
+  const char v = bound_letter(lambda);
+  if (n != 0 && n <= kMaxSpine && node_mask(c) == uint32_t{1} << (v - 'a')) {
+    if (CellRef applied = own_head_applied(lambda, a, n)) return applied;
+  }
+  return substitute_analysed(pair_right(lambda), v, a);
 }
 
 // An over-applied focus ((s c) a), s a done pair and c a selector that
@@ -367,6 +405,38 @@ bool apply_known_lambda(Machine& m, const Spine& s) {
   return true;
 }
 
+// The same lambda node returning to p apply frames of done arguments, as
+// a selector does that a tree or a pair of lambdas is applied to: the
+// machine would build each pair and substitute one argument at a time.
+[[gnu::noinline]] void apply_known_lambda_from_frames(Machine& m, Cell* lambda,
+                                                      const InstantiationPlan* plan) {
+  // Each argument keeps its count until the rewrite is done; the plan's
+  // body holds the lambda node.
+  const size_t p = plan->parameters;
+  Spine applied{lambda, {}, p, nullptr};
+  for (size_t i = 0; i < p; ++i) {
+    applied.args[i] = m.frames.back().first.leak();
+    m.frames.pop_back();
+  }
+  instantiate_plan(m, *plan, applied);
+  for (size_t i = 0; i < p; ++i) release(applied.args[i]);
+}
+
+// The plan of a lambda node returning to the top frames when they are as
+// many apply frames of done arguments as its parameters; else nullptr.
+const InstantiationPlan* plan_taking_frames(const Machine& m, Cell* lambda) {
+  const InstantiationPlan* plan = known_lambda_plan(lambda);
+  if (plan == nullptr) return nullptr;
+  const size_t p = plan->parameters;
+  const size_t count = m.frames.size();
+  if (count < p) return nullptr;
+  for (size_t i = 1; i <= p; ++i) {
+    const Frame& frame = m.frames[count - i];
+    if (frame.kind != Frame::Apply || !is_done(frame.first.get())) return nullptr;
+  }
+  return plan;
+}
+
 // A focus over-applied to a lambda node, as (\ a (\ x (\ y e))) l x y
 // is when a fold applies a tree to its selector: see apply_known_lambda.
 bool apply_lambda_focus(Machine& m) {
@@ -497,7 +567,7 @@ bool apply_built_lambda(Machine& m, Cell* x, Cell* const* given, size_t k) {
       taken = 2;
     }
   }
-  if (taken == 1) result = substitute_analysed(e, v, first);
+  if (taken == 1) result = built_lambda_applied(x, first);
   for (size_t i = k; i > taken; --i) m.frames.emplace_back(Frame::Apply, CellRef::retained(given[i - 1]));
   m.focus = std::move(result);
   return true;
@@ -674,6 +744,10 @@ bool run_fast(Machine& m, uint64_t pause) {
           !g_watching) [[unlikely]] {
         // \ v e a = e[v := a]: the pair the machine would build here is
         // the redex it rewrites at its next transition.
+        if (const InstantiationPlan* plan = plan_taking_frames(m, r)) {
+          apply_known_lambda_from_frames(m, r, plan);
+          continue;
+        }
         const CellRef argument = std::move(top.first);
         m.frames.pop_back();
         const CellRef lambda = std::move(m.focus);

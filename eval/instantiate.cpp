@@ -5,6 +5,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "cells/analysis.h"
 #include "cells/encoding.h"
@@ -36,13 +37,27 @@ std::unordered_map<Cell*, const InstantiationPlan*>& known_lambdas() {
   return table;
 }
 
+// A sieve over the addresses of the known lambda nodes: a node whose bit
+// is clear is known to no plan. The lambda nodes that calls build, which
+// no plan knows, are so turned away without a search of the table.
+constinit std::array<uint64_t, 1024> g_known_sieve{};
+
+std::pair<size_t, uint64_t> sieve_place(const Cell* c) {
+  const auto bit = static_cast<size_t>((reinterpret_cast<uintptr_t>(c) >> 3) * 0x9E3779B97F4A7C15u >> 48);
+  return {bit >> 6, uint64_t{1} << (bit & 63)};
+}
+
 void register_lambdas(Cell* root) {
   std::vector<Cell*> stack{root};
   while (!stack.empty()) {
     Cell* c = stack.back();
     stack.pop_back();
     if (is_atom(c) || is_data(c)) continue;
-    if (is_lambda_node(c) && !known_lambdas().emplace(c, nullptr).second) continue;
+    if (is_lambda_node(c)) {
+      if (!known_lambdas().emplace(c, nullptr).second) continue;
+      const auto [word, bit] = sieve_place(c);
+      g_known_sieve[word] |= bit;
+    }
     stack.push_back(pair_left(c));
     stack.push_back(pair_right(c));
   }
@@ -2375,6 +2390,7 @@ const InstantiationPlan* known_lambda_plan(Cell* lambda) {
   RecentLambda& recent =
       g_recent_lambdas[(reinterpret_cast<uintptr_t>(lambda) >> 3) % g_recent_lambdas.size()];
   if (recent.lambda == lambda) return recent.plan;
+  if (const auto [word, bit] = sieve_place(lambda); (g_known_sieve[word] & bit) == 0) return nullptr;
   auto it = known_lambdas().find(lambda);
   if (it == known_lambdas().end()) return nullptr;
   // Making the plan registers the lambdas of its body, which may rehash
@@ -2387,6 +2403,7 @@ const InstantiationPlan* known_lambda_plan(Cell* lambda) {
 
 void forget_plans() {
   g_recent_lambdas = {};
+  g_known_sieve = {};
   g_truth_parts = {};
   g_selection_parts = {};
   numbered_plans().clear();

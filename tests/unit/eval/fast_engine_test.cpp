@@ -667,6 +667,33 @@ TEST(FastEngine, SelectorLambdasTakeTheirArgumentsByTheirOwnPlan) {
   EXPECT_EQ(first_line(both("a\\C (h\\t\\h-t) (4*4) (2+3)")), "011");
 }
 
+TEST(FastEngine, LambdasChosenOrMadeOfPartsTakeTheirArguments) {
+  // A lambda of a body that a choice returns takes the arguments waiting
+  // for it by its own plan: all it wants, fewer, and arguments that are
+  // calls yet.
+  const char* pick = "pick\\n\\(n%2=0)(x\\y\\x+y)(x\\y\\x-y),";
+  EXPECT_EQ(first_line(
+                both(std::string("a\\run(20,0),") + pick + "run\\n\\acc\\(n<1)(acc)(run(n-1,pick n 3 acc))")),
+            "0");
+  EXPECT_EQ(first_line(both(std::string("a\\pick 3 (2*5) 4,") + pick)), "6");
+  EXPECT_EQ(first_line(both(std::string("a\\pick 2 7,") + pick)), "(\\y +7y)");
+  // A pair made of a lambda, \s s a b, applied to each kind of selector.
+  const char* pair = "mk\\a\\b\\s\\s a b,gg\\x\\y\\z\\x*y+z,";
+  EXPECT_EQ(first_line(both(std::string("a\\mk 3 4 (p\\q\\q),") + pair)), "4");
+  EXPECT_EQ(first_line(both(std::string("a\\mk 3 4 K,") + pair)), "3");
+  EXPECT_EQ(first_line(both(std::string("a\\mk 3 4 V,") + pair)), "(V3 4)");
+  EXPECT_EQ(first_line(both(std::string("a\\mk 3 4 V K,") + pair)), "3");
+  EXPECT_EQ(first_line(both(std::string("a\\mk 3 4 (gg 5),") + pair)), "19");
+  EXPECT_EQ(first_line(both(std::string("a\\mk 3 4 (p\\q\\r\\p-q+r) 10,") + pair)), "9");
+  EXPECT_EQ(first_line(both(std::string("a\\mk 3 4 (p\\gg p 2),") + pair)), "10");
+  // A tree of such lambdas, folded by a selector of three parameters.
+  const char* tree =
+      "a\\fold(make 6),make\\d\\(d<1)(s\\s K 0 0)(l{make(d-1)}s\\s H l l),"
+      "fold\\t\\t(leaf\\x\\y\\leaf(1)((fold x) + (fold y) + 1))";
+  EXPECT_EQ(first_line(both(tree)), "127");
+  EXPECT_EQ(value_leaving_no_cell(tree), "127");
+}
+
 TEST(FastEngine, AnInterruptedRunGivesDeferredArgumentsBack) {
   // Interrupted while branches wait in frames: the constant being computed
   // gets back an expression that computes the same value when run again.
