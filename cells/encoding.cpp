@@ -187,18 +187,26 @@ CellRef byte_string_appended(Cell* bytes, std::string_view more, bool alone) {
               more.data() >= text.data() + text.size());
   const size_t header = byte_string_header_length(text.data());
   const size_t length = text.size() - header;
-  const ByteStringHeader grown(length + more.size());
-  const size_t new_header = grown.text.size();
-  const size_t new_size = new_header + length + more.size();
+  const uint64_t grown_length = length + more.size();
+  // "(" and ")" around one digit for each six bits of the length.
+  const size_t new_header = 2 + (static_cast<size_t>(std::bit_width(grown_length)) + 5) / 6;
+  const size_t new_size = new_header + grown_length;
   if (alone && new_size <= atom_room(bytes)) {
     char* chars = atom_chars_mutable(bytes);
     if (new_header == header) {
-      // As many length digits as before: they are rewritten where they
-      // stand, between the parentheses.
-      std::memcpy(chars + 1, grown.text.data() + 1, header - 2);
+      // As many length digits as before: they count up where they stand,
+      // between the parentheses, a byte's append most often in the last
+      // digit alone. The sum has no more digits, so the carry ends inside.
+      uint64_t carry = more.size();
+      for (size_t at = header - 2; carry != 0; --at) {
+        const uint64_t sum = base64_digit_value(static_cast<unsigned char>(chars[at])) + carry;
+        chars[at] = kDigitAlphabet[sum % 64];
+        carry = sum / 64;
+      }
     } else {
       // The length digits grow by one at each power of 64: the bytes move
       // up to make room for the new digit.
+      const ByteStringHeader grown(grown_length);
       std::memmove(chars + new_header, chars + header, length);
       std::memcpy(chars, grown.text.data(), new_header);
     }
@@ -212,6 +220,7 @@ CellRef byte_string_appended(Cell* bytes, std::string_view more, bool alone) {
     set_payload(bytes, new_size < kRecordedLengthLimit ? new_size : 0);
     return CellRef::retained(bytes);
   }
+  const ByteStringHeader grown(grown_length);
   std::string joined;
   joined.reserve(new_size);
   joined += grown.text;

@@ -324,6 +324,19 @@ TEST_F(Encoding, AppendsToALoneByteStringGrowItWhereItStands) {
   EXPECT_LE(moves, 16u);
 }
 
+// Appends of many bytes at once carry through several length digits.
+TEST_F(Encoding, AppendsOfManyBytesCountTheLengthUp) {
+  std::string expected;
+  CellRef grown = byte_string_atom("x");
+  expected = "x";
+  for (size_t i = 0; expected.size() < 300000; ++i) {
+    const std::string more(1 + (i * 37) % 4100, static_cast<char>('a' + i % 26));
+    expected += more;
+    grown = byte_string_appended(grown.get(), more, true);
+    ASSERT_EQ(atom_text(grown.get()), byte_string_text(expected)) << i;
+  }
+}
+
 // A string someone else holds is never changed: the result is a new exact
 // atom, and the original reads as before.
 TEST_F(Encoding, AppendsToASharedByteStringCopyIt) {
