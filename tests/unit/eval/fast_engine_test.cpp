@@ -671,12 +671,12 @@ TEST(FastEngine, LambdasChosenOrMadeOfPartsTakeTheirArguments) {
   // A lambda of a body that a choice returns takes the arguments waiting
   // for it by its own plan: all it wants, fewer, and arguments that are
   // calls yet.
-  const char* pick = "pick\\n\\(n%2=0)(x\\y\\x+y)(x\\y\\x-y),";
-  EXPECT_EQ(first_line(
-                both(std::string("a\\run(20,0),") + pick + "run\\n\\acc\\(n<1)(acc)(run(n-1,pick n 3 acc))")),
-            "0");
+  const char* pick = "pick\\n\\(n%2=0)(x\\y\\x*10+y)(x\\y\\x-y),";
+  EXPECT_EQ(
+      first_line(both(std::string("a\\run(6,0),") + pick + "run\\n\\acc\\(n<1)(acc)(run(n-1,pick n n acc))")),
+      "037");
   EXPECT_EQ(first_line(both(std::string("a\\pick 3 (2*5) 4,") + pick)), "6");
-  EXPECT_EQ(first_line(both(std::string("a\\pick 2 7,") + pick)), "(\\y +7y)");
+  EXPECT_EQ(first_line(both(std::string("a\\pick 2 7,") + pick)), "(\\y (+ (*7 10) y))");
   // A pair made of a lambda, \s s a b, applied to each kind of selector.
   const char* pair = "mk\\a\\b\\s\\s a b,gg\\x\\y\\z\\x*y+z,";
   EXPECT_EQ(first_line(both(std::string("a\\mk 3 4 (p\\q\\q),") + pair)), "4");
